@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Dorvasu with its tests and runs every test.
+# With DORVASU_SANITIZE=1 the build and the run use AddressSanitizer and
+# UndefinedBehaviorSanitizer instead (in build-asan/).
+set -euo pipefail
+cd "$(dirname "$0")"
+if [ "${DORVASU_SANITIZE:-0}" = 1 ]; then
+  dir=build-asan
+  scripts/setup.sh "$dir" -DDORVASU_SANITIZE=ON
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:suppressions=$PWD/tests/ubsan.supp
+else
+  dir=build
+  scripts/setup.sh "$dir"
+fi
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir "$dir" --output-on-failure -j"$(nproc)"
