@@ -1,0 +1,37 @@
+// Proposed file names: how a tag becomes "Singer - Title.mp3", the markers
+// that stand where there is no name, and the folder part of a path.
+#pragma once
+
+#include <QString>
+
+#include "taginfo.h"
+
+namespace renaming {
+
+// Markers shown instead of a proposed name. Each begins with "*", which no
+// proposed name holds, so a rename to a marker is always refused.
+inline const QString kFileNotFound = QStringLiteral("*[File not found]");
+inline const QString kTagInfoError = QStringLiteral("*[Tag info error]");
+inline const QString kFilenameError = QStringLiteral("*[Filename error]");
+
+// True for the characters a proposed name may not hold: the ten that
+// Windows refuses in file names (" > : ; * | ? < / \) and every control
+// character (below code 32, and 127), which a tag may carry and Linux would
+// accept.
+bool isRejectedNameChar(QChar c);
+
+// True when `name` may be used as a file name in its folder: not empty, not
+// "." or "..", no marker (no leading "*") and no rejected character.
+bool isAcceptableName(QStringView name);
+
+// The proposed name for a tag: singer, " - ", title (both trimmed by
+// TrimTagStr), then ".mp3"; kFilenameError when the joined text holds a
+// rejected character. Empty fields are allowed (" - .mp3"); the length is
+// not limited here, a name too long for the file system fails at rename.
+QString ComposeNewName(const tags::TagInfo &tag);
+
+// The part of `path` up to and including its last "/", or the empty text
+// when there is none.
+QString GetFolderPath(const QString &path);
+
+} // namespace renaming

@@ -1,0 +1,19 @@
+// Proposed names for the entries added to the file list.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace renaming {
+
+// The proposed name for one file: kFileNotFound when the existence test
+// fails, kTagInfoError when its tag cannot be read, else ComposeNewName of
+// the tag read.
+QString proposedNameFor(const QString &path);
+
+// One proposed name or marker per path, in the order of `paths`. The tags
+// are read on all cores at once; each file is read into a fresh record, so
+// the result does not depend on which thread read what, nor on the order.
+QStringList makeRenameNames(const QStringList &paths);
+
+} // namespace renaming

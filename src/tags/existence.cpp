@@ -1,0 +1,24 @@
+#include "existence.h"
+
+#include <QFile>
+
+#include <sys/stat.h>
+
+namespace tags {
+
+bool fileExists(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    const QString name = path.mid(path.lastIndexOf(u'/') + 1);
+    if (name.isEmpty() || name.startsWith(u'.'))
+        return false;
+    const QByteArray native = QFile::encodeName(path);
+    // A NUL inside the text would silently cut the path short for stat().
+    if (native.contains('\0'))
+        return false;
+    struct stat st;
+    return ::stat(native.constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+} // namespace tags

@@ -1,0 +1,15 @@
+// The one existence test that tag display, tag update, proposed names and
+// the player share.
+#pragma once
+
+#include <QString>
+
+namespace tags {
+
+// True when `path` is not empty and names a regular file (symbolic links
+// followed) whose own name does not begin with "." (a hidden file). The path
+// is taken literally: "*" and "?" are ordinary characters. Only the file's
+// status is looked at; nothing is opened, so a FIFO or a device never blocks.
+bool fileExists(const QString &path);
+
+} // namespace tags
