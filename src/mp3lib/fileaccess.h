@@ -48,6 +48,17 @@ AudioSpan findMpegAudio(int fd);
 // The guard over the ID3v2 tag(s) at the start of the file: true when
 // TagLib may parse them (sizes inside the file, sane frame count,
 // compressed frames within bound), or when there is no ID3v2 tag.
+// False too when the tag's place cannot be settled cheaply: no ID3v2 tag at
+// the start and no MPEG audio frame in the first 256 KB, so that TagLib
+// would scan on through the file looking for one.
 bool id3v2IsSafe(int fd);
+
+// Both checks over one set of reads, for a caller that needs both (the tag
+// reader). id3v2Safe is only worked out when audio was found.
+struct FileCheck {
+    AudioSpan audio;
+    bool id3v2Safe = false;
+};
+FileCheck checkFile(int fd);
 
 } // namespace mp3lib::detail

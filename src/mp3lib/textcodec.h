@@ -24,4 +24,12 @@ QString wireText(const char *field, int width);
 // character boundary to `width` bytes.
 void setWireText(char *field, int width, const QString &text);
 
+// Makes TagLib read ID3v1 fields and ISO-8859-1 ID3v2 frames through
+// decodeLegacy, and render ID3v1 fields through encodeLegacy (30 bytes; the
+// caller keeps the 28-byte comment and the 4-byte year within their width).
+// TagLib's handlers are process-wide: every code path that parses or
+// renders tags calls this first. Safe to call from several threads; only
+// the first call does anything.
+void installLegacyStringHandlers();
+
 } // namespace mp3lib::detail
