@@ -343,7 +343,7 @@ AudioSpan locateAudio(FileReader &reader)
             const i64 complete = i64(tagSize) + ((flags & 0x80000000u) ? 32 : 0);
             // A size that reaches back past the file's start claims the whole
             // file: no room for audio.
-            end = complete >= 32 ? std::max<i64>(end + 32 - complete, 0) : end - 32;
+            end = complete >= 32 ? std::max<i64>(end - complete, 0) : end - 32;
         }
     }
 
@@ -402,9 +402,12 @@ AudioSpan locateAudio(FileReader &reader)
 // before TagLib gets to it.
 
 constexpr int kMaxFrames = 10000;
-constexpr u32 kMaxInflatedFrame = 16u << 20;
-constexpr u32 kMaxInflatedTextFrame = 1u << 20;   // text grows fourfold in TagLib
-constexpr std::uint64_t kMaxInflatedTotal = 32u << 20;
+constexpr u32 kMaxInflatedFrame = 8u << 20;
+constexpr u32 kMaxInflatedTextFrame = 1u << 20;
+constexpr std::uint64_t kMaxInflatedTotal = 16u << 20;
+// Text is held as wide characters in TagLib (four bytes each) besides its
+// bytes: it counts fivefold toward the total.
+constexpr std::uint64_t kTextWeight = 5;
 
 // Bytes of the tag body, from the file or from memory (after the
 // unsynchronisation of a whole ID3v2.3 tag has been undone).
@@ -638,19 +641,17 @@ bool walkFrames(const Source &src, u32 pos, u32 loopEnd, bool stopAtZero, const 
                 }
             }
         }
-        // TagLib stops at a frame without data, a frame larger than what is
-        // left, or a frame whose ID is not A-Z/0-9.
-        if (size <= (lengthIndicator ? 4u : 0u) || size > rest)
-            break;
+        // TagLib stops at a frame whose ID is not A-Z/0-9 (garbage after the
+        // last frame) or that has no data. A real frame running past the end
+        // of the tag means the sizes cannot be trusted: refused.
         const int idLen = major < 3 ? 3 : (major == 3 && id[3] == 0) ? 3 : 4;
         bool idOk = true;
         for (int i = 0; i < idLen; ++i)
             idOk = idOk && ((id[i] >= 'A' && id[i] <= 'Z') || (id[i] >= '0' && id[i] <= '9'));
-        if (!idOk)
+        if (!idOk || size <= (lengthIndicator ? 4u : 0u))
             break;
-        // From here on TagLib keeps the frame.
         if (u64(hs) + size > rest)
-            return false;   // runs past the end of the tag
+            return false;
         if (++st.frames > kMaxFrames)
             return false;
 
@@ -679,16 +680,18 @@ bool walkFrames(const Source &src, u32 pos, u32 loopEnd, bool stopAtZero, const 
                 return false;   // chapters packed inside chapters: refused
             const u32 dataOffset = base + hs + 4;
             const u32 declared = syncsafe(fs->view(base + hs, 4));
-            const u32 frameLimit = isTextFrame(idView) ? kMaxInflatedTextFrame : kMaxInflatedFrame;
+            const bool text = isTextFrame(idView);
+            const u32 frameLimit = text ? kMaxInflatedTextFrame : kMaxInflatedFrame;
+            const u64 weight = text ? kTextWeight : 1;
             if (declared > frameLimit)
                 return false;
             if (fsEnd > dataOffset) {
-                const std::uint64_t room = kMaxInflatedTotal - st.inflated;
-                const std::uint64_t limit = std::min<std::uint64_t>(frameLimit, room);
-                const std::uint64_t n = inflatedSize(*fs, dataOffset, fsEnd, limit);
+                const u64 room = (kMaxInflatedTotal - st.inflated) / weight;
+                const u64 limit = std::min<u64>(frameLimit, room);
+                const u64 n = inflatedSize(*fs, dataOffset, fsEnd, limit);
                 if (n > limit)
                     return false;
-                st.inflated += n;
+                st.inflated += n * weight;
             }
         } else if (chapter && !encrypted) {
             if (depth > 0)

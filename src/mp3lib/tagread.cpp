@@ -1,0 +1,315 @@
+// Reading tags: vbmp3_init, vbmp3_free, vbmp3_getGenre and
+// vbmp3_getFileTagInfo, over TagLib.
+//
+// vbmp3_getFileTagInfo runs on several threads at once (one file each) while
+// the rename list is built: it keeps no state between calls. TagLib's
+// string handlers are process-wide but installed once and stateless.
+
+#include "vbmp3.h"
+
+#include "fileaccess.h"
+#include "textcodec.h"
+
+#include <QString>
+
+#include <taglib/apetag.h>
+#include <taglib/commentsframe.h>
+#include <taglib/tfilestream.h>
+#include <taglib/id3v1genres.h>
+#include <taglib/id3v1tag.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/textidentificationframe.h>
+
+#include <atomic>
+#include <cstring>
+#include <fcntl.h>
+
+using namespace mp3lib;
+using namespace mp3lib::detail;
+
+namespace {
+
+std::atomic<bool> initFails{false};
+std::atomic<bool> emptyGenreTable{false};
+
+// TagLib 1.13 names genres 0 to 191.
+constexpr int kNoGenre = 255;
+
+QString fromTagLib(const TagLib::String &text)
+{
+    return QString::fromWCharArray(text.toCWString(), static_cast<qsizetype>(text.size()));
+}
+
+QString genreName(int number)
+{
+    if (number < 0 || number > 255)
+        return {};
+    return fromTagLib(TagLib::ID3v1::genre(number));
+}
+
+// A field counts as missing when it holds nothing but blanks.
+bool blank(const QString &text)
+{
+    for (QChar c : text) {
+        if (!c.isSpace() && c != QChar(u'\0'))
+            return false;
+    }
+    return true;
+}
+
+struct Genre {
+    bool present = false;
+    int number = kNoGenre;
+    QString name;
+};
+
+// A genre given as text (ID3v2, APE): "(17)" and "17" are numbers, a name in
+// the table gives its number (case ignored when no exact match), any other
+// text is a genre of its own: number 255, the text as name.
+Genre genreFromText(const QString &raw)
+{
+    Genre g;
+    const QString text = raw.trimmed();
+    if (text.isEmpty())
+        return g;
+    g.present = true;
+    QStringView digits(text);
+    if (digits.size() > 2 && digits.front() == u'(' && digits.back() == u')')
+        digits = digits.mid(1, digits.size() - 2);
+    bool isNumber = false;
+    const int n = digits.size() <= 3 ? digits.toInt(&isNumber) : -1;
+    if (isNumber && n >= 0 && digits.front().isDigit()) {
+        // A number the table has no name for is as unknown as a name it
+        // lacks (TagLib drops "(200)" altogether).
+        g.name = genreName(n);
+        g.number = g.name.isEmpty() ? kNoGenre : n;
+        return g;
+    }
+    g.name = text;
+    const int exact = TagLib::ID3v1::genreIndex(TagLib::String(text.toStdWString()));
+    if (exact >= 0 && exact < kNoGenre) {
+        g.number = exact;
+        return g;
+    }
+    for (int n = 0; n < kNoGenre; ++n) {
+        const QString known = genreName(n);
+        if (known.isEmpty())
+            break;
+        if (known.compare(text, Qt::CaseInsensitive) == 0) {
+            g.number = n;
+            return g;
+        }
+    }
+    return g;
+}
+
+// Years are kept as text; a recording time ("2001-05-12", "2001-05-12T10:00")
+// gives its year only, which is all the five-byte field can carry.
+QString yearText(const QString &raw)
+{
+    const QString text = raw.trimmed();
+    if (text.size() > 4 && text[0].isDigit() && text[1].isDigit() && text[2].isDigit()
+        && text[3].isDigit() && (text[4] == u'-' || text[4] == u'T'))
+        return text.left(4);
+    return text;
+}
+
+struct Fields {
+    QString title, artist, album, year, comment;
+    Genre genre;
+
+    // Takes from `other` what this one lacks.
+    void fillFrom(const Fields &other)
+    {
+        auto take = [](QString &mine, const QString &theirs) {
+            if (blank(mine))
+                mine = theirs;
+        };
+        take(title, other.title);
+        take(artist, other.artist);
+        take(album, other.album);
+        take(year, other.year);
+        take(comment, other.comment);
+        if (!genre.present)
+            genre = other.genre;
+    }
+};
+
+Fields fromId3v2(TagLib::ID3v2::Tag &tag)
+{
+    Fields f;
+    f.title = fromTagLib(tag.title());
+    f.artist = fromTagLib(tag.artist());
+    f.album = fromTagLib(tag.album());
+    // TagLib files the ID3v2.3 TYER (and ID3v2.2 TYE) under TDRC.
+    const TagLib::ID3v2::FrameList &years = tag.frameList("TDRC");
+    if (!years.isEmpty())
+        f.year = yearText(fromTagLib(years.front()->toString()));
+    // The first comment without a description (iTunes keeps data of its own
+    // in described ones, "iTunNORM" and the like), else the first.
+    const TagLib::ID3v2::FrameList &comments = tag.frameList("COMM");
+    const TagLib::ID3v2::Frame *comment = nullptr;
+    for (const TagLib::ID3v2::Frame *frame : comments) {
+        const auto *c = dynamic_cast<const TagLib::ID3v2::CommentsFrame *>(frame);
+        if (c && c->description().isEmpty()) {
+            comment = c;
+            break;
+        }
+    }
+    if (!comment && !comments.isEmpty())
+        comment = comments.front();
+    if (comment)
+        f.comment = fromTagLib(comment->toString());
+    const TagLib::ID3v2::FrameList &genres = tag.frameList("TCON");
+    if (!genres.isEmpty()) {
+        if (auto *frame = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame *>(genres.front())) {
+            // TagLib has already turned "(17)Rock" into "17" and "Rock";
+            // the first entry is the genre.
+            for (const TagLib::String &field : frame->fieldList()) {
+                f.genre = genreFromText(fromTagLib(field));
+                if (f.genre.present)
+                    break;
+            }
+        }
+    }
+    return f;
+}
+
+Fields fromApe(TagLib::APE::Tag &tag)
+{
+    Fields f;
+    f.title = fromTagLib(tag.title());
+    f.artist = fromTagLib(tag.artist());
+    f.album = fromTagLib(tag.album());
+    const auto &items = tag.itemListMap();
+    if (const auto it = items.find("YEAR"); it != items.end())
+        f.year = yearText(fromTagLib(it->second.toString()));
+    f.comment = fromTagLib(tag.comment());
+    f.genre = genreFromText(fromTagLib(tag.genre()));
+    return f;
+}
+
+Fields fromId3v1(TagLib::ID3v1::Tag &tag)
+{
+    Fields f;
+    f.title = fromTagLib(tag.title());
+    f.artist = fromTagLib(tag.artist());
+    f.album = fromTagLib(tag.album());
+    if (tag.year() != 0)
+        f.year = QString::number(tag.year());
+    // Without a track number TagLib takes the 30-byte comment as ISO-8859-1
+    // and skips the string handler; its bytes come back unchanged from
+    // to8Bit(false).
+    if (tag.track() == 0) {
+        const std::string raw = tag.comment().to8Bit(false);
+        f.comment = decodeLegacy(QByteArray(raw.data(), static_cast<qsizetype>(raw.size()))).trimmed();
+    } else {
+        f.comment = fromTagLib(tag.comment());
+    }
+    const unsigned int number = tag.genreNumber();
+    if (number < kNoGenre) {
+        f.genre.present = true;
+        f.genre.number = static_cast<int>(number);
+        f.genre.name = genreName(f.genre.number);
+    }
+    return f;
+}
+
+void toWire(const Fields &f, TagInfoWire &tag)
+{
+    setWireText(tag.TrackName, sizeof tag.TrackName, f.title);
+    setWireText(tag.ArtistName, sizeof tag.ArtistName, f.artist);
+    setWireText(tag.AlbumName, sizeof tag.AlbumName, f.album);
+    setWireText(tag.Year, sizeof tag.Year, f.year);
+    setWireText(tag.Comment, sizeof tag.Comment, f.comment);
+    std::memset(tag.Padding, 0, sizeof tag.Padding);
+    tag.GenreNo = f.genre.present ? f.genre.number : kNoGenre;
+    setWireText(tag.GenreName, sizeof tag.GenreName, f.genre.present ? f.genre.name : QString());
+}
+
+// The fields of the file's tags, ID3v2 first, then APE, then ID3v1; false
+// when the file is not one to hand to TagLib or has no tag.
+bool readFields(const char *path, Fields &out)
+{
+    const Fd fd = openRegularFile(path, O_RDONLY);
+    if (!fd.valid())
+        return false;
+    const FileCheck check = checkFile(fd.get());
+    if (!check.audio.found || !check.id3v2Safe)
+        return false;
+
+    // TagLib opens the file behind the descriptor (whatever became of the
+    // path meanwhile), read-only, and reads the tags only.
+    char name[64];
+    TagLib::FileStream stream(fdPath(fd.get(), name), true);
+    if (!stream.isOpen())
+        return false;
+    TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
+    if (!file.isValid())
+        return false;
+    const bool v2 = file.hasID3v2Tag();
+    const bool ape = file.hasAPETag();
+    const bool v1 = file.hasID3v1Tag();
+    if (!v2 && !ape && !v1)
+        return false;
+
+    Fields f;
+    if (v2)
+        f = fromId3v2(*file.ID3v2Tag());
+    if (ape)
+        f.fillFrom(fromApe(*file.APETag()));
+    if (v1)
+        f.fillFrom(fromId3v1(*file.ID3v1Tag()));
+    out = f;
+    return true;
+}
+
+} // namespace
+
+std::int16_t vbmp3_init()
+{
+    installLegacyStringHandlers();
+    return initFails.load() ? 0 : 1;
+}
+
+std::int16_t vbmp3_free()
+{
+    return 1;
+}
+
+std::int16_t vbmp3_getGenre(TagInfoWire &tag)
+{
+    const QString name = emptyGenreTable.load() ? QString() : genreName(tag.GenreNo);
+    setWireText(tag.GenreName, sizeof tag.GenreName, name);
+    return name.isEmpty() ? 0 : 1;
+}
+
+std::int16_t vbmp3_getFileTagInfo(const char *path, TagInfoWire &tag)
+{
+    installLegacyStringHandlers();
+    try {
+        Fields f;
+        if (!readFields(path, f))
+            return 0;
+        toWire(f, tag);
+        return 1;
+    } catch (...) {
+        // Out of memory inside TagLib or Qt: a failed read, not a crash.
+        return 0;
+    }
+}
+
+namespace mp3lib {
+
+void setInitFailureForTesting(bool fail)
+{
+    initFails.store(fail);
+}
+
+void setEmptyGenreTableForTesting(bool empty)
+{
+    emptyGenreTable.store(empty);
+}
+
+} // namespace mp3lib
