@@ -227,6 +227,9 @@ void TestRename::renameFiles_data()
                        "a.mp3", "a\\b.mp3", "a.mp3", "q?.mp3", "a.mp3", "new\nline.mp3",
                        "a.mp3", "tab\t.mp3", "a.mp3", u"del\x7f.mp3"_qs}
         << QStringList{"a.mp3=a.mp3", "x/"} << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8};
+    QTest::newRow("name too long for the file system")
+        << QStringList{"a.mp3"} << QStringList{"a.mp3", QString(300, u'n') + ".mp3"}
+        << QStringList{"a.mp3=a.mp3"} << QList<int>{0};
     QTest::newRow("missing file")
         << QStringList{} << QStringList{"gone.mp3", "n.mp3"} << QStringList{} << QList<int>{0};
     QTest::newRow("folder as the file")
