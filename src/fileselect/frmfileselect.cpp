@@ -1,0 +1,384 @@
+#include "frmfileselect.h"
+
+#include "folders.h"
+#include "foldertreefilter.h"
+#include "frmplay.h"
+#include "inifile_io.h"
+#include "twips.h"
+#include "waitcursor.h"
+#include "windowposition.h"
+
+#include <QComboBox>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTreeView>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+const QString kPosition = QStringLiteral("Position");
+const QString kFileTop = QStringLiteral("FileTop");
+const QString kFileLeft = QStringLiteral("FileLeft");
+const QString kDirList = QStringLiteral("DirList");
+
+// The history holds ten folders in use (eleven for a moment while adding);
+// reading stops at the first empty key, and in any case after this many,
+// so a damaged settings file cannot keep the window from opening.
+constexpr int kHistoryReadLimit = 100;
+constexpr int kHistoryFull = 11;
+
+QString historyKey(int index)
+{
+    return QStringLiteral("%1").arg(index, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+frmFileSelect::frmFileSelect(QListWidget *lstMP3Files, QString &sMP3Folder,
+                             inifile_IO &iniFile, float mainTop, float mainLeft,
+                             const QIcon &mainIcon, const QString &appFolder, QWidget *parent)
+    : QDialog(parent),
+      lstMP3Files_(lstMP3Files),
+      sMP3Folder_(sMP3Folder),
+      iniFile_(iniFile),
+      mainTop_(mainTop),
+      mainLeft_(mainLeft),
+      mainIcon_(mainIcon),
+      appFolder_(appFolder)
+{
+    buildControls();
+    Form_Load();
+}
+
+frmFileSelect::~frmFileSelect()
+{
+    if (!unloaded_)
+        Form_Unload();
+}
+
+void frmFileSelect::buildControls()
+{
+    setObjectName(QStringLiteral("frmFileSelect"));
+    setWindowTitle(QStringLiteral("MP3リスト"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                   | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
+                   | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(ui::twipsSize(6105, 6600));
+    setSizeGripEnabled(false);
+
+    Drive1 = new QComboBox(this);
+    Drive1->setObjectName(QStringLiteral("Drive1"));
+    Drive1->setGeometry(ui::twipsRect(120, 120, 2295, 300));
+    Drive1->setEditable(false);
+
+    dirModel_ = new QFileSystemModel(this);
+    dirModel_->setReadOnly(true);
+    dirModel_->setFilter(QDir::Dirs | QDir::NoDotAndDotDot);
+    dirFilter_ = new fileselect::FolderTreeFilter(dirModel_, this);
+
+    Dir1 = new QTreeView(this);
+    Dir1->setObjectName(QStringLiteral("Dir1"));
+    Dir1->setGeometry(ui::twipsRect(120, 480, 2295, 5550));
+    Dir1->setModel(dirFilter_);
+    Dir1->setHeaderHidden(true);
+    for (int column = 1; column < dirModel_->columnCount(); ++column)
+        Dir1->hideColumn(column);
+    Dir1->setSelectionMode(QAbstractItemView::SingleSelection);
+    Dir1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Dir1->setAnimated(false);
+    Dir1->setIndentation(ui::twipsToPixels(180));
+    Dir1->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    Dir1->header()->setStretchLastSection(false);
+
+    File1 = new QListWidget(this);
+    File1->setObjectName(QStringLiteral("File1"));
+    File1->setGeometry(ui::twipsRect(2520, 120, 3555, 5850));
+    File1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    File1->setUniformItemSizes(true);
+    File1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    File1->setToolTip(QStringLiteral("ダブルクリックで再生"));
+    QPalette filePalette = File1->palette();
+    filePalette.setColor(QPalette::Base, QColor(0, 0, 192));
+    filePalette.setColor(QPalette::Text, QColor(255, 128, 255));
+    File1->setPalette(filePalette);
+
+    cmdAddFiles = new QPushButton(QStringLiteral("追加"), this);
+    cmdAddFiles->setObjectName(QStringLiteral("cmdAddFiles"));
+    cmdAddFiles->setGeometry(ui::twipsRect(2520, 6060, 1695, 375));
+    cmdAddFiles->setDefault(true);
+
+    cmdCancel = new QPushButton(QStringLiteral("閉じる"), this);
+    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    cmdCancel->setGeometry(ui::twipsRect(4380, 6060, 1635, 375));
+
+    cmbDirList = new QComboBox(this);
+    cmbDirList->setObjectName(QStringLiteral("cmbDirList"));
+    cmbDirList->setGeometry(ui::twipsRect(120, 6180, 2355, 300));
+    cmbDirList->setEditable(false);
+    cmbDirList->setInsertPolicy(QComboBox::InsertAtBottom);
+    // Long folder paths: show their ends, where the folders differ.
+    cmbDirList->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+
+    setTabOrder(Drive1, Dir1);
+    setTabOrder(Dir1, File1);
+    setTabOrder(File1, cmdAddFiles);
+    setTabOrder(cmdAddFiles, cmdCancel);
+    setTabOrder(cmdCancel, cmbDirList);
+
+    fillDriveList();
+
+    connect(Drive1, &QComboBox::currentIndexChanged, this, [this] { Drive1_Change(); });
+    connect(Dir1->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { dirTreeCurrentChanged(); });
+    connect(cmbDirList, &QComboBox::activated, this, [this] { cmbDirList_Click(); });
+    connect(cmdAddFiles, &QPushButton::clicked, this, [this] { cmdAddFiles_Click(); });
+    connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
+    connect(File1, &QListWidget::itemDoubleClicked, this, [this] { File1_DblClick(); });
+}
+
+void frmFileSelect::fillDriveList()
+{
+    const QSignalBlocker block(Drive1);
+    Drive1->clear();
+    for (const fileselect::Volume &volume : fileselect::userVolumes())
+        Drive1->addItem(volume.label, volume.root);
+}
+
+void frmFileSelect::Form_Load()
+{
+    setWindowIcon(mainIcon_);
+
+    // Position: stored in twips; unreadable text falls back to the default
+    // beside the main window, and a spot off every screen is brought back.
+    const float top = fileselect::positionFromText(iniFile_.ReadStr(kPosition, kFileTop, QString()))
+                          .value_or(mainTop_ + 100);
+    const float left = fileselect::positionFromText(iniFile_.ReadStr(kPosition, kFileLeft, QString()))
+                           .value_or(mainLeft_ + 100);
+    move(fileselect::keepOnScreen(
+        QPoint(fileselect::positionToPixels(left), fileselect::positionToPixels(top)), size()));
+
+    QString folder = fileselect::normalFolder(sMP3Folder_);
+    if (!fileselect::isUsableFolder(folder))
+        folder = fileselect::normalFolder(appFolder_);
+    sMP3Folder_ = folder;
+
+    const QString drive = fileselect::driveOf(folder);
+    showDrive(drive);
+    sLastDrive = drive;
+    setDirPath(folder);
+    driveFolder_.insert(drive, folder);
+
+    cmbDirList->clear();
+    int matching = -1;
+    for (int i = 0; i < kHistoryReadLimit; ++i) {
+        const QString entry = iniFile_.ReadStr(kDirList, historyKey(i), QString());
+        if (entry.isEmpty())
+            break;
+        const QString entryFolder = fileselect::normalFolder(entry);
+        if (!fileselect::isUsableFolder(entryFolder))
+            continue;
+        cmbDirList->addItem(entryFolder);
+        if (entryFolder == sMP3Folder_)
+            matching = cmbDirList->count() - 1;
+    }
+    cmbDirList->setCurrentIndex(matching);
+    if (matching >= 0)
+        cmbDirList_Click();
+}
+
+void frmFileSelect::done(int result)
+{
+    if (!unloaded_)
+        Form_Unload();
+    QDialog::done(result);
+}
+
+void frmFileSelect::Form_Unload()
+{
+    unloaded_ = true;
+    iniFile_.WriteStr(kPosition, kFileTop,
+                      fileselect::positionToText(float(ui::pixelsToTwips(pos().y()))));
+    iniFile_.WriteStr(kPosition, kFileLeft,
+                      fileselect::positionToText(float(ui::pixelsToTwips(pos().x()))));
+    const int count = cmbDirList->count();
+    for (int i = 0; i < count; ++i)
+        iniFile_.WriteStr(kDirList, historyKey(i), cmbDirList->itemText(i));
+    // Keys past the last entry are not removed, but an empty key ends the
+    // list when it is read back: without it, entries left from a longer
+    // history would come back (as duplicates) at the next opening.
+    iniFile_.WriteStr(kDirList, historyKey(count), QString());
+}
+
+void frmFileSelect::showDrive(const QString &root)
+{
+    int index = Drive1->findData(root);
+    const QSignalBlocker block(Drive1);
+    if (index < 0) {
+        Drive1->addItem(root, root);
+        index = Drive1->count() - 1;
+    }
+    Drive1->setCurrentIndex(index);
+    if (dirFilter_->driveRoot() != root || dirModel_->rootPath() != root) {
+        const bool wasSyncing = std::exchange(syncingTree_, true);
+        dirModel_->setRootPath(root);
+        dirFilter_->setDriveRoot(root);
+        const QString parent = dirFilter_->rootParent();
+        Dir1->setRootIndex(parent.isEmpty()
+                               ? QModelIndex()
+                               : dirFilter_->mapFromSource(dirModel_->index(parent)));
+        syncingTree_ = wasSyncing;
+    }
+}
+
+void frmFileSelect::Drive1_Change()
+{
+    const QString drive = Drive1->currentData().toString();
+    QString folder = driveFolder_.value(drive);
+    if (!fileselect::isUsableFolder(folder))
+        folder = drive;
+    if (!fileselect::isUsableFolder(folder)) {
+        // No medium, or the volume is gone: back to the drive shown before,
+        // silently; the folder list stays where it was.
+        const QSignalBlocker block(Drive1);
+        Drive1->setCurrentIndex(Drive1->findData(sLastDrive));
+        return;
+    }
+    sLastDrive = drive;
+    showDrive(drive);
+    setDirPath(folder);
+}
+
+void frmFileSelect::setDirPath(const QString &folder)
+{
+    const QString path = fileselect::normalFolder(folder);
+    if (path == dirPath_) {
+        showDirInTree();
+        return;
+    }
+    dirPath_ = path;
+    showDirInTree();
+    Dir1_Change();
+}
+
+void frmFileSelect::showDirInTree()
+{
+    const QModelIndex index = dirFilter_->mapFromSource(dirModel_->index(dirPath_));
+    if (!index.isValid())
+        return;
+    const bool wasSyncing = std::exchange(syncingTree_, true);
+    for (QModelIndex up = index; up.isValid() && up != Dir1->rootIndex(); up = up.parent())
+        Dir1->expand(up);
+    Dir1->setCurrentIndex(index);
+    Dir1->scrollTo(index);
+    syncingTree_ = wasSyncing;
+}
+
+void frmFileSelect::dirTreeCurrentChanged()
+{
+    if (syncingTree_)
+        return;
+    const QModelIndex current = Dir1->currentIndex();
+    if (!current.isValid())
+        return;
+    const QString path = dirModel_->filePath(dirFilter_->mapToSource(current));
+    if (path.isEmpty())
+        return;
+    setDirPath(path);
+}
+
+void frmFileSelect::Dir1_Change()
+{
+    File1->clear();
+    File1->addItems(fileselect::mp3FilesIn(dirPath_));
+}
+
+int frmFileSelect::historyIndexOf(const QString &folder) const
+{
+    for (int i = cmbDirList->count() - 1; i >= 0; --i) {
+        if (cmbDirList->itemText(i) == folder)
+            return i;
+    }
+    return -1;
+}
+
+void frmFileSelect::cmbDirList_Click()
+{
+    const int index = cmbDirList->currentIndex();
+    if (index < 0)
+        return;
+    const QString folder = cmbDirList->itemText(index);
+    const QString drive = fileselect::driveOf(folder);
+    if (!fileselect::isUsableFolder(folder)) {
+        // The folder vanished (or its volume went away) since the window
+        // opened: nothing changes, and the history shows again the entry of
+        // the folder on view, if it has one.
+        cmbDirList->setCurrentIndex(historyIndexOf(dirPath_));
+        return;
+    }
+    sMP3Folder_ = folder;
+    showDrive(drive);
+    sLastDrive = drive;
+    setDirPath(folder);
+    driveFolder_.insert(drive, folder);
+}
+
+void frmFileSelect::cmdAddFiles_Click()
+{
+    const ui::WaitCursor wait;
+    sMP3Folder_ = dirPath_;
+
+    // Selected rows in list order, from the selection's ranges.
+    QList<int> rows;
+    const QItemSelection selection = File1->selectionModel()->selection();
+    for (const QItemSelectionRange &range : selection) {
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            rows.append(row);
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    QStringList paths;
+    paths.reserve(rows.size());
+    for (int row : rows)
+        paths.append(fileselect::joinPath(dirPath_, File1->item(row)->text()));
+
+    if (lstMP3Files_) {
+        lstMP3Files_->setEnabled(false);
+        lstMP3Files_->setVisible(false);
+        lstMP3Files_->addItems(paths);
+        lstMP3Files_->setEnabled(true);
+        lstMP3Files_->setVisible(true);
+    }
+
+    if (historyIndexOf(sMP3Folder_) < 0) {
+        cmbDirList->addItem(sMP3Folder_);
+        cmbDirList->setCurrentIndex(cmbDirList->count() - 1);
+        cmbDirList_Click();
+    }
+    if (cmbDirList->count() == kHistoryFull)
+        cmbDirList->removeItem(0);
+}
+
+void frmFileSelect::cmdCancel_Click()
+{
+    reject();
+}
+
+void frmFileSelect::File1_DblClick()
+{
+    const QListWidgetItem *item = File1->currentItem();
+    if (!item)
+        return;
+    frmPLay player(this);
+    player.sPlayFile = fileselect::joinPath(dirPath_, item->text());
+    if (!player.MP3_Play())
+        return;
+    const QPoint centre = frameGeometry().center();
+    player.move(centre - QPoint(player.width() / 2, player.height() / 2));
+    player.exec();
+}

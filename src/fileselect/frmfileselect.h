@@ -1,0 +1,99 @@
+// The file selection window: browse drives, folders and MP3 files, append
+// the chosen files to the main window's list, and keep a history of up to
+// ten folders in which files were added. Double-clicking a file plays it in
+// the player window.
+//
+// Shown modally with exec() from the main window's Add button, built anew
+// each time and deleted after it has closed. The window knows nothing of the
+// main window itself: the constructor hands it the list to append to, the
+// shared MP3 folder, the settings object, and the main window's position and
+// icon.
+#pragma once
+
+#include <QDialog>
+#include <QHash>
+#include <QIcon>
+#include <QString>
+#include <QStringList>
+
+class QComboBox;
+class QFileSystemModel;
+class QListWidget;
+class QPushButton;
+class QTreeView;
+class inifile_IO;
+
+namespace fileselect {
+class FolderTreeFilter;
+}
+
+class frmFileSelect : public QDialog {
+    Q_OBJECT
+
+public:
+    // lstMP3Files: the main window's file list, to which Add appends paths.
+    // sMP3Folder: the shared current MP3 folder, read at opening and changed
+    //   by Add and by choosing a history entry.
+    // mainTop, mainLeft: the main window's position in twips; the window
+    //   opens 100 twips below and right of it unless the settings say where.
+    // appFolder: the program's folder, used when sMP3Folder names no folder.
+    // The window loads (Form_Load) as it is built.
+    frmFileSelect(QListWidget *lstMP3Files, QString &sMP3Folder, inifile_IO &iniFile,
+                  float mainTop, float mainLeft, const QIcon &mainIcon,
+                  const QString &appFolder, QWidget *parent = nullptr);
+    ~frmFileSelect() override;
+
+    // Closing by any way (閉じる, Esc, close box) unloads the window once.
+    void done(int result) override;
+
+    // The folder the folder list shows, whose MP3 files File1 lists.
+    QString dirPath() const { return dirPath_; }
+
+    // Controls, named as everywhere in the program.
+    QComboBox *Drive1 = nullptr;
+    QTreeView *Dir1 = nullptr;
+    QListWidget *File1 = nullptr;
+    QPushButton *cmdAddFiles = nullptr;
+    QPushButton *cmdCancel = nullptr;
+    QComboBox *cmbDirList = nullptr;
+
+private:
+    void buildControls();
+    void fillDriveList();
+    void Form_Load();
+    void Form_Unload();
+    void Drive1_Change();
+    void Dir1_Change();
+    void cmbDirList_Click();
+    void cmdAddFiles_Click();
+    void cmdCancel_Click();
+    void File1_DblClick();
+
+    // Shows `root` in Drive1 without running Drive1_Change; a volume the
+    // list lacks is added to it.
+    void showDrive(const QString &root);
+    // Makes `folder` the folder list's folder and runs Dir1_Change.
+    void setDirPath(const QString &folder);
+    // Puts the tree's current item on the folder list's folder.
+    void showDirInTree();
+    void dirTreeCurrentChanged();
+    // Index in cmbDirList of the last entry naming `folder`, or -1.
+    int historyIndexOf(const QString &folder) const;
+
+    QListWidget *lstMP3Files_;
+    QString &sMP3Folder_;
+    inifile_IO &iniFile_;
+    float mainTop_;
+    float mainLeft_;
+    QIcon mainIcon_;
+    QString appFolder_;
+
+    QFileSystemModel *dirModel_ = nullptr;
+    fileselect::FolderTreeFilter *dirFilter_ = nullptr;
+
+    QString sLastDrive;                   // drive whose folders were last shown
+    QString dirPath_;                     // Dir1's folder (and File1's)
+    QHash<QString, QString> driveFolder_; // working folder of each drive
+    bool syncingTree_ = false;
+    bool unloaded_ = false;
+};

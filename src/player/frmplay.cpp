@@ -1,0 +1,153 @@
+#include "frmplay.h"
+
+#include "existence.h"
+#include "messagebox.h"
+#include "twips.h"
+#include "vbmp3.h"
+
+#include <QFile>
+#include <QFont>
+#include <QPushButton>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <cstdint>
+
+// The bar runs from 100 at the top to 0 at the bottom. A vertical QScrollBar
+// has its minimum at the top, and inverting its appearance would also turn
+// its arrows and trough clicks the wrong way round, so the bar's position
+// counts down from the top: volume = 100 - position.
+namespace {
+constexpr int kMaxVolume = 100;
+}
+
+frmPLay::frmPLay(QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("frmPLay"));
+    setWindowTitle(QStringLiteral(">> 再生中"));
+    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(ui::twipsSize(1560, 2205));
+    setSizeGripEnabled(false);
+
+    cmdStop = new QPushButton(QStringLiteral("Stop"), this);
+    cmdStop->setObjectName(QStringLiteral("cmdStop"));
+    cmdStop->setGeometry(ui::twipsRect(420, 60, 1035, 2055));
+    QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
+    font.setPointSize(9);
+    font.setBold(true);
+    cmdStop->setFont(font);
+    cmdStop->setDefault(true);
+
+    vsbVol = new QScrollBar(Qt::Vertical, this);
+    vsbVol->setObjectName(QStringLiteral("vsbVol"));
+    vsbVol->setGeometry(ui::twipsRect(120, 60, 195, 2055));
+    vsbVol->setRange(0, kMaxVolume);
+    vsbVol->setSingleStep(1);
+    vsbVol->setPageStep(10);
+    vsbVol->setFocusPolicy(Qt::StrongFocus);
+    // While the thumb is dragged vsbVol_Scroll follows it; the value itself
+    // changes (vsbVol_Change) when it is let go, and at once for arrows,
+    // trough clicks, keys and the wheel.
+    vsbVol->setTracking(false);
+
+    setTabOrder(cmdStop, vsbVol);
+
+    connect(cmdStop, &QPushButton::clicked, this, [this] { cmdStop_Click(); });
+    connect(vsbVol, &QScrollBar::valueChanged, this, [this] { vsbVol_Change(); });
+    connect(vsbVol, &QScrollBar::sliderMoved, this, [this] { vsbVol_Scroll(); });
+}
+
+frmPLay::~frmPLay()
+{
+    if (!unloaded_ && (loaded_ || opened_))
+        Form_Unload();
+}
+
+int frmPLay::volumeFromChannels(long long left, long long right)
+{
+    const long long mean = (left + right) / 2;
+    return int(std::clamp<long long>(mean, 0, kMaxVolume));
+}
+
+int frmPLay::volume() const
+{
+    return kMaxVolume - vsbVol->value();
+}
+
+bool frmPLay::MP3_Play()
+{
+    if (opened_) {
+        vbmp3_stop();
+        vbmp3_close();
+        opened_ = false;
+    }
+    if (!tags::fileExists(sPlayFile))
+        return false;
+    mp3lib::OpenInfoWire info{};
+    const QByteArray path = QFile::encodeName(sPlayFile);
+    if (vbmp3_open(path.constData(), info) == 0) {
+        ui::showMessage(QStringLiteral("Open Error"), QMessageBox::Warning, parentWidget());
+        return false;
+    }
+    opened_ = true;
+    vbmp3_play();
+    return true;
+}
+
+void frmPLay::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!loaded_)
+        Form_Load();
+    cmdStop->setFocus();
+}
+
+void frmPLay::Form_Load()
+{
+    loaded_ = true;
+    std::int32_t left = 0;
+    std::int32_t right = 0;
+    vbmp3_getVolume(left, right);
+    {
+        const QSignalBlocker block(vsbVol);
+        vsbVol->setValue(kMaxVolume - volumeFromChannels(left, right));
+    }
+    // Set both channels even when the bar already stood there, so that the
+    // channels always match the one value the bar shows.
+    vsbVol_Change();
+}
+
+void frmPLay::done(int result)
+{
+    if (!unloaded_)
+        Form_Unload();
+    QDialog::done(result);
+}
+
+void frmPLay::Form_Unload()
+{
+    unloaded_ = true;
+    if (opened_) {
+        vbmp3_stop();
+        vbmp3_close();
+        opened_ = false;
+    }
+}
+
+void frmPLay::cmdStop_Click()
+{
+    reject();
+}
+
+void frmPLay::vsbVol_Change()
+{
+    const int v = volume();
+    vbmp3_setVolume(v, v);
+}
+
+void frmPLay::vsbVol_Scroll()
+{
+    const int v = kMaxVolume - vsbVol->sliderPosition();
+    vbmp3_setVolume(v, v);
+}
