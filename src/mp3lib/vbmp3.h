@@ -62,8 +62,13 @@ namespace mp3lib {
 
 // Sends the sound of every later vbmp3_open to a WAV file at `path` through
 // out123's built-in "wav" output instead of the sound server. An empty or
-// null path goes back to the sound server.
+// null path goes back to the sound server. The file fills at the pace the
+// sound would play, as a device would take it.
 void setWavOutputForTesting(const char *path);
+
+// True while the sound of vbmp3_play is still being decoded and written;
+// false once it has been stopped or has played to its end.
+bool isPlayingForTesting();
 
 // Makes vbmp3_init report failure (`fail` true) or behave normally.
 void setInitFailureForTesting(bool fail);
