@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -79,7 +80,7 @@ using Bytes = std::span<const u8>;
 // walk and the audio search cost a couple of system calls per file.
 class FileReader {
 public:
-    static constexpr i64 kBlock = 16 * 1024;
+    static constexpr i64 kBlock = 8 * 1024;   // most tags and three frames
 
     explicit FileReader(int fd) : fd_(fd)
     {
@@ -96,16 +97,27 @@ public:
     {
         if (offset < 0 || n < 0 || offset > size_ || n > size_ - offset)
             return nullptr;
-        if (offset >= bufOffset_ && offset + n <= bufOffset_ + i64(buf_.size()))
-            return buf_.data() + (offset - bufOffset_);
+        if (offset >= bufOffset_ && offset + n <= bufOffset_ + bufLen_)
+            return buf_.get() + (offset - bufOffset_);
         const i64 len = std::min(std::max(n, kBlock), size_ - offset);
-        buf_.resize(size_t(len));
-        if (!readExact(offset, buf_.data(), len)) {
-            buf_.clear();
-            return nullptr;
+        if (len > capacity_) {
+            buf_.reset(new u8[size_t(len)]);   // no zero-filling: read over at once
+            capacity_ = len;
         }
+        bufLen_ = 0;
+        if (!readExact(offset, buf_.get(), len))
+            return nullptr;
         bufOffset_ = offset;
-        return buf_.data();
+        bufLen_ = len;
+        return buf_.get();
+    }
+
+    // Reads [offset, offset + n) into `to`, past the cache.
+    bool read(i64 offset, i64 n, u8 *to)
+    {
+        if (offset < 0 || n < 0 || offset > size_ || n > size_ - offset)
+            return false;
+        return readExact(offset, to, n);
     }
 
     // Copies [offset, offset + n) into `out`; false when the file is shorter.
@@ -114,8 +126,8 @@ public:
         if (offset < 0 || n < 0 || offset > size_ || n > size_ - offset)
             return false;
         out.resize(size_t(n));
-        if (offset >= bufOffset_ && offset + n <= bufOffset_ + i64(buf_.size())) {
-            std::memcpy(out.data(), buf_.data() + (offset - bufOffset_), size_t(n));
+        if (offset >= bufOffset_ && offset + n <= bufOffset_ + bufLen_) {
+            std::memcpy(out.data(), buf_.get() + (offset - bufOffset_), size_t(n));
             return true;
         }
         return readExact(offset, out.data(), n);
@@ -139,8 +151,10 @@ private:
 
     int fd_;
     i64 size_ = -1;
-    std::vector<u8> buf_;
+    std::unique_ptr<u8[]> buf_;
+    i64 capacity_ = 0;
     i64 bufOffset_ = 0;
+    i64 bufLen_ = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -233,6 +247,28 @@ bool chainAt(const u8 *data, i64 size, i64 pos, i64 end)
     if (next + 4 > end)
         return false;
     return sameStream(first, parseFrameHeader(data + next));
+}
+
+// chainAt over the file.
+bool chainInFile(FileReader &reader, i64 pos, i64 end)
+{
+    u8 h[4];
+    FrameHeader first;
+    for (int i = 0; i < 3; ++i) {
+        if (pos + 4 > end)
+            return false;
+        const u8 *p = reader.at(pos, 4);
+        if (!p)
+            return false;
+        std::memcpy(h, p, 4);
+        const FrameHeader f = parseFrameHeader(h);
+        if (i == 0)
+            first = f;
+        if (!f.valid || (i > 0 && !sameStream(first, f)))
+            return false;
+        pos += f.length;
+    }
+    return true;
 }
 
 // The frame test TagLib 1.13 uses while looking for an ID3v2 tag: a frame
@@ -329,15 +365,18 @@ AudioSpan locateAudio(FileReader &reader)
 
     // The end: before an ID3v1 tag ("TAG", last 128 bytes) and an APEv2 tag
     // (footer "APETAGEX" just before ID3v1 or at the very end).
+    // One read of the file's last 160 bytes covers both.
+    const i64 tailLen = std::min<i64>(size, 160);
+    u8 tail[160];
+    if (!reader.read(size - tailLen, tailLen, tail))
+        return span;
+    auto tailAt = [&](i64 offset) { return tail + (offset - (size - tailLen)); };
     i64 end = size;
-    if (size >= 128) {
-        const u8 *t = reader.at(size - 128, 3);
-        if (t && std::memcmp(t, "TAG", 3) == 0)
-            end = size - 128;
-    }
-    if (end >= 32) {
-        const u8 *a = reader.at(end - 32, 32);
-        if (a && std::memcmp(a, "APETAGEX", 8) == 0) {
+    if (size >= 128 && std::memcmp(tailAt(size - 128), "TAG", 3) == 0)
+        end = size - 128;
+    if (end >= 32 && end - 32 >= size - tailLen) {
+        const u8 *a = tailAt(end - 32);
+        if (std::memcmp(a, "APETAGEX", 8) == 0) {
             const u32 tagSize = u32(a[12]) | u32(a[13]) << 8 | u32(a[14]) << 16 | u32(a[15]) << 24;
             const u32 flags = u32(a[20]) | u32(a[21]) << 8 | u32(a[22]) << 16 | u32(a[23]) << 24;
             const i64 complete = i64(tagSize) + ((flags & 0x80000000u) ? 32 : 0);
@@ -351,9 +390,9 @@ AudioSpan locateAudio(FileReader &reader)
     if (begin >= end)
         return span;
 
-    // Fast path: the audio starts right after the tag.
-    const i64 quick = std::min<i64>(end - begin, 3 * kMaxFrameLength + 4);
-    if (const u8 *d = reader.at(begin, quick); d && chainAt(d, quick, 0, quick)) {
+    // Fast path: the audio starts right after the tag (its frame headers are
+    // usually in the block already read for the tag).
+    if (chainInFile(reader, begin, end)) {
         span.found = true;
         span.begin = begin;
         span.end = end;

@@ -10,7 +10,9 @@
 #include "fileaccess.h"
 #include "textcodec.h"
 
+#include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <taglib/apetag.h>
 #include <taglib/commentsframe.h>
@@ -24,6 +26,7 @@
 #include <atomic>
 #include <cstring>
 #include <fcntl.h>
+#include <unistd.h>
 
 using namespace mp3lib;
 using namespace mp3lib::detail;
@@ -41,11 +44,36 @@ QString fromTagLib(const TagLib::String &text)
     return QString::fromWCharArray(text.toCWString(), static_cast<qsizetype>(text.size()));
 }
 
+// TagLib's genre names, looked up many times per second while a rename list
+// is built: made once, read-only afterwards.
+struct GenreTable {
+    QStringList names;              // by number; empty where TagLib has none
+    QHash<QString, int> byName;
+    QHash<QString, int> byFoldedName;
+
+    GenreTable()
+    {
+        for (int n = 0; n < kNoGenre; ++n) {
+            const QString name = fromTagLib(TagLib::ID3v1::genre(n));
+            names << name;
+            if (name.isEmpty())
+                continue;
+            byName.insert(name, n);
+            byFoldedName.insert(name.toCaseFolded(), n);
+        }
+    }
+
+    static const GenreTable &instance()
+    {
+        static const GenreTable table;
+        return table;
+    }
+};
+
 QString genreName(int number)
 {
-    if (number < 0 || number > 255)
-        return {};
-    return fromTagLib(TagLib::ID3v1::genre(number));
+    const QStringList &names = GenreTable::instance().names;
+    return number >= 0 && number < names.size() ? names[number] : QString();
 }
 
 // A field counts as missing when it holds nothing but blanks.
@@ -87,19 +115,16 @@ Genre genreFromText(const QString &raw)
         return g;
     }
     g.name = text;
-    const int exact = TagLib::ID3v1::genreIndex(TagLib::String(text.toStdWString()));
-    if (exact >= 0 && exact < kNoGenre) {
-        g.number = exact;
-        return g;
-    }
-    for (int n = 0; n < kNoGenre; ++n) {
-        const QString known = genreName(n);
-        if (known.isEmpty())
-            break;
-        if (known.compare(text, Qt::CaseInsensitive) == 0) {
-            g.number = n;
-            return g;
-        }
+    const GenreTable &table = GenreTable::instance();
+    if (const auto it = table.byName.constFind(text); it != table.byName.constEnd()) {
+        g.number = *it;
+    } else if (const auto f = table.byFoldedName.constFind(text.toCaseFolded());
+               f != table.byFoldedName.constEnd()) {
+        g.number = *f;
+    } else {
+        // Names TagLib knows under an older spelling ("Jazz+Funk").
+        const int old = TagLib::ID3v1::genreIndex(TagLib::String(text.toStdWString()));
+        g.number = old >= 0 && old < kNoGenre ? old : kNoGenre;
     }
     return g;
 }
@@ -239,12 +264,17 @@ bool readFields(const char *path, Fields &out)
     if (!check.audio.found || !check.id3v2Safe)
         return false;
 
-    // TagLib opens the file behind the descriptor (whatever became of the
-    // path meanwhile), read-only, and reads the tags only.
-    char name[64];
-    TagLib::FileStream stream(fdPath(fd.get(), name), true);
-    if (!stream.isOpen())
+    // TagLib reads the very file checked above, through a duplicate of the
+    // descriptor (cheaper than reopening it by its /proc path), read-only,
+    // and the tags only. The stream owns the duplicate from here on.
+    const int dupFd = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0);
+    if (dupFd < 0)
         return false;
+    TagLib::FileStream stream(dupFd, true);
+    if (!stream.isOpen()) {
+        ::close(dupFd);
+        return false;
+    }
     TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
     if (!file.isValid())
         return false;

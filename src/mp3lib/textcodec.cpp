@@ -168,11 +168,22 @@ QByteArray bytesOf(const TagLib::ByteVector &data)
     return QByteArray(data.data(), static_cast<qsizetype>(data.size()));
 }
 
+bool isAscii(const TagLib::ByteVector &data)
+{
+    for (char c : data) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
 // ID3v1 fields: fixed width, padded with NULs or spaces.
 class Id3v1Legacy : public TagLib::ID3v1::StringHandler {
 public:
     TagLib::String parse(const TagLib::ByteVector &data) const override
     {
+        if (isAscii(data))   // the common case, and what TagLib does itself
+            return TagLib::String(data, TagLib::String::Latin1).stripWhiteSpace();
         QByteArray bytes = bytesOf(data);
         const qsizetype nul = bytes.indexOf('\0');
         if (nul >= 0)
@@ -193,6 +204,8 @@ class Id3v2Legacy : public TagLib::ID3v2::Latin1StringHandler {
 public:
     TagLib::String parse(const TagLib::ByteVector &data) const override
     {
+        if (isAscii(data))
+            return TagLib::String(data, TagLib::String::Latin1);
         return toTagLib(decodeLegacy(bytesOf(data)));
     }
 };
