@@ -672,12 +672,15 @@ bool walkFrames(const Source &src, u32 pos, u32 loopEnd, bool stopAtZero, const 
             lengthIndicator = head[9] & 0x01;
             // TagLib takes a plain size instead when only that one leads to
             // another frame (iTunes wrote such tags).
-            if (size > 127) {
-                if (!validFrameId(src.view(pos + u32(size + 10), 4))) {
-                    const u32 plain = bigEndian(head.subspan(4, 4));
-                    if (validFrameId(src.view(pos + u32(plain + 10), 4)))
-                        size = plain;
-                }
+            // (TagLib adds in 32 bits, counting from this frame.)
+            auto idAfter = [&](u32 frameSize) {
+                const u64 at = u64(pos) + u32(frameSize + 10);
+                return at < dataEnd && validFrameId(src.view(u32(at), 4));
+            };
+            if (size > 127 && !idAfter(size)) {
+                const u32 plain = bigEndian(head.subspan(4, 4));
+                if (idAfter(plain))
+                    size = plain;
             }
         }
         // TagLib stops at a frame whose ID is not A-Z/0-9 (garbage after the
