@@ -1,0 +1,120 @@
+// The main window: the list of MP3 files, the list of their proposed names,
+// the command buttons and the tag editing frame. Its start-up (Form_Load)
+// brings the whole tool up and its unload (Form_Unload) shuts it down.
+#pragma once
+
+#include <QPoint>
+#include <QString>
+#include <QWidget>
+#include <memory>
+
+#include "inifile_io.h"
+#include "taginfo.h"
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+class frmMain : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit frmMain(QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    // Start-up: settings, window position, current folder, MP3 library,
+    // genre list, copy buffer. Returns true when the window may be shown.
+    // On failure the user has been told ("初期化に失敗しました。..."), the
+    // window has been unloaded (settings written) and must not be shown.
+    bool Form_Load();
+
+    // Folder of the program, ending in "/"; the settings file lies there.
+    QString AppFolder() const { return appFolder_; }
+
+    // The settings object shared by the windows; created on first use,
+    // released when this window unloads.
+    inifile_IO &IniFile();
+
+    // The folder from which MP3 files were last taken.
+    QString sMP3Folder() const { return sMP3Folder_; }
+    void setSMP3Folder(const QString &folder) { sMP3Folder_ = folder; }
+
+    // The window's position in twips, as the settings file keeps it. Until
+    // the window is moved this is exactly the value read at start-up.
+    float topTwips() const;
+    float leftTwips() const;
+
+    // Tests point the program folder (and with it the settings file and the
+    // current folder) somewhere else; an empty text restores the default.
+    static void setAppFolderForTesting(const QString &folder);
+
+    // Controls, named as everywhere in the program.
+    QPushButton *cmdOpen = nullptr;
+    QPushButton *cmdRename = nullptr;
+    QPushButton *cmdAllSel = nullptr;
+    QPushButton *cmdClear = nullptr;
+    QPushButton *cmdRemove = nullptr;
+    QPushButton *cmdClose = nullptr;
+    QListWidget *lstMP3Files = nullptr;
+    QListWidget *lstRename = nullptr;
+    QGroupBox *Frame1 = nullptr;
+    QLineEdit *txtTrackName = nullptr;
+    QLineEdit *txtArtistName = nullptr;
+    QLineEdit *txtAlbumName = nullptr;
+    QLineEdit *txtComment = nullptr;
+    QLineEdit *txtYear = nullptr;
+    QComboBox *cmbGenre = nullptr;
+    QPushButton *cmdCopy = nullptr;
+    QPushButton *cmdPaste = nullptr;
+    QPushButton *cmdRewrite = nullptr;
+    QLabel *Label1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *Label3 = nullptr;
+    QLabel *Label4 = nullptr;
+    QLabel *Label5 = nullptr;
+    QLabel *Label6 = nullptr;
+
+    // The tag copy buffer of Copy and Paste.
+    tags::TagInfo CopyTag;
+
+public slots:
+    void cmdOpen_Click();       // Add: file selection window, then proposed names
+    void cmdRename_Click();     // Rename the selected files to their proposed names
+    void cmdAllSel_Click();     // Select every entry of the file list
+    void cmdClear_Click();      // Empty both lists
+    void cmdRemove_Click();     // Take the selected entries out of both lists
+    void cmdClose_Click();
+    void lstMP3Files_MouseUp(); // Enable the tag frame when exactly one file is selected
+    void lstMP3Files_Click();   // Show the current file's tag in the tag frame
+    void cmdRewrite_Click();    // Write the edited fields into the current file's tag
+    void cmdCopy_Click();       // Copy the edited fields to the buffer and clipboard
+    void cmdPaste_Click();      // Put the copy buffer back into the edit fields
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildControls();
+    void LoadGenreList();
+    void setStartPosition(float top, float left);
+    void Form_Unload();
+
+    QString appFolder_;
+    std::unique_ptr<inifile_IO> iniFile_;
+    QString sMP3Folder_;
+
+    // The position read at start-up, and where it put the window in pixels:
+    // as long as the window stays there, the read values are written back
+    // unchanged (no drift from rounding twips to whole pixels).
+    float startTop_ = 0;
+    float startLeft_ = 0;
+    QPoint startPixels_;
+
+    bool loaded_ = false;   // Form_Load has run
+    bool unloaded_ = false; // Form_Unload has run
+};

@@ -1,0 +1,47 @@
+#include "positiontext.h"
+
+#include <QLocale>
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "twips.h"
+
+namespace app {
+
+namespace {
+// Far beyond any screen (about 6.7 million pixels), yet safe to round.
+constexpr float kMaxTwips = 1.0e8f;
+} // namespace
+
+float positionFromText(const QString &text)
+{
+    QLocale c = QLocale::c();
+    c.setNumberOptions(QLocale::RejectGroupSeparator); // "1,500" is no number
+    bool ok = false;
+    const float value = c.toFloat(text.trimmed(), &ok);
+    if (!ok || !std::isfinite(value) || value == 0)
+        return 0; // also turns -0 into 0
+    return value;
+}
+
+QString positionToText(float twips)
+{
+    if (!std::isfinite(twips) || twips == 0)
+        return QStringLiteral("0"); // also turns -0 into "0"
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, twips,
+                                      std::chars_format::fixed);
+    if (result.ec != std::errc())
+        return QStringLiteral("0");
+    return QString::fromLatin1(buffer, result.ptr - buffer);
+}
+
+int positionToPixels(float twips)
+{
+    if (!std::isfinite(twips))
+        return 0;
+    return ui::twipsToPixels(std::clamp(twips, -kMaxTwips, kMaxTwips));
+}
+
+} // namespace app
