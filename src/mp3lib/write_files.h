@@ -1,0 +1,61 @@
+// File operations of a crash-safe tag write: exact reads and writes at an
+// offset, the hidden copy that replaces a file in one rename, and the
+// removal of copies a killed write left behind.
+#pragma once
+
+#include <QByteArray>
+#include <cstdint>
+
+#include "fileaccess.h"
+
+namespace mp3lib::detail {
+
+// pread/pwrite until done; false on any error or early end of file.
+bool readExactly(int fd, std::int64_t offset, char *data, std::int64_t size);
+QByteArray readAt(int fd, std::int64_t offset, std::int64_t size);  // empty on failure
+bool writeAt(int fd, std::int64_t offset, const QByteArray &data);
+
+// Copies `size` bytes of `from` to the start of `to`.
+bool copyContents(int from, int to, std::int64_t size);
+
+// Whether `size` bytes at `offsetA` of `a` equal those at `offsetB` of `b`.
+bool sameBytes(int a, std::int64_t offsetA, int b, std::int64_t offsetB, std::int64_t size);
+
+// The name prefix of the hidden copies of file `base`: "." base
+// ".dorvasu-", with `base` shortened (at a character boundary) where the
+// copy's name would be too long for the file system.
+QByteArray copyNamePrefix(const QByteArray &base);
+
+// Removes copies of `base` in the folder that earlier writes left behind
+// when they were killed. Only call it while holding the write lock on the
+// file: every writer takes that lock first, so no copy of a live write exists.
+void removeLeftCopies(int dirFd, const QByteArray &base);
+
+// A hidden copy of a file, made next to it, that either replaces the file
+// in one rename or is removed.
+class ReplacementCopy {
+public:
+    ReplacementCopy() = default;
+    ~ReplacementCopy();
+    ReplacementCopy(const ReplacementCopy &) = delete;
+    ReplacementCopy &operator=(const ReplacementCopy &) = delete;
+
+    // Creates an empty copy file (mode 0600) in the folder.
+    bool create(int dirFd, const QByteArray &base);
+    int fd() const { return fd_.get(); }
+
+    // Renames the copy over `base` in the same folder, then flushes the
+    // folder. After a successful rename the copy is the file.
+    bool replace(const QByteArray &base);
+
+private:
+    int dirFd_ = -1;
+    QByteArray name_;
+    Fd fd_;
+    bool done_ = false;
+};
+
+// Opens the folder holding `realPath` and gives its name within it.
+Fd openParentFolder(const QByteArray &realPath, QByteArray *base);
+
+} // namespace mp3lib::detail
