@@ -426,8 +426,11 @@ private slots:
         QTest::keyClick(w.get(), Qt::Key_Escape);
         QVERIFY(QFile::remove(iniPath()));
 
-        // Nothing after the first unload writes the settings again.
+        // Nothing after the first unload writes the settings again, not
+        // even a further close request from the window system.
         w->close();
+        QCloseEvent again;
+        QApplication::sendEvent(w.get(), &again);
         w->cmdClose->click();
         QTest::keyClick(w.get(), Qt::Key_Escape);
         w.reset();
@@ -536,7 +539,8 @@ private slots:
 
         // A later close does not unload a second time.
         QVERIFY(QFile::remove(iniPath()));
-        w.close();
+        QCloseEvent close;
+        QApplication::sendEvent(&w, &close);
         QVERIFY(!QFile::exists(iniPath()));
     }
 
