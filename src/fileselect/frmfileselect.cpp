@@ -1,5 +1,6 @@
 #include "frmfileselect.h"
 
+#include "folderlistcombo.h"
 #include "folders.h"
 #include "foldertreefilter.h"
 #include "frmplay.h"
@@ -14,6 +15,7 @@
 #include <QItemSelectionModel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTreeView>
 
@@ -117,12 +119,11 @@ void frmFileSelect::buildControls()
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
     cmdCancel->setGeometry(ui::twipsRect(4380, 6060, 1635, 375));
 
-    cmbDirList = new QComboBox(this);
+    cmbDirList = new fileselect::FolderListCombo(this);
     cmbDirList->setObjectName(QStringLiteral("cmbDirList"));
     cmbDirList->setGeometry(ui::twipsRect(120, 6180, 2355, 300));
     cmbDirList->setEditable(false);
     cmbDirList->setInsertPolicy(QComboBox::InsertAtBottom);
-    // Long folder paths: show their ends, where the folders differ.
     cmbDirList->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
 
     setTabOrder(Drive1, Dir1);
@@ -136,6 +137,18 @@ void frmFileSelect::buildControls()
     connect(Drive1, &QComboBox::currentIndexChanged, this, [this] { Drive1_Change(); });
     connect(Dir1->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this] { dirTreeCurrentChanged(); });
+    // The tree fills and sorts itself in the background, moving the current
+    // folder's item down as folders above it come in: keep it in view until
+    // the user scrolls the tree.
+    const auto keepInView = [this] {
+        if (keepCurrentInView_)
+            scrollToCurrentFolder();
+    };
+    connect(dirFilter_, &QAbstractItemModel::rowsInserted, this, keepInView);
+    connect(dirFilter_, &QAbstractItemModel::layoutChanged, this, keepInView);
+    connect(Dir1->verticalScrollBar(), &QAbstractSlider::actionTriggered, this,
+            [this] { keepCurrentInView_ = false; });
+    Dir1->viewport()->installEventFilter(this);
     connect(cmbDirList, &QComboBox::activated, this, [this] { cmbDirList_Click(); });
     connect(cmdAddFiles, &QPushButton::clicked, this, [this] { cmdAddFiles_Click(); });
     connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
@@ -275,8 +288,25 @@ void frmFileSelect::showDirInTree()
     for (QModelIndex up = index; up.isValid() && up != Dir1->rootIndex(); up = up.parent())
         Dir1->expand(up);
     Dir1->setCurrentIndex(index);
-    Dir1->scrollTo(index);
+    scrollToCurrentFolder();
+    keepCurrentInView_ = true;
     syncingTree_ = wasSyncing;
+}
+
+void frmFileSelect::scrollToCurrentFolder()
+{
+    // Centred vertically; horizontally the tree stays at its left edge, where
+    // the way down from the root is seen.
+    Dir1->scrollTo(Dir1->currentIndex(), QAbstractItemView::PositionAtCenter);
+    Dir1->horizontalScrollBar()->setValue(0);
+}
+
+bool frmFileSelect::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == Dir1->viewport()
+        && (event->type() == QEvent::Wheel || event->type() == QEvent::MouseButtonPress))
+        keepCurrentInView_ = false;
+    return QDialog::eventFilter(watched, event);
 }
 
 void frmFileSelect::dirTreeCurrentChanged()

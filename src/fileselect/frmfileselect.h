@@ -57,6 +57,9 @@ public:
     QPushButton *cmdCancel = nullptr;
     QComboBox *cmbDirList = nullptr;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void buildControls();
     void fillDriveList();
@@ -76,6 +79,7 @@ private:
     void setDirPath(const QString &folder);
     // Puts the tree's current item on the folder list's folder.
     void showDirInTree();
+    void scrollToCurrentFolder();
     void dirTreeCurrentChanged();
     // Index in cmbDirList of the last entry naming `folder`, or -1.
     int historyIndexOf(const QString &folder) const;
@@ -95,5 +99,6 @@ private:
     QString dirPath_;                     // Dir1's folder (and File1's)
     QHash<QString, QString> driveFolder_; // working folder of each drive
     bool syncingTree_ = false;
+    bool keepCurrentInView_ = false; // until the user scrolls the tree
     bool unloaded_ = false;
 };
