@@ -4,6 +4,8 @@
 # UndefinedBehaviorSanitizer instead (in build-asan/).
 set -euo pipefail
 cd "$(dirname "$0")"
+# The tests also rename files on exFAT and NTFS mounted through FUSE.
+export DORVASU_EXTRA_PACKAGES="exfat-fuse exfatprogs ntfs-3g ${DORVASU_EXTRA_PACKAGES:-}"
 if [ "${DORVASU_SANITIZE:-0}" = 1 ]; then
   dir=build-asan
   scripts/setup.sh "$dir" -DDORVASU_SANITIZE=ON

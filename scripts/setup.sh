@@ -9,7 +9,6 @@ packages=(
   qt6-base-dev libtag1-dev libmpg123-dev
   mpg123            # out123's sound output modules (PulseAudio, ALSA, ...)
   fonts-noto-cjk    # Japanese captions on screen
-  exfat-fuse exfatprogs ntfs-3g   # tests: renaming on FUSE file systems
   ${DORVASU_EXTRA_PACKAGES:-}
 )
 
