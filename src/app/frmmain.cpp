@@ -433,7 +433,3 @@ void frmMain::cmdAllSel_Click() {}         // selects every entry, disables Fram
 void frmMain::cmdClear_Click() {}          // empties lstMP3Files and lstRename
 void frmMain::cmdRemove_Click() {}         // removes the selected entries from both lists
 void frmMain::lstMP3Files_MouseUp() {}     // enables Frame1 exactly when one entry is selected
-void frmMain::lstMP3Files_Click() {}       // shows the current entry's tag
-void frmMain::cmdRewrite_Click() {}        // writes the edit fields into the current file's tag
-void frmMain::cmdCopy_Click() {}           // fills CopyTag and the clipboard from the edit fields
-void frmMain::cmdPaste_Click() {}          // fills the edit fields from CopyTag

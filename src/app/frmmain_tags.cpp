@@ -1,0 +1,139 @@
+// The main window's tag frame: showing the current file's tag, writing the
+// edited fields back, Copy and Paste. The rules live in tags/; these
+// handlers read the controls, call them and write the controls.
+#include "frmmain.h"
+
+#include <QClipboard>
+#include <QComboBox>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QListWidget>
+
+#include "existence.h"
+#include "messagebox.h"
+#include "newname.h"
+#include "tagfields.h"
+#include "vbmp3.h"
+
+namespace {
+
+tags::TagFieldTexts fieldTexts(const frmMain &w)
+{
+    return {w.txtTrackName->text(), w.txtArtistName->text(), w.txtAlbumName->text(),
+            w.txtYear->text(), w.txtComment->text()};
+}
+
+// The edit fields in the order the tag lists them: title, singer, album,
+// year; the comment comes after the genre.
+void setTextFields(frmMain &w, const tags::TagFieldTexts &t)
+{
+    w.txtTrackName->setText(t.TrackName);
+    w.txtArtistName->setText(t.ArtistName);
+    w.txtAlbumName->setText(t.AlbumName);
+    w.txtYear->setText(t.Year);
+}
+
+tags::GenreEntry selectedGenre(const QComboBox &genres)
+{
+    const int i = genres.currentIndex();
+    if (i < 0)
+        return {};
+    return {genres.itemData(i).toInt(), genres.itemText(i)};
+}
+
+// Selects the first genre entry numbered `genreNo` among the first `limit`
+// entries; with none, the selection stays.
+void selectGenre(QComboBox &genres, std::int32_t genreNo, qsizetype limit)
+{
+    QList<std::int32_t> numbers;
+    const int count = int(qMin<qsizetype>(genres.count(), limit));
+    numbers.reserve(count);
+    for (int i = 0; i < count; ++i)
+        numbers.append(genres.itemData(i).toInt());
+    const int found = tags::genreEntryIndex(numbers, genreNo, limit);
+    if (found >= 0)
+        genres.setCurrentIndex(found);
+}
+
+} // namespace
+
+void frmMain::lstMP3Files_Click()
+{
+    const int index = lstMP3Files->currentRow();
+    if (index < 0)
+        return;
+    const QString path = lstMP3Files->item(index)->text();
+
+    // The proposed name of this file is highlighted, whatever follows.
+    if (index < lstRename->count()) {
+        lstRename->setCurrentRow(index);
+        lstRename->scrollToItem(lstRename->item(index));
+    }
+
+    if (!tags::fileExists(path)) {
+        ui::showMessage(QStringLiteral("File not found"), QMessageBox::Warning, this);
+        return;
+    }
+
+    tags::TagInfo tag;
+    mp3lib::TagInfoWire wire = tag.toWire();
+    const std::int16_t read = vbmp3_getFileTagInfo(QFile::encodeName(path).constData(), wire);
+    tag.fromWire(wire);
+    if (read == 0) {
+        ui::showMessage(QStringLiteral("Tag info error"), QMessageBox::Warning, this);
+        return;
+    }
+
+    const tags::TagFieldTexts shown = tags::displayTexts(tag);
+    setTextFields(*this, shown);
+    selectGenre(*cmbGenre, tag.GenreNo, cmbGenre->count());
+    txtComment->setText(shown.Comment);
+}
+
+void frmMain::cmdRewrite_Click()
+{
+    const int index = lstMP3Files->currentRow();
+    if (index < 0)
+        return;
+    const QString path = lstMP3Files->item(index)->text();
+    if (!tags::fileExists(path))
+        return;
+
+    tags::TagInfo tag = tags::recordForUpdate(fieldTexts(*this), selectedGenre(*cmbGenre));
+    mp3lib::TagInfoWire wire = tag.toWire();
+    const std::int16_t written =
+        vbmp3_setTagInfo(QFile::encodeName(path).constData(), wire, 0, 1);
+    tag.fromWire(wire);
+
+    // A tag that was not written must not show a name made from it: the
+    // proposed name still belongs to the tag the file has.
+    if (written == 0) {
+        ui::showMessage(QStringLiteral("Tag write error"), QMessageBox::Warning, this);
+        return;
+    }
+    if (QListWidgetItem *proposed = lstRename->item(index))
+        proposed->setText(renaming::ComposeNewName(tag));
+}
+
+void frmMain::cmdCopy_Click()
+{
+    const tags::TagFieldTexts texts = fieldTexts(*this);
+    const tags::GenreEntry genre = selectedGenre(*cmbGenre);
+    CopyTag = tags::copyBuffer(texts, genre);
+
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(tags::clipboardLine(texts, genre.GenreName));
+}
+
+void frmMain::cmdPaste_Click()
+{
+    const tags::TagFieldTexts texts{
+        tags::TrimTagStr(CopyTag.TrackName), tags::TrimTagStr(CopyTag.ArtistName),
+        tags::TrimTagStr(CopyTag.AlbumName), tags::TrimTagStr(CopyTag.Year),
+        tags::TrimTagStr(CopyTag.Comment)};
+    setTextFields(*this, texts);
+    txtComment->setText(texts.Comment);
+    selectGenre(*cmbGenre, CopyTag.GenreNo, tags::kPasteGenreSearchLimit);
+}

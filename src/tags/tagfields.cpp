@@ -1,0 +1,85 @@
+#include "tagfields.h"
+
+#include <QStringList>
+
+namespace tags {
+
+namespace {
+
+// The first `maxLength` UTF-16 units of `text`, one fewer when the last of
+// them would be the first half of a surrogate pair.
+QString cutAtCharacter(const QString &text, int maxLength)
+{
+    if (text.size() <= maxLength)
+        return text;
+    qsizetype n = maxLength;
+    if (n > 0 && text.at(n - 1).isHighSurrogate())
+        --n;
+    return text.left(n);
+}
+
+QString shown(const QString &field, int maxLength)
+{
+    return cutAtCharacter(TrimTagStr(field), maxLength);
+}
+
+TagFieldTexts trimmed(const TagFieldTexts &t)
+{
+    return {TrimTagStr(t.TrackName), TrimTagStr(t.ArtistName), TrimTagStr(t.AlbumName),
+            TrimTagStr(t.Year), TrimTagStr(t.Comment)};
+}
+
+} // namespace
+
+TagFieldTexts displayTexts(const TagInfo &tag)
+{
+    return {shown(tag.TrackName, kFieldMaxLength), shown(tag.ArtistName, kFieldMaxLength),
+            shown(tag.AlbumName, kFieldMaxLength), shown(tag.Year, kYearMaxLength),
+            shown(tag.Comment, kFieldMaxLength)};
+}
+
+TagInfo recordForUpdate(const TagFieldTexts &texts, const GenreEntry &genre)
+{
+    TagInfo tag;
+    tag.TrackName = fitFieldWithNul(texts.TrackName, kTextWidth);
+    tag.ArtistName = fitFieldWithNul(texts.ArtistName, kTextWidth);
+    tag.AlbumName = fitFieldWithNul(texts.AlbumName, kTextWidth);
+    tag.Year = fitFieldWithNul(texts.Year, kYearWidth);
+    tag.Comment = fitFieldWithNul(texts.Comment, kTextWidth);
+    tag.GenreNo = genre.GenreNo;
+    tag.GenreName = fitFieldWithNul(genre.GenreName, kTextWidth);
+    return tag;
+}
+
+TagInfo copyBuffer(const TagFieldTexts &texts, const GenreEntry &genre)
+{
+    const TagFieldTexts t = trimmed(texts);
+    TagInfo tag;
+    tag.TrackName = fitField(t.TrackName, kTextWidth);
+    tag.ArtistName = fitField(t.ArtistName, kTextWidth);
+    tag.AlbumName = fitField(t.AlbumName, kTextWidth);
+    tag.Year = fitField(t.Year, kYearWidth);
+    tag.Comment = fitField(t.Comment, kTextWidth);
+    tag.GenreNo = genre.GenreNo;
+    tag.GenreName = fitField(genre.GenreName, kTextWidth);
+    return tag;
+}
+
+QString clipboardLine(const TagFieldTexts &texts, const QString &genreName)
+{
+    const TagFieldTexts t = trimmed(texts);
+    return QStringList{t.TrackName, t.ArtistName, t.AlbumName, t.Year, genreName, t.Comment}
+        .join(u',');
+}
+
+int genreEntryIndex(const QList<std::int32_t> &numbers, std::int32_t genreNo, qsizetype limit)
+{
+    const qsizetype end = qMin(numbers.size(), limit);
+    for (qsizetype i = 0; i < end; ++i) {
+        if (numbers.at(i) == genreNo)
+            return int(i);
+    }
+    return -1;
+}
+
+} // namespace tags
