@@ -1,5 +1,5 @@
 // The tag frame's records as the library and the copy buffer get them, and
-// the genre search.
+// the genre search (its limit is out of reach of the window's genre list).
 #include <QTest>
 
 #include "tagfields.h"
@@ -66,26 +66,6 @@ private slots:
 
         // Without a genre list the genre is "none".
         QCOMPARE(tags::recordForUpdate(typed, GenreEntry{}).toWire().GenreNo, tags::kNoGenreNo);
-    }
-
-    void displayCutsAtCharacters_data()
-    {
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("shown");
-        const QString a29(29, u'a');
-        QTest::newRow("31 characters") << a29 + "bc" << a29 + "b";
-        QTest::newRow("emoji across the cut") << a29 + "😀" << a29;
-        QTest::newRow("emoji at the end") << a29.left(28) + "😀" << a29.left(28) + "😀";
-        QTest::newRow("trimmed before the cut") << "   " + a29 + "b  " << a29 + "b";
-    }
-
-    void displayCutsAtCharacters()
-    {
-        QFETCH(QString, field);
-        QFETCH(QString, shown);
-        tags::TagInfo tag;
-        tag.TrackName = tags::fitFieldWithNul(field, tags::kTextWidth);
-        QCOMPARE(tags::displayTexts(tag).TrackName, shown);
     }
 };
 
