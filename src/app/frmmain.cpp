@@ -256,18 +256,18 @@ void frmMain::buildControls()
     connect(cmdCopy, &QPushButton::clicked, this, &frmMain::cmdCopy_Click);
     connect(cmdPaste, &QPushButton::clicked, this, &frmMain::cmdPaste_Click);
     // The list's click notification: any change of its current entry or of
-    // its selection, by mouse or keyboard.
-    connect(lstMP3Files, &QListWidget::currentRowChanged, this, &frmMain::lstMP3Files_Click);
+    // its selection, by mouse or keyboard, reported once per action.
+    connect(lstMP3Files, &QListWidget::currentRowChanged, this, &frmMain::lstMP3Files_Changed);
     connect(lstMP3Files, &QListWidget::itemSelectionChanged, this,
-            &frmMain::lstMP3Files_Click);
-    // Mouse releases over the list arrive at its viewport.
+            &frmMain::lstMP3Files_Changed);
+    // Mouse presses and releases over the list arrive at its viewport.
     lstMP3Files->viewport()->installEventFilter(this);
 }
 
 bool frmMain::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == lstMP3Files->viewport() && event->type() == QEvent::MouseButtonRelease)
-        lstMP3Files_MouseUp();
+    if (watched == lstMP3Files->viewport())
+        listViewportEvent(event);
     return QWidget::eventFilter(watched, event);
 }
 
@@ -427,9 +427,3 @@ void frmMain::Form_Unload()
 
 void frmMain::cmdClose_Click() { close(); }
 
-void frmMain::cmdOpen_Click() {}           // shows frmFileSelect, then MakeRenameList
-void frmMain::cmdRename_Click() {}         // renames the selected files
-void frmMain::cmdAllSel_Click() {}         // selects every entry, disables Frame1
-void frmMain::cmdClear_Click() {}          // empties lstMP3Files and lstRename
-void frmMain::cmdRemove_Click() {}         // removes the selected entries from both lists
-void frmMain::lstMP3Files_MouseUp() {}     // enables Frame1 exactly when one entry is selected

@@ -51,6 +51,10 @@ public:
     // current folder) somewhere else; an empty text restores the default.
     static void setAppFolderForTesting(const QString &folder);
 
+    // Appends to lstRename the proposed name of every lstMP3Files entry from
+    // lStartIndex to the last; lStartIndex must be lstRename's entry count.
+    void MakeRenameList(int lStartIndex);
+
     // Controls, named as everywhere in the program.
     QPushButton *cmdOpen = nullptr;
     QPushButton *cmdRename = nullptr;
@@ -93,6 +97,11 @@ public slots:
     void cmdCopy_Click();       // Copy the edited fields to the buffer and clipboard
     void cmdPaste_Click();      // Put the copy buffer back into the edit fields
 
+signals:
+    // Emitted each time lstMP3Files' click notification is raised, right
+    // before lstMP3Files_Click runs; tests count the runs with it.
+    void lstMP3FilesClickRaised();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -117,4 +126,16 @@ private:
 
     bool loaded_ = false;   // Form_Load has run
     bool unloaded_ = false; // Form_Unload has run
+
+    // lstMP3Files' click notification: one user action or one command runs
+    // lstMP3Files_Click at most once, after all of its changes.
+    class ListClickHold;
+    void lstMP3Files_Changed();        // a selection or current-entry change
+    void listViewportEvent(QEvent *event);
+    void raiseListClick();             // runs lstMP3Files_Click now
+    void raisePendingListClick();      // ... if a change is waiting for it
+    int listClickHolds_ = 0;           // commands at work on the list
+    bool listClickPending_ = false;    // a change not yet reported
+    bool listClickQueued_ = false;     // a report is queued for the event loop
+    bool listMouseDown_ = false;       // a mouse button is down over the list
 };
