@@ -169,7 +169,12 @@ QString settingsFilePath(const QString &appFolder, const QString &baseName)
 
     // Creating a file in a folder takes write and search permission on it;
     // access() also says no for a read-only file system, even to root.
-    if (!appFolder.isEmpty() && QFileInfo(appFolder).isDir()
+    // A program installed under /usr (/usr/bin, /usr/local/bin) keeps its
+    // settings per user even where the process may write there (root): a file
+    // beside it would belong to no package and be shared by every user.
+    const QString canonical = QFileInfo(appFolder).canonicalFilePath();
+    const bool installed = canonical == u"/usr" || canonical.startsWith(u"/usr/");
+    if (!installed && !appFolder.isEmpty() && QFileInfo(appFolder).isDir()
         && ::access(QFile::encodeName(appFolder).constData(), W_OK | X_OK) == 0)
         return inFolder(appFolder);
 

@@ -34,5 +34,6 @@ private:
 };
 
 // Where the settings file of a program lives: `<appFolder>/<baseName>.ini`
-// when that folder is writable, else `<user config folder>/dorvasu/<baseName>.ini`.
+// when that folder is writable and not under /usr, else
+// `<user config folder>/dorvasu/<baseName>.ini`.
 QString settingsFilePath(const QString &appFolder, const QString &baseName);

@@ -88,6 +88,8 @@ private slots:
     void longValueCutAtCharacter();
     void settingsFilePath_data();
     void settingsFilePath();
+    void installedProgramKeepsSettingsPerUser_data();
+    void installedProgramKeepsSettingsPerUser();
 };
 
 void TestSettings::init()
@@ -385,6 +387,22 @@ void TestSettings::settingsFilePath()
         QCOMPARE(runAsNobody(check), 0);
     else
         QVERIFY(check());
+}
+
+void TestSettings::installedProgramKeepsSettingsPerUser_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("/usr/bin") << "/usr/bin";
+    QTest::newRow("/usr/local/bin/") << "/usr/local/bin/";
+}
+
+// Also when the process may write there, as root may.
+void TestSettings::installedProgramKeepsSettingsPerUser()
+{
+    QFETCH(QString, folder);
+    const QString config = tmp_.path() + "/config";
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
+    QCOMPARE(::settingsFilePath(folder, "prog"), config + "/dorvasu/prog.ini");
 }
 
 QTEST_GUILESS_MAIN(TestSettings)
