@@ -137,12 +137,17 @@ bool inifile_IO::WriteStr(const QString &section, const QString &key, const QStr
     // The new text goes to a temporary file beside the old one, which then
     // replaces it in one rename: a crash leaves the old file or the new one,
     // never a part of either. QSaveFile keeps the old file's permissions.
+    // Unbuffered: QSaveFile only notices a write that fails while writing;
+    // one that fails in the flush of its buffer at commit() would put a cut
+    // (even empty) file in place of the old one and report success.
     QSaveFile out(fileName_);
-    if (!out.open(QIODevice::WriteOnly))
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
     if (f.status == FileText::Read)
         keepOwner(out.handle(), f.info);
-    if (out.write(*changed) != changed->size()) {
+    // commit() flushes the new file to the disk but ignores a failure to:
+    // a file that may not be on the disk must not replace the old one.
+    if (out.write(*changed) != changed->size() || ::fsync(out.handle()) != 0) {
         out.cancelWriting();
         return false;
     }

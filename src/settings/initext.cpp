@@ -1,5 +1,7 @@
 #include "initext.h"
 
+#include <QStringDecoder>
+
 #include <algorithm>
 
 namespace initext {
@@ -45,7 +47,15 @@ struct Line {
     qsizetype begin = 0;
     qsizetype contentEnd = 0;
     qsizetype end = 0;
-    bool hasBreak() const { return end > contentEnd; }
+    bool lineFeed = false;   // the break ends in LF; a text cut after a CR has none
+    bool hasBreak() const { return lineFeed; }
+    // What completes the break of a line that has none: the LF alone after
+    // a CR, else a whole break. Lines are only split at LF, so text added
+    // after a lone CR would join this line.
+    QByteArrayView missingBreak(QByteArrayView br) const
+    {
+        return end > contentEnd ? QByteArrayView("\n") : br;
+    }
 };
 
 class LineReader {
@@ -61,6 +71,7 @@ public:
         const qsizetype nl = text_.indexOf('\n', pos_);
         line.end = nl < 0 ? text_.size() : nl + 1;
         line.contentEnd = nl < 0 ? text_.size() : nl;
+        line.lineFeed = nl >= 0;
         if (line.contentEnd > line.begin && text_[line.contentEnd - 1] == '\r')
             --line.contentEnd;
         pos_ = line.end;
@@ -101,7 +112,11 @@ Parsed classify(QByteArrayView content)
 
 bool sameName(QByteArrayView stored, const QString &name)
 {
-    return !name.isEmpty() && QString::fromUtf8(stored).compare(name, Qt::CaseInsensitive) == 0;
+    // QString::fromUtf8 drops a leading U+FEFF; in a name it is a character
+    // like any other, written as such.
+    QStringDecoder decode(QStringDecoder::Utf8,
+                          QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return !name.isEmpty() && QString(decode(stored)).compare(name, Qt::CaseInsensitive) == 0;
 }
 
 // Where section and key stand in the text.
@@ -227,7 +242,7 @@ std::optional<QByteArray> withValue(QByteArrayView text, const QString &section,
         const Line &l = place.lastOfSection;
         out.append(text.first(l.end));
         if (!l.hasBreak())
-            out.append(br);
+            out.append(l.missingBreak(br));
         out.append(newKeyLine).append(br);
         out.append(text.sliced(l.end));
         return out;
@@ -238,7 +253,7 @@ std::optional<QByteArray> withValue(QByteArrayView text, const QString &section,
     const bool onlyBom = text.size() == kUtf8Bom.size() && text.startsWith(kUtf8Bom);
     if (!text.isEmpty() && !onlyBom) {
         if (!place.lastLine.hasBreak())
-            out.append(br);
+            out.append(place.lastLine.missingBreak(br));
         if (!place.lastLineBlank)
             out.append(br);
     }
