@@ -29,6 +29,22 @@ TagFieldTexts trimmed(const TagFieldTexts &t)
             TrimTagStr(t.Year), TrimTagStr(t.Comment)};
 }
 
+// The six fields into a fresh record, each text stored by `store` (the
+// writing rule with or without the appended NUL).
+TagInfo storeFields(const TagFieldTexts &t, const GenreEntry &genre,
+                    QString (*store)(const QString &, int))
+{
+    TagInfo tag;
+    tag.TrackName = store(t.TrackName, kTextWidth);
+    tag.ArtistName = store(t.ArtistName, kTextWidth);
+    tag.AlbumName = store(t.AlbumName, kTextWidth);
+    tag.Year = store(t.Year, kYearWidth);
+    tag.Comment = store(t.Comment, kTextWidth);
+    tag.GenreNo = genre.GenreNo;
+    tag.GenreName = store(genre.GenreName, kTextWidth);
+    return tag;
+}
+
 } // namespace
 
 TagFieldTexts displayTexts(const TagInfo &tag)
@@ -40,29 +56,12 @@ TagFieldTexts displayTexts(const TagInfo &tag)
 
 TagInfo recordForUpdate(const TagFieldTexts &texts, const GenreEntry &genre)
 {
-    TagInfo tag;
-    tag.TrackName = fitFieldWithNul(texts.TrackName, kTextWidth);
-    tag.ArtistName = fitFieldWithNul(texts.ArtistName, kTextWidth);
-    tag.AlbumName = fitFieldWithNul(texts.AlbumName, kTextWidth);
-    tag.Year = fitFieldWithNul(texts.Year, kYearWidth);
-    tag.Comment = fitFieldWithNul(texts.Comment, kTextWidth);
-    tag.GenreNo = genre.GenreNo;
-    tag.GenreName = fitFieldWithNul(genre.GenreName, kTextWidth);
-    return tag;
+    return storeFields(texts, genre, fitFieldWithNul);
 }
 
 TagInfo copyBuffer(const TagFieldTexts &texts, const GenreEntry &genre)
 {
-    const TagFieldTexts t = trimmed(texts);
-    TagInfo tag;
-    tag.TrackName = fitField(t.TrackName, kTextWidth);
-    tag.ArtistName = fitField(t.ArtistName, kTextWidth);
-    tag.AlbumName = fitField(t.AlbumName, kTextWidth);
-    tag.Year = fitField(t.Year, kYearWidth);
-    tag.Comment = fitField(t.Comment, kTextWidth);
-    tag.GenreNo = genre.GenreNo;
-    tag.GenreName = fitField(genre.GenreName, kTextWidth);
-    return tag;
+    return storeFields(trimmed(texts), genre, fitField);
 }
 
 QString clipboardLine(const TagFieldTexts &texts, const QString &genreName)
