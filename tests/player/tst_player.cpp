@@ -66,28 +66,187 @@ class tst_Player : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void init();
-    void cleanup();
-    void volumeFromChannels_data();
-    void volumeFromChannels();
-    void openingSetsBothChannelsToTheBar_data();
-    void openingSetsBothChannelsToTheBar();
-    void barSetsBothChannels_data();
-    void barSetsBothChannels();
-    void nothingPlaysForFilesThatCannotPlay_data();
-    void nothingPlaysForFilesThatCannotPlay();
-    void doubleClickPlaysUntilStop();
-    void windowStaysOpenAfterTheEnd();
-    void screenshot();
+    void initTestCase()
+    {
+        QVERIFY(vbmp3_init() != 0);
+    }
+
+    void cleanupTestCase()
+    {
+        mp3lib::setWavOutputForTesting(nullptr);
+        vbmp3_free();
+    }
+
+    void init()
+    {
+        tmp_ = std::make_unique<QTemporaryDir>();
+        wav_ = tmp_->filePath("out/sound.wav");
+        QVERIFY(QDir().mkpath(tmp_->filePath("out")));
+        mp3lib::setWavOutputForTesting(QFile::encodeName(wav_).constData());
+        messages_.clear();
+        ui::setMessageSinkForTesting([this](const QString &text, QMessageBox::Icon icon) {
+            messages_.append(icon == QMessageBox::Warning ? text : "wrong icon: " + text);
+        });
+        ini_.setFileName(tmp_->filePath("dorvasu.ini"));
+        sMP3Folder_ = tmp_->path();
+    }
+
+    void cleanup()
+    {
+        fileSelect_.reset();
+        ui::setMessageSinkForTesting({});
+        tmp_.reset();
+    }
+
+    void barSetsBothChannels_data()
+    {
+        QTest::addColumn<int>("left"); // the channels before the window opens
+        QTest::addColumn<int>("right");
+        QTest::addColumn<int>("action"); // a key, a part of the bar to click, or -1: drag, -2: none
+        QTest::addColumn<int>("volume");
+        QTest::newRow("opened at 30 and 71") << 30 << 71 << -2 << 50;
+        QTest::newRow("opened at 100 and 99") << 100 << 99 << -2 << 99;
+        QTest::newRow("Home: thumb at the top") << 50 << 50 << int(Qt::Key_Home) << 100;
+        QTest::newRow("End: thumb at the bottom") << 50 << 50 << int(Qt::Key_End) << 0;
+        QTest::newRow("top arrow") << 50 << 50 << int(QStyle::SC_ScrollBarSubLine) << 51;
+        QTest::newRow("trough above the thumb") << 50 << 50 << int(QStyle::SC_ScrollBarSubPage) << 60;
+        QTest::newRow("thumb dragged to the top") << 50 << 50 << -1 << 100;
+    }
+
+    void barSetsBothChannels()
+    {
+        QFETCH(int, left);
+        QFETCH(int, right);
+        QFETCH(int, action);
+        QFETCH(int, volume);
+        vbmp3_setVolume(left, right);
+        frmPLay player;
+        player.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&player));
+        QTRY_COMPARE(QApplication::focusWidget(), player.cmdStop);
+        QScrollBar *bar = player.vsbVol;
+        if (action >= Qt::Key_Escape) {
+            bar->setFocus();
+            QTest::keyClick(bar, Qt::Key(action));
+        } else if (action >= 0) {
+            clickScrollBar(bar, QStyle::SubControl(action));
+        } else if (action == -1) { // while dragging the channels follow the thumb
+            bar->setSliderDown(true);
+            bar->setSliderPosition(bar->minimum());
+            QCOMPARE(channels(), std::make_pair(100, 100));
+            bar->setSliderDown(false);
+        }
+        QCOMPARE(player.volume(), volume);
+        QCOMPARE(channels(), std::make_pair(volume, volume));
+        QCOMPARE(frmPLay::volumeFromChannels(INT_MAX, INT_MAX), 100); // no overflow
+        QCOMPARE(frmPLay::volumeFromChannels(INT_MIN, INT_MIN), 0);
+    }
+
+    void nothingPlaysForFilesThatCannotPlay_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QStringList>("messages");
+        QTest::newRow("deleted after it was listed") << "deleted" << QStringList{};
+        QTest::newRow("replaced by a FIFO") << "fifo" << QStringList{};
+        QTest::newRow("text named .mp3") << "text" << QStringList{"Open Error"};
+    }
+
+    void nothingPlaysForFilesThatCannotPlay()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QStringList, messages);
+        const QString path = testdata::copySample(tmp_->path(), testdata::kStereoMpeg1, "song.mp3");
+        if (kind == u"text")
+            testdata::writeAll(path, "This is not an MP3 file.\n");
+        QVERIFY(showFileSelect());
+        if (kind != u"text")
+            QVERIFY(QFile::remove(path));
+        if (kind == u"fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
+        QVERIFY(!doubleClick("song.mp3", [](frmPLay &) {}));
+        QCOMPARE(messages_, messages);
+        QVERIFY(!hasSound(wav_));
+    }
+
+    void doubleClickPlaysUntilStopOrTheEnd()
+    {
+        testdata::copySample(tmp_->path(), testdata::kNoise3s, "noise.mp3");
+        testdata::copySample(tmp_->path(), testdata::kStereoMpeg1, "tone.mp3");
+        QVERIFY(showFileSelect());
+        const int threadsBefore = threadCount();
+
+        bool stoppedWhilePlaying = false;
+        QPoint offCentre;
+        QVERIFY(doubleClick("noise.mp3", [&](frmPLay &player) {
+            offCentre = player.frameGeometry().center() - fileSelect_->frameGeometry().center();
+            if (!QTest::qWaitFor([&] { return fileSize(wav_) > 44 + 16384; }))
+                return;
+            stoppedWhilePlaying = fileSize(wav_) < 3 * 44100 * 4;
+            QTest::mouseClick(player.cmdStop, Qt::LeftButton);
+        }));
+        QVERIFY(hasSound(wav_));
+        QVERIFY(stoppedWhilePlaying);
+        QVERIFY(offCentre.manhattanLength() <= 3);
+        QVERIFY(messages_.isEmpty());
+        QTRY_COMPARE(threadCount(), threadsBefore);
+
+        // The next file plays in a window built anew, which stays open after
+        // the end of the file (1 s, all written but the output's last buffer).
+        QVERIFY(QFile::remove(wav_));
+        bool openAfterEnd = false;
+        QVERIFY(doubleClick("tone.mp3", [&](frmPLay &player) {
+            if (!QTest::qWaitFor([&] { return fileSize(wav_) >= 44 + 44100 * 4 - 8192; }, 20000))
+                return;
+            QTest::qWait(300); // a moment for the end of the file to pass
+            openAfterEnd = player.isVisible();
+            player.close();
+        }));
+        QVERIFY(openAfterEnd);
+        QVERIFY(hasSound(wav_));
+        QTRY_COMPARE(threadCount(), threadsBefore);
+    }
 
 private:
     // The file selection window on the test folder, shown.
-    bool showFileSelect();
+    bool showFileSelect()
+    {
+        fileSelect_ = std::make_unique<frmFileSelect>(new QListWidget(&host_), sMP3Folder_, ini_, 0,
+                                                      0, QIcon(), tmp_->path());
+        fileSelect_->show();
+        return QTest::qWaitForWindowExposed(fileSelect_.get());
+    }
+
     // Double-clicks File1's entry `name`; `whilePlaying` runs while the
     // player window is shown and closes it. False when no player was shown.
-    bool doubleClick(const QString &name, const std::function<void(frmPLay &)> &whilePlaying);
+    bool doubleClick(const QString &name, const std::function<void(frmPLay &)> &whilePlaying)
+    {
+        QListWidget *list = fileSelect_->File1;
+        const QList<QListWidgetItem *> items = list->findItems(name, Qt::MatchExactly);
+        if (items.size() != 1) {
+            QTest::qFail(qPrintable("File1 does not list " + name), __FILE__, __LINE__);
+            return false;
+        }
+        const QRect rect = list->visualItemRect(items.first());
+
+        // The player runs modally inside the double-click; a timer reaches it.
+        bool shown = false;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, this, [&] {
+            auto *player = qobject_cast<frmPLay *>(QApplication::activeModalWidget());
+            if (!player || !player->isVisible() || shown)
+                return;
+            shown = true;
+            whilePlaying(*player);
+            if (player->isVisible()) // a check failed half-way: do not hang
+                player->reject();
+        });
+        watch.start(10);
+        // As the window system delivers it: press, release, double-click, release.
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, rect.center());
+        return shown;
+    }
 
     std::unique_ptr<QTemporaryDir> tmp_;
     QString wav_;
@@ -97,253 +256,6 @@ private:
     QString sMP3Folder_;
     std::unique_ptr<frmFileSelect> fileSelect_;
 };
-
-void tst_Player::initTestCase()
-{
-    QVERIFY(vbmp3_init() != 0);
-}
-
-void tst_Player::cleanupTestCase()
-{
-    mp3lib::setWavOutputForTesting(nullptr);
-    vbmp3_free();
-}
-
-void tst_Player::init()
-{
-    tmp_ = std::make_unique<QTemporaryDir>();
-    wav_ = tmp_->filePath("out/sound.wav");
-    QVERIFY(QDir().mkpath(tmp_->filePath("out")));
-    mp3lib::setWavOutputForTesting(QFile::encodeName(wav_).constData());
-    messages_.clear();
-    ui::setMessageSinkForTesting([this](const QString &text, QMessageBox::Icon icon) {
-        messages_.append(icon == QMessageBox::Warning ? text : "wrong icon: " + text);
-    });
-    vbmp3_setVolume(100, 100);
-    ini_.setFileName(tmp_->filePath("dorvasu.ini"));
-    sMP3Folder_ = tmp_->path();
-}
-
-void tst_Player::cleanup()
-{
-    fileSelect_.reset();
-    ui::setMessageSinkForTesting({});
-    tmp_.reset();
-}
-
-void tst_Player::volumeFromChannels_data()
-{
-    QTest::addColumn<qint64>("left");
-    QTest::addColumn<qint64>("right");
-    QTest::addColumn<int>("bar");
-    QTest::newRow("30 and 71: fraction dropped") << qint64(30) << qint64(71) << 50;
-    QTest::newRow("above the bar") << qint64(150) << qint64(250) << 100;
-    QTest::newRow("below the bar") << qint64(-20) << qint64(-1) << 0;
-    QTest::newRow("largest") << qint64(INT_MAX) << qint64(INT_MAX) << 100;
-    QTest::newRow("smallest") << qint64(INT_MIN) << qint64(INT_MIN) << 0;
-}
-
-void tst_Player::volumeFromChannels()
-{
-    QFETCH(qint64, left);
-    QFETCH(qint64, right);
-    QFETCH(int, bar);
-    QCOMPARE(frmPLay::volumeFromChannels(left, right), bar);
-}
-
-void tst_Player::openingSetsBothChannelsToTheBar_data()
-{
-    QTest::addColumn<int>("left");
-    QTest::addColumn<int>("right");
-    QTest::addColumn<int>("bar");
-    QTest::newRow("30 and 71") << 30 << 71 << 50;
-    QTest::newRow("0 and 1") << 0 << 1 << 0;
-    QTest::newRow("100 and 99") << 100 << 99 << 99;
-    QTest::newRow("both full") << 100 << 100 << 100;
-}
-
-void tst_Player::openingSetsBothChannelsToTheBar()
-{
-    QFETCH(int, left);
-    QFETCH(int, right);
-    QFETCH(int, bar);
-    vbmp3_setVolume(left, right);
-    frmPLay player;
-    player.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&player));
-    QCOMPARE(player.volume(), bar);
-    QCOMPARE(channels(), std::make_pair(bar, bar));
-    QTRY_COMPARE(QApplication::focusWidget(), player.cmdStop);
-}
-
-void tst_Player::barSetsBothChannels_data()
-{
-    QTest::addColumn<int>("action"); // a key, or a part of the bar to click
-    QTest::addColumn<int>("volume"); // starting from 50
-    QTest::newRow("Home: thumb at the top") << int(Qt::Key_Home) << 100;
-    QTest::newRow("End: thumb at the bottom") << int(Qt::Key_End) << 0;
-    QTest::newRow("Up key") << int(Qt::Key_Up) << 51;
-    QTest::newRow("top arrow") << int(QStyle::SC_ScrollBarSubLine) << 51;
-    QTest::newRow("bottom arrow") << int(QStyle::SC_ScrollBarAddLine) << 49;
-    QTest::newRow("trough above the thumb") << int(QStyle::SC_ScrollBarSubPage) << 60;
-    QTest::newRow("thumb dragged to the top") << -1 << 100;
-}
-
-void tst_Player::barSetsBothChannels()
-{
-    QFETCH(int, action);
-    QFETCH(int, volume);
-    vbmp3_setVolume(50, 50);
-    frmPLay player;
-    player.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&player));
-    auto *bar = player.findChild<QScrollBar *>("vsbVol");
-    QVERIFY(bar);
-    if (action >= Qt::Key_Escape) {
-        bar->setFocus();
-        QTest::keyClick(bar, Qt::Key(action));
-    } else if (action >= 0) {
-        clickScrollBar(bar, QStyle::SubControl(action));
-    } else { // while dragging the channels follow the thumb
-        bar->setSliderDown(true);
-        bar->setSliderPosition(bar->minimum());
-        QCOMPARE(channels(), std::make_pair(100, 100));
-        bar->setSliderDown(false);
-    }
-    QCOMPARE(player.volume(), volume);
-    QCOMPARE(channels(), std::make_pair(volume, volume));
-}
-
-bool tst_Player::showFileSelect()
-{
-    fileSelect_ = std::make_unique<frmFileSelect>(new QListWidget(&host_), sMP3Folder_, ini_, 0,
-                                                  0, QIcon(), tmp_->path());
-    fileSelect_->show();
-    return QTest::qWaitForWindowExposed(fileSelect_.get());
-}
-
-bool tst_Player::doubleClick(const QString &name,
-                             const std::function<void(frmPLay &)> &whilePlaying)
-{
-    QListWidget *list = fileSelect_->File1;
-    const QList<QListWidgetItem *> items = list->findItems(name, Qt::MatchExactly);
-    if (items.size() != 1) {
-        QTest::qFail(qPrintable("File1 does not list " + name), __FILE__, __LINE__);
-        return false;
-    }
-    const QRect rect = list->visualItemRect(items.first());
-
-    // The player runs modally inside the double-click; a timer reaches it.
-    bool shown = false;
-    QTimer watch;
-    connect(&watch, &QTimer::timeout, this, [&] {
-        auto *player = qobject_cast<frmPLay *>(QApplication::activeModalWidget());
-        if (!player || !player->isVisible() || shown)
-            return;
-        shown = true;
-        whilePlaying(*player);
-        if (player->isVisible()) // a check failed half-way: do not hang
-            player->reject();
-    });
-    watch.start(10);
-    // As the window system delivers it: press, release, double-click, release.
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
-    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, rect.center());
-    QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, rect.center());
-    return shown;
-}
-
-void tst_Player::nothingPlaysForFilesThatCannotPlay_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QStringList>("messages");
-    QTest::newRow("deleted after it was listed") << "deleted" << QStringList{};
-    QTest::newRow("replaced by a FIFO") << "fifo" << QStringList{};
-    QTest::newRow("text named .mp3") << "text" << QStringList{"Open Error"};
-    QTest::newRow("empty file") << "empty" << QStringList{"Open Error"};
-}
-
-void tst_Player::nothingPlaysForFilesThatCannotPlay()
-{
-    QFETCH(QString, kind);
-    QFETCH(QStringList, messages);
-    const QString path = testdata::copySample(tmp_->path(), testdata::kStereoMpeg1, "song.mp3");
-    if (kind == u"text" || kind == u"empty")
-        testdata::writeAll(path, kind == u"text" ? "This is not an MP3 file.\n" : "");
-    QVERIFY(showFileSelect());
-    if (kind == u"deleted" || kind == u"fifo")
-        QVERIFY(QFile::remove(path));
-    if (kind == u"fifo")
-        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
-
-    QVERIFY(!doubleClick("song.mp3", [](frmPLay &) {}));
-    QCOMPARE(messages_, messages);
-    QVERIFY(!hasSound(wav_));
-}
-
-void tst_Player::doubleClickPlaysUntilStop()
-{
-    testdata::copySample(tmp_->path(), testdata::kNoise3s, "noise.mp3");
-    testdata::copySample(tmp_->path(), testdata::kStereoMpeg1, "tone.mp3");
-    QVERIFY(showFileSelect());
-    const int threadsBefore = threadCount();
-
-    bool stoppedWhilePlaying = false;
-    QPoint offCentre;
-    QVERIFY(doubleClick("noise.mp3", [&](frmPLay &player) {
-        offCentre = player.frameGeometry().center() - fileSelect_->frameGeometry().center();
-        if (!QTest::qWaitFor([&] { return fileSize(wav_) > 44 + 16384; }))
-            return;
-        stoppedWhilePlaying = fileSize(wav_) < 3 * 44100 * 4;
-        QTest::mouseClick(player.cmdStop, Qt::LeftButton);
-    }));
-    QVERIFY(hasSound(wav_));
-    QVERIFY(stoppedWhilePlaying);
-    QVERIFY(offCentre.manhattanLength() <= 3);
-    QVERIFY(messages_.isEmpty());
-    QTRY_COMPARE(threadCount(), threadsBefore);
-
-    // The next file plays in a window built anew; the close box stops it.
-    QVERIFY(QFile::remove(wav_));
-    QVERIFY(doubleClick("tone.mp3", [&](frmPLay &player) {
-        if (QTest::qWaitFor([&] { return fileSize(wav_) > 44 + 16384; }))
-            player.close();
-    }));
-    QVERIFY(hasSound(wav_));
-    QTRY_COMPARE(threadCount(), threadsBefore);
-}
-
-void tst_Player::windowStaysOpenAfterTheEnd()
-{
-    testdata::copySample(tmp_->path(), testdata::kStereoMpeg1, "tone.mp3");
-    QVERIFY(showFileSelect());
-    bool openAfterEnd = false;
-    QVERIFY(doubleClick("tone.mp3", [&](frmPLay &player) {
-        // One second of 44.1 kHz stereo, all written but the output's last
-        // buffer; then a moment for the end of the file to pass.
-        if (!QTest::qWaitFor([&] { return fileSize(wav_) >= 44 + 44100 * 4 - 8192; }, 20000))
-            return;
-        QTest::qWait(300);
-        openAfterEnd = player.isVisible();
-        QTest::mouseClick(player.cmdStop, Qt::LeftButton);
-    }));
-    QVERIFY(openAfterEnd);
-}
-
-// Not a check: with DORVASU_SCREENSHOTS naming a folder, saves a picture of
-// the window there for people to look at.
-void tst_Player::screenshot()
-{
-    const QString shots = qEnvironmentVariable("DORVASU_SCREENSHOTS");
-    if (shots.isEmpty())
-        QSKIP("DORVASU_SCREENSHOTS not set");
-    vbmp3_setVolume(70, 70);
-    frmPLay player;
-    player.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&player));
-    QTest::qWait(200);
-    QVERIFY(player.grab().save(shots + "/player.png"));
-}
 
 QTEST_MAIN(tst_Player)
 #include "tst_player.moc"
