@@ -28,21 +28,19 @@ tags::TagInfo tagWith(const QString &artist, const QString &title)
     return tag;
 }
 
-// Makes the entries of a folder from short specs: "name" a regular file
+// Makes the entries of a folder from short forms: "name" a regular file
 // holding its own name, "name/" a folder, "name|" a FIFO, "name@" a
 // symbolic link to nowhere.
-void makeEntries(const QString &dir, const QStringList &specs)
+void makeEntries(const QString &dir, const QStringList &forms)
 {
-    for (const QString &spec : specs) {
-        const QString name = spec.chopped(spec.endsWith(u'/') || spec.endsWith(u'|')
-                                                  || spec.endsWith(u'@') ? 1 : 0);
+    for (const QString &form : forms) {
+        const QChar kind = form.back();
+        const QString name = QStringLiteral("/|@").contains(kind) ? form.chopped(1) : form;
         const QByteArray path = QFile::encodeName(dir + u'/' + name);
-        if (spec.endsWith(u'/'))
+        if (kind == u'/')
             QVERIFY(QDir(dir).mkdir(name));
-        else if (spec.endsWith(u'|'))
-            QCOMPARE(::mkfifo(path.constData(), 0644), 0);
-        else if (spec.endsWith(u'@'))
-            QCOMPARE(::symlink("nowhere", path.constData()), 0);
+        else if (kind == u'|' || kind == u'@')
+            QCOMPARE(kind == u'|' ? ::mkfifo(path.constData(), 0644) : ::symlink("nowhere", path.constData()), 0);
         else
             testdata::writeAll(dir + u'/' + name, name.toUtf8());
     }
@@ -53,17 +51,11 @@ void makeEntries(const QString &dir, const QStringList &specs)
 QStringList entries(const QString &dir)
 {
     QStringList out;
-    const QFileInfoList infos = QDir(dir).entryInfoList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo &info : infos) {
-        if (info.isSymLink())
-            out << info.fileName() + u'@';
-        else if (info.isDir())
-            out << info.fileName() + u'/';
-        else if (info.isFile())
-            out << info.fileName() + u'=' + QString::fromUtf8(testdata::readAll(info.filePath()));
-        else
-            out << info.fileName() + u'|';
+    for (const QFileInfo &info :
+         QDir(dir).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+        out << info.fileName() + (info.isSymLink() ? "@" : info.isDir() ? "/" : info.isFile() ? "=" : "|");
+        if (info.isFile() && !info.isSymLink())
+            out.last() += QString::fromUtf8(testdata::readAll(info.filePath()));
     }
     out.sort();
     return out;
@@ -75,237 +67,179 @@ class TestRename : public QObject {
     Q_OBJECT
 
 private slots:
-    void composeNewName_data();
-    void composeNewName();
-    void getFolderPath_data();
-    void getFolderPath();
-    void fileExists_data();
-    void fileExists();
-    void renameFiles_data();
-    void renameFiles();
-    void renameToOwnPathNeedsTheFile();
-    void failureMessage();
+    void composeNewName_data()
+    {
+        QTest::addColumn<QString>("artist");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("singer first, trimmed") << "  ABC " << " XYZ  " << "ABC - XYZ.mp3";
+        QTest::newRow("both empty") << "" << "" << " - .mp3";
+        QTest::newRow("only spaces") << "   " << " " << " - .mp3";
+        QTest::newRow("ideographic spaces trimmed, inner kept") << u"\u3000歌 手\u3000"_qs << u"曲名\u3000"_qs
+                                                                << u"歌 手 - 曲名.mp3"_qs;
+        QTest::newRow("period apostrophe ampersand") << "Mr. Big & Co" << "Don't Stop." << "Mr. Big & Co - Don't Stop..mp3";
+        QTest::newRow("full-width question mark passes") << u"誰"_qs << u"何？"_qs << u"誰 - 何？.mp3"_qs;
+        QTest::newRow("text after NUL ignored") << QString(u"Sing\0?junk"_qs) << QString(u"Song  \0/x"_qs) << "Sing - Song.mp3";
+        for (QChar c : QStringLiteral("\"><:;*|?/\\")) {
+            QTest::addRow("'%c' in title", c.toLatin1()) << "Singer" << u"Ti"_qs + c + u"tle"_qs << kFilenameError;
+            QTest::addRow("'%c' in singer", c.toLatin1()) << c + u"Singer"_qs << "Title" << kFilenameError;
+        }
+        QTest::newRow("newline") << "Singer" << "Two\nLines" << kFilenameError;
+        QTest::newRow("tab") << "Singer\tX" << "Title" << kFilenameError;
+        QTest::newRow("unit separator") << "Singer" << u"T\x1f"_qs << kFilenameError;
+        QTest::newRow("DEL") << "Singer" << u"T\x7f"_qs << kFilenameError;
+    }
+
+    void composeNewName()
+    {
+        QFETCH(QString, artist);
+        QFETCH(QString, title);
+        QFETCH(QString, expected);
+        QCOMPARE(ComposeNewName(tagWith(artist, title)), expected);
+    }
+
+    void getFolderPath_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("full path") << "/home/user/music/a.mp3" << "/home/user/music/";
+        QTest::newRow("bare name") << "a.mp3" << "";
+        QTest::newRow("ends in separator") << "/home/user/music/" << "/home/user/music/";
+        QTest::newRow("root file") << "/a.mp3" << "/";
+        QTest::newRow("backslash is no separator") << "C:\\music\\a.mp3" << "";
+    }
+
+    void getFolderPath()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, folder);
+        QCOMPARE(GetFolderPath(path), folder);
+    }
+
+    void fileExists_data()
+    {
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QString>("path");   // relative to the folder, except "/..."
+        QTest::addColumn<bool>("exists");
+        QTest::newRow("regular file") << QStringList{"a.mp3"} << "a.mp3" << true;
+        QTest::newRow("missing") << QStringList{"a.mp3"} << "b.mp3" << false;
+        QTest::newRow("folder") << QStringList{"d.mp3/"} << "d.mp3" << false;
+        QTest::newRow("hidden file") << QStringList{".a.mp3"} << ".a.mp3" << false;
+        QTest::newRow("file in hidden folder") << QStringList{".d/", ".d/a.mp3"} << ".d/a.mp3" << true;
+        QTest::newRow("FIFO, not opened") << QStringList{"p.mp3|"} << "p.mp3" << false;
+        QTest::newRow("dangling link") << QStringList{"l.mp3@"} << "l.mp3" << false;
+        QTest::newRow("wildcard not expanded") << QStringList{"a.mp3"} << "*.mp3" << false;
+        QTest::newRow("literal star") << QStringList{"a*.mp3"} << "a*.mp3" << true;
+        QTest::newRow("trailing separator") << QStringList{"a.mp3"} << "a.mp3/" << false;
+        QTest::newRow("NUL inside") << QStringList{"a.mp3"} << QString(u"a.mp3\0.txt"_qs) << false;
+        QTest::newRow("letter case differs") << QStringList{"a.mp3"} << "A.mp3" << false;
+        QTest::newRow("device") << QStringList{} << "/dev/null" << false;
+        QTest::newRow("empty") << QStringList{} << "" << false;
+    }
+
+    void fileExists()
+    {
+        QFETCH(QStringList, entries);
+        QFETCH(QString, path);
+        QFETCH(bool, exists);
+        QTemporaryDir dir;
+        makeEntries(dir.path(), entries);
+        QCOMPARE(tags::fileExists(path.isEmpty() || path.startsWith(u'/') ? path : dir.filePath(path)), exists);
+    }
+
+    void renameFiles_data()
+    {
+        QTest::addColumn<QStringList>("before");
+        QTest::addColumn<QStringList>("jobs");       // "current name" then "new name", in pairs
+        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<QList<int>>("failedJobs");
+        using L = QStringList;
+        QTest::newRow("renamed") << L{"a.mp3"} << L{"a.mp3", u"歌手 - 曲名.mp3"_qs} << L{u"歌手 - 曲名.mp3=a.mp3"_qs}
+                                 << QList<int>{};
+        QTest::newRow("own name again") << L{"a.mp3"} << L{"a.mp3", "a.mp3"} << L{"a.mp3=a.mp3"} << QList<int>{};
+        QTest::newRow("target exists") << L{"a.mp3", "b.mp3"} << L{"a.mp3", "b.mp3"} << L{"a.mp3=a.mp3", "b.mp3=b.mp3"}
+                                       << QList<int>{0};
+        QTest::newRow("target is a dangling link") << L{"a.mp3", "l.mp3@"} << L{"a.mp3", "l.mp3"}
+                                                   << L{"a.mp3=a.mp3", "l.mp3@"} << QList<int>{0};
+        QTest::newRow("letter case only") << L{"a.mp3"} << L{"a.mp3", "A.mp3"} << L{"A.mp3=a.mp3"} << QList<int>{};
+        QTest::newRow("letter case only, both names taken") << L{"a.mp3", "A.mp3"} << L{"a.mp3", "A.mp3"}
+                                                            << L{"A.mp3=A.mp3", "a.mp3=a.mp3"} << QList<int>{0};
+        QTest::newRow("markers") << L{"a.mp3", "b.mp3", "c.mp3"}
+                                 << L{"a.mp3", kFileNotFound, "b.mp3", kTagInfoError, "c.mp3", kFilenameError}
+                                 << L{"a.mp3=a.mp3", "b.mp3=b.mp3", "c.mp3=c.mp3"} << QList<int>{0, 1, 2};
+        QTest::newRow("names that leave the folder or hold rejected characters")
+            << L{"a.mp3", "x/"}
+            << L{"a.mp3", "x/y.mp3", "a.mp3", "..", "a.mp3", ".", "a.mp3", "", "a.mp3", "a\\b.mp3",
+                 "a.mp3", "q?.mp3", "a.mp3", "new\nline.mp3", "a.mp3", "tab\t.mp3", "a.mp3", u"del\x7f.mp3"_qs}
+            << L{"a.mp3=a.mp3", "x/"} << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8};
+        QTest::newRow("missing, folder or FIFO as the file") << L{"d.mp3/", "p.mp3|"}
+                                                             << L{"gone.mp3", "n.mp3", "d.mp3", "e.mp3", "p.mp3", "f.mp3"}
+                                                             << L{"d.mp3/", "p.mp3|"} << QList<int>{0, 1, 2};
+        // Renames of one run that point at each other: failures listed, no
+        // file moved onto another.
+        QTest::newRow("same proposed name twice: first wins") << L{"a.mp3", "b.mp3"} << L{"a.mp3", "n.mp3", "b.mp3", "n.mp3"}
+                                                              << L{"b.mp3=b.mp3", "n.mp3=a.mp3"} << QList<int>{1};
+        QTest::newRow("the same file twice") << L{"a.mp3"} << L{"a.mp3", "x.mp3", "a.mp3", "y.mp3"} << L{"x.mp3=a.mp3"}
+                                             << QList<int>{1};
+        QTest::newRow("swap refused") << L{"a.mp3", "b.mp3"} << L{"a.mp3", "b.mp3", "b.mp3", "a.mp3"}
+                                      << L{"a.mp3=a.mp3", "b.mp3=b.mp3"} << QList<int>{0, 1};
+        QTest::newRow("cycle of three refused") << L{"a.mp3", "b.mp3", "c.mp3"}
+                                                << L{"a.mp3", "b.mp3", "b.mp3", "c.mp3", "c.mp3", "a.mp3"}
+                                                << L{"a.mp3=a.mp3", "b.mp3=b.mp3", "c.mp3=c.mp3"} << QList<int>{0, 1, 2};
+        QTest::newRow("chain, first link first: it fails, the next goes on") << L{"a.mp3", "b.mp3"}
+                                                                             << L{"a.mp3", "b.mp3", "b.mp3", "c.mp3"}
+                                                                             << L{"a.mp3=a.mp3", "c.mp3=b.mp3"} << QList<int>{0};
+        QTest::newRow("chain, last link first") << L{"a.mp3", "b.mp3"} << L{"b.mp3", "c.mp3", "a.mp3", "b.mp3"}
+                                                << L{"b.mp3=a.mp3", "c.mp3=b.mp3"} << QList<int>{};
+    }
+
+    void renameFiles()
+    {
+        QFETCH(QStringList, before);
+        QFETCH(QStringList, jobs);
+        QFETCH(QStringList, after);
+        QFETCH(QList<int>, failedJobs);
+        QTemporaryDir dir;
+        makeEntries(dir.path(), before);
+
+        QList<RenameJob> list;
+        QStringList expectedFailed;
+        QList<RenameResult::NewPath> expectedNewPaths;
+        for (int j = 0; j + 1 < jobs.size(); j += 2) {
+            const int row = 100 + 3 * j;   // rows of the list need not be consecutive
+            list.append({row, dir.filePath(jobs[j]), jobs[j + 1]});
+            if (failedJobs.contains(j / 2))
+                expectedFailed << dir.filePath(jobs[j]);
+            else if (jobs[j + 1] != jobs[j])
+                expectedNewPaths.append({row, dir.filePath(jobs[j + 1])});
+        }
+        const RenameResult result = renaming::renameFiles(list);
+        QCOMPARE(result.failed, expectedFailed);
+        QCOMPARE(result.newPaths, expectedNewPaths);
+        QCOMPARE(entries(dir.path()), after);
+    }
+
+    void renameToOwnPathNeedsTheFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("a.mp3");
+        QVERIFY(!renameNoReplace(path, path).ok());
+        testdata::writeAll(path, "x");
+        const RenameStatus status = renameNoReplace(path, path);
+        QVERIFY(status.ok() && status.path == path);
+    }
+
+    void failureMessage()
+    {
+        QCOMPARE(renameFailureMessage({}), QString());
+        const QByteArray sentence =
+            "\xE4\xBB\xA5\xE4\xB8\x8B\xE3\x81\xAE\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAB"
+            "\xE3\x81\xAF\xE5\xA4\x89\xE6\x9B\xB4\xE3\x81\xA7\xE3\x81\x8D\xE3\x81\xBE\xE3\x81\x9B"
+            "\xE3\x82\x93\xE3\x81\xA7\xE3\x81\x97\xE3\x81\x9F\xE3\x80\x82";
+        QCOMPARE(renameFailureMessage({"/m/b.mp3", u"/m/曲.mp3"_qs}).toUtf8(),
+                 sentence + "\r\n\r\n/m/b.mp3\r\n/m/\xE6\x9B\xB2.mp3\r\n");
+    }
 };
-
-void TestRename::composeNewName_data()
-{
-    QTest::addColumn<QString>("artist");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("expected");
-
-    QTest::newRow("singer first, trimmed") << "  ABC " << " XYZ  " << "ABC - XYZ.mp3";
-    QTest::newRow("both empty") << "" << "" << " - .mp3";
-    QTest::newRow("only spaces") << "   " << " " << " - .mp3";
-    QTest::newRow("ideographic spaces trimmed")
-        << u"\u3000歌手\u3000"_qs << u"曲名\u3000"_qs << u"歌手 - 曲名.mp3"_qs;
-    QTest::newRow("inner spaces kept") << "A  B" << "C D" << "A  B - C D.mp3";
-    QTest::newRow("period apostrophe ampersand")
-        << "Mr. Big & Co" << "Don't Stop." << "Mr. Big & Co - Don't Stop..mp3";
-    QTest::newRow("full-width question mark passes") << u"誰"_qs << u"何？"_qs
-                                                     << u"誰 - 何？.mp3"_qs;
-    QTest::newRow("text after NUL ignored")
-        << QString(u"Sing\0?junk"_qs) << QString(u"Song  \0/x"_qs) << "Sing - Song.mp3";
-    QTest::newRow("long fields not cut")
-        << QString(100, u'a') << QString(100, u'b')
-        << QString(100, u'a') + " - " + QString(100, u'b') + ".mp3";
-
-    const QString rejected = QStringLiteral("\"><:;*|?/\\");
-    for (QChar c : rejected) {
-        QTest::addRow("'%c' in title", c.toLatin1()) << "Singer" << u"Ti"_qs + c + u"tle"_qs << kFilenameError;
-        QTest::addRow("'%c' in singer", c.toLatin1()) << c + u"Singer"_qs << "Title" << kFilenameError;
-    }
-    QTest::newRow("newline") << "Singer" << "Two\nLines" << kFilenameError;
-    QTest::newRow("carriage return") << "Sing\rer" << "T" << kFilenameError;
-    QTest::newRow("tab") << "Singer\tX" << "Title" << kFilenameError;
-    QTest::newRow("unit separator") << "Singer" << u"T\x1f"_qs << kFilenameError;
-    QTest::newRow("DEL") << "Singer" << u"T\x7f"_qs << kFilenameError;
-}
-
-void TestRename::composeNewName()
-{
-    QFETCH(QString, artist);
-    QFETCH(QString, title);
-    QFETCH(QString, expected);
-    QCOMPARE(ComposeNewName(tagWith(artist, title)), expected);
-}
-
-void TestRename::getFolderPath_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("folder");
-    QTest::newRow("full path") << "/home/user/music/a.mp3" << "/home/user/music/";
-    QTest::newRow("bare name") << "a.mp3" << "";
-    QTest::newRow("ends in separator") << "/home/user/music/" << "/home/user/music/";
-    QTest::newRow("root file") << "/a.mp3" << "/";
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("backslash is no separator") << "C:\\music\\a.mp3" << "";
-    QTest::newRow("relative") << "music/a b.mp3" << "music/";
-}
-
-void TestRename::getFolderPath()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, folder);
-    QCOMPARE(GetFolderPath(path), folder);
-}
-
-void TestRename::fileExists_data()
-{
-    QTest::addColumn<QStringList>("entries");
-    QTest::addColumn<QString>("path");   // relative to the folder, except "/..."
-    QTest::addColumn<bool>("exists");
-
-    QTest::newRow("regular file") << QStringList{"a.mp3"} << "a.mp3" << true;
-    QTest::newRow("upper-case extension") << QStringList{"A.MP3"} << "A.MP3" << true;
-    QTest::newRow("missing") << QStringList{"a.mp3"} << "b.mp3" << false;
-    QTest::newRow("folder") << QStringList{"d.mp3/"} << "d.mp3" << false;
-    QTest::newRow("hidden file") << QStringList{".a.mp3"} << ".a.mp3" << false;
-    QTest::newRow("file in hidden folder") << QStringList{".d/", ".d/a.mp3"} << ".d/a.mp3" << true;
-    QTest::newRow("FIFO, not opened") << QStringList{"p.mp3|"} << "p.mp3" << false;
-    QTest::newRow("dangling link") << QStringList{"l.mp3@"} << "l.mp3" << false;
-    QTest::newRow("wildcard not expanded") << QStringList{"a.mp3"} << "*.mp3" << false;
-    QTest::newRow("question mark not expanded") << QStringList{"a.mp3"} << "?.mp3" << false;
-    QTest::newRow("literal star") << QStringList{"a*.mp3"} << "a*.mp3" << true;
-    QTest::newRow("trailing separator") << QStringList{"a.mp3"} << "a.mp3/" << false;
-    QTest::newRow("NUL inside") << QStringList{"a.mp3"} << QString(u"a.mp3\0.txt"_qs) << false;
-    QTest::newRow("letter case differs") << QStringList{"a.mp3"} << "A.mp3" << false;
-    QTest::newRow("device") << QStringList{} << "/dev/null" << false;
-    QTest::newRow("empty") << QStringList{} << "" << false;
-}
-
-void TestRename::fileExists()
-{
-    QFETCH(QStringList, entries);
-    QFETCH(QString, path);
-    QFETCH(bool, exists);
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    makeEntries(dir.path(), entries);
-    const QString full = path.isEmpty() || path.startsWith(u'/') ? path : dir.filePath(path);
-    QCOMPARE(tags::fileExists(full), exists);
-}
-
-void TestRename::renameFiles_data()
-{
-    QTest::addColumn<QStringList>("before");
-    QTest::addColumn<QStringList>("jobs");       // "current name" then "new name", in pairs
-    QTest::addColumn<QStringList>("after");
-    QTest::addColumn<QList<int>>("failedJobs");
-
-    QTest::newRow("renamed")
-        << QStringList{"a.mp3"} << QStringList{"a.mp3", "S - T.mp3"}
-        << QStringList{"S - T.mp3=a.mp3"} << QList<int>{};
-    QTest::newRow("Japanese name")
-        << QStringList{"a.mp3"} << QStringList{"a.mp3", u"歌手 - 曲名.mp3"_qs}
-        << QStringList{u"歌手 - 曲名.mp3=a.mp3"_qs} << QList<int>{};
-    QTest::newRow("own name again")
-        << QStringList{"a.mp3"} << QStringList{"a.mp3", "a.mp3"}
-        << QStringList{"a.mp3=a.mp3"} << QList<int>{};
-    QTest::newRow("target exists")
-        << QStringList{"a.mp3", "b.mp3"} << QStringList{"a.mp3", "b.mp3"}
-        << QStringList{"a.mp3=a.mp3", "b.mp3=b.mp3"} << QList<int>{0};
-    QTest::newRow("target is a dangling link")
-        << QStringList{"a.mp3", "l.mp3@"} << QStringList{"a.mp3", "l.mp3"}
-        << QStringList{"a.mp3=a.mp3", "l.mp3@"} << QList<int>{0};
-    QTest::newRow("target is a folder")
-        << QStringList{"a.mp3", "d.mp3/"} << QStringList{"a.mp3", "d.mp3"}
-        << QStringList{"a.mp3=a.mp3", "d.mp3/"} << QList<int>{0};
-    QTest::newRow("letter case only")
-        << QStringList{"a.mp3"} << QStringList{"a.mp3", "A.mp3"}
-        << QStringList{"A.mp3=a.mp3"} << QList<int>{};
-    QTest::newRow("letter case only, both names taken")
-        << QStringList{"a.mp3", "A.mp3"} << QStringList{"a.mp3", "A.mp3"}
-        << QStringList{"A.mp3=A.mp3", "a.mp3=a.mp3"} << QList<int>{0};
-    QTest::newRow("markers")
-        << QStringList{"a.mp3", "b.mp3", "c.mp3"}
-        << QStringList{"a.mp3", kFileNotFound, "b.mp3", kTagInfoError,
-                       "c.mp3", kFilenameError}
-        << QStringList{"a.mp3=a.mp3", "b.mp3=b.mp3", "c.mp3=c.mp3"} << QList<int>{0, 1, 2};
-    QTest::newRow("names that leave the folder or hold rejected characters")
-        << QStringList{"a.mp3", "x/"}
-        << QStringList{"a.mp3", "x/y.mp3", "a.mp3", "..", "a.mp3", ".", "a.mp3", "",
-                       "a.mp3", "a\\b.mp3", "a.mp3", "q?.mp3", "a.mp3", "new\nline.mp3",
-                       "a.mp3", "tab\t.mp3", "a.mp3", u"del\x7f.mp3"_qs}
-        << QStringList{"a.mp3=a.mp3", "x/"} << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8};
-    QTest::newRow("name too long for the file system")
-        << QStringList{"a.mp3"} << QStringList{"a.mp3", QString(300, u'n') + ".mp3"}
-        << QStringList{"a.mp3=a.mp3"} << QList<int>{0};
-    QTest::newRow("missing file")
-        << QStringList{} << QStringList{"gone.mp3", "n.mp3"} << QStringList{} << QList<int>{0};
-    QTest::newRow("folder as the file")
-        << QStringList{"d.mp3/"} << QStringList{"d.mp3", "e.mp3"} << QStringList{"d.mp3/"}
-        << QList<int>{0};
-    QTest::newRow("FIFO as the file")
-        << QStringList{"p.mp3|"} << QStringList{"p.mp3", "e.mp3"} << QStringList{"p.mp3|"}
-        << QList<int>{0};
-    QTest::newRow("same proposed name twice: first wins")
-        << QStringList{"a.mp3", "b.mp3"} << QStringList{"a.mp3", "n.mp3", "b.mp3", "n.mp3"}
-        << QStringList{"b.mp3=b.mp3", "n.mp3=a.mp3"} << QList<int>{1};
-    QTest::newRow("swap refused")
-        << QStringList{"a.mp3", "b.mp3"} << QStringList{"a.mp3", "b.mp3", "b.mp3", "a.mp3"}
-        << QStringList{"a.mp3=a.mp3", "b.mp3=b.mp3"} << QList<int>{0, 1};
-    QTest::newRow("chain in list order")
-        << QStringList{"a.mp3", "b.mp3"} << QStringList{"b.mp3", "c.mp3", "a.mp3", "b.mp3"}
-        << QStringList{"b.mp3=a.mp3", "c.mp3=b.mp3"} << QList<int>{};
-    QTest::newRow("first fails, second renamed")
-        << QStringList{"a.mp3", "b.mp3", "x.mp3"}
-        << QStringList{"a.mp3", "x.mp3", "b.mp3", "y.mp3"}
-        << QStringList{"a.mp3=a.mp3", "x.mp3=x.mp3", "y.mp3=b.mp3"} << QList<int>{0};
-}
-
-void TestRename::renameFiles()
-{
-    QFETCH(QStringList, before);
-    QFETCH(QStringList, jobs);
-    QFETCH(QStringList, after);
-    QFETCH(QList<int>, failedJobs);
-
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    makeEntries(dir.path(), before);
-
-    QList<RenameJob> list;
-    QStringList expectedFailed;
-    QList<RenameResult::NewPath> expectedNewPaths;
-    for (int j = 0; j + 1 < jobs.size(); j += 2) {
-        const int job = j / 2;
-        const int row = 100 + 3 * job;   // rows of the list need not be consecutive
-        const QString path = dir.filePath(jobs[j]);
-        list.append({row, path, jobs[j + 1]});
-        if (failedJobs.contains(job))
-            expectedFailed << path;
-        else if (jobs[j + 1] != jobs[j])
-            expectedNewPaths.append({row, dir.filePath(jobs[j + 1])});
-    }
-
-    const RenameResult result = renaming::renameFiles(list);
-    QCOMPARE(result.failed, expectedFailed);
-    QCOMPARE(result.newPaths, expectedNewPaths);
-    QCOMPARE(entries(dir.path()), after);
-}
-
-void TestRename::renameToOwnPathNeedsTheFile()
-{
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString path = dir.filePath("a.mp3");
-    QVERIFY(!renameNoReplace(path, path).ok());
-    testdata::writeAll(path, "x");
-    const RenameStatus status = renameNoReplace(path, path);
-    QVERIFY(status.ok());
-    QCOMPARE(status.path, path);
-}
-
-void TestRename::failureMessage()
-{
-    QCOMPARE(renameFailureMessage({}), QString());
-    const QByteArray sentence =
-        "\xE4\xBB\xA5\xE4\xB8\x8B\xE3\x81\xAE\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAB"
-        "\xE3\x81\xAF\xE5\xA4\x89\xE6\x9B\xB4\xE3\x81\xA7\xE3\x81\x8D\xE3\x81\xBE\xE3\x81\x9B"
-        "\xE3\x82\x93\xE3\x81\xA7\xE3\x81\x97\xE3\x81\x9F\xE3\x80\x82";
-    QCOMPARE(renameFailureMessage({"/m/b.mp3", u"/m/曲.mp3"_qs}).toUtf8(),
-             sentence + "\r\n\r\n/m/b.mp3\r\n/m/\xE6\x9B\xB2.mp3\r\n");
-}
 
 QTEST_GUILESS_MAIN(TestRename)
 #include "tst_rename.moc"

@@ -36,20 +36,17 @@ void writeTag(const QString &path, const QString &artist, const QString &title)
     QVERIFY(file.save(TagLib::MPEG::File::ID3v2));
 }
 
-// Makes the file a kind describes and returns the path to put in the list.
-//   "tagged:ARTIST|TITLE"  a sample with that tag (either side may be "-",
-//                          meaning the field is absent)
-//   "untagged"             a sample without any tag
-//   "text"                 a text file
-//   "folder", "fifo", "missing", "empty"
+// Makes the file a kind describes and returns the path to put in the list:
+// "tagged:ARTIST|TITLE" a sample with that tag ("-": the field is absent),
+// "untagged" a sample without any tag, "text", "folder", "fifo", "missing",
+// "empty" (an empty entry).
 QString makeFile(const QString &dir, const QString &name, const QString &kind)
 {
     const QString path = dir + u'/' + name;
     if (kind.startsWith(u"tagged:")) {
         const QStringList parts = kind.mid(7).split(u'|');
         testdata::copySample(dir, testdata::kStereoMpeg2, name);
-        auto field = [](const QString &s) { return s == u"-" ? QString() : s; };
-        writeTag(path, field(parts.value(0)), field(parts.value(1)));
+        writeTag(path, parts[0] == u"-" ? QString() : parts[0], parts[1] == u"-" ? QString() : parts[1]);
     } else if (kind == u"untagged") {
         testdata::copySample(dir, testdata::kMonoMpeg1, name);
     } else if (kind == u"text") {
@@ -76,9 +73,9 @@ QStringList oneByOne(const QStringList &paths)
             continue;
         }
         mp3lib::TagInfoWire wire = tag.toWire();
-        const std::int16_t ok = vbmp3_getFileTagInfo(QFile::encodeName(path).constData(), wire);
+        const bool ok = vbmp3_getFileTagInfo(QFile::encodeName(path).constData(), wire) != 0;
         tag.fromWire(wire);
-        names << (ok == 0 ? kTagInfoError : ComposeNewName(tag));
+        names << (ok ? ComposeNewName(tag) : kTagInfoError);
     }
     return names;
 }
@@ -91,77 +88,60 @@ class TestRenameList : public QObject {
 private slots:
     void initTestCase() { QVERIFY(vbmp3_init() != 0); }
     void cleanupTestCase() { vbmp3_free(); }
-    void proposedName_data();
-    void proposedName();
-    void parallelEqualsOneByOne();
     void emptyList() { QCOMPARE(makeRenameNames({}), QStringList()); }
-};
 
-void TestRenameList::proposedName_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("expected");
-
-    QTest::newRow("tagged") << "a.mp3" << "tagged:  ABC |XYZ  " << "ABC - XYZ.mp3";
-    QTest::newRow("Japanese tag") << "j.mp3" << u"tagged:歌手|曲名"_qs << u"歌手 - 曲名.mp3"_qs;
-    QTest::newRow("upper-case extension") << "X.MP3" << "tagged:S|T" << "S - T.mp3";
-    QTest::newRow("title only") << "t.mp3" << "tagged:-|Title" << " - Title.mp3";
-    QTest::newRow("rejected character in tag") << "r.mp3" << "tagged:AC/DC|Song" << kFilenameError;
-    QTest::newRow("missing") << "gone.mp3" << "missing" << kFileNotFound;
-    QTest::newRow("empty entry") << "" << "empty" << kFileNotFound;
-    QTest::newRow("hidden file") << ".h.mp3" << "tagged:S|T" << kFileNotFound;
-    QTest::newRow("folder") << "d.mp3" << "folder" << kFileNotFound;
-    QTest::newRow("FIFO") << "p.mp3" << "fifo" << kFileNotFound;
-    QTest::newRow("text file") << "t.mp3" << "text" << kTagInfoError;
-    QTest::newRow("no tag at all") << "u.mp3" << "untagged" << kTagInfoError;
-}
-
-void TestRenameList::proposedName()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, kind);
-    QFETCH(QString, expected);
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString path = makeFile(dir.path(), name, kind);
-    QCOMPARE(proposedNameFor(path), expected);
-    QCOMPARE(makeRenameNames({path}), QStringList{expected});
-}
-
-void TestRenameList::parallelEqualsOneByOne()
-{
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    // A few hundred entries in a mix that puts every kind next to every
-    // other: a title-only tag right after a full one shows whether anything
-    // of one file's tag reaches the next file's name.
-    const QStringList kinds = {"tagged:Singer %1|Title %1", "tagged:-|Only title %1",
-                               "missing", "untagged", "tagged:A%1|B%1", "text",
-                               "tagged:Bad?%1|x", "empty", "tagged:%1 歌|曲 %1"};
-    QStringList paths, expected;
-    for (int i = 0; i < 301; ++i) {
-        QString kind = kinds[(i * 7 + i / 9) % kinds.size()];
-        kind.replace(u"%1"_qs, QString::number(i));
-        paths << makeFile(dir.path(), QString::number(i) + ".mp3", kind);
-        if (kind.startsWith(u"tagged:")) {
-            QStringList parts = kind.mid(7).split(u'|');
-            for (QString &p : parts)
-                p = p == u"-" ? QString() : p;
-            const QString joined = parts[0] + " - " + parts[1];
-            expected << (joined.contains(u'?') ? kFilenameError : joined + ".mp3");
-        } else {
-            expected << (kind == u"untagged" || kind == u"text" ? kTagInfoError : kFileNotFound);
-        }
+    void proposedName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("tagged") << "a.mp3" << "tagged:  ABC |XYZ  " << "ABC - XYZ.mp3";
+        QTest::newRow("upper-case extension") << "X.MP3" << u"tagged:歌手|曲名"_qs << u"歌手 - 曲名.mp3"_qs;
+        QTest::newRow("title only") << "t.mp3" << "tagged:-|Title" << " - Title.mp3";
+        QTest::newRow("rejected character in tag") << "r.mp3" << "tagged:AC/DC|Song" << kFilenameError;
+        QTest::newRow("missing") << "gone.mp3" << "missing" << kFileNotFound;
+        QTest::newRow("empty entry") << "" << "empty" << kFileNotFound;
+        QTest::newRow("hidden file") << ".h.mp3" << "tagged:S|T" << kFileNotFound;
+        QTest::newRow("folder") << "d.mp3" << "folder" << kFileNotFound;
+        QTest::newRow("FIFO") << "p.mp3" << "fifo" << kFileNotFound;
+        QTest::newRow("text file") << "t.mp3" << "text" << kTagInfoError;
+        QTest::newRow("no tag at all") << "u.mp3" << "untagged" << kTagInfoError;
     }
-    const QStringList names = makeRenameNames(paths);
-    QCOMPARE(names, expected);
-    QCOMPARE(oneByOne(paths), expected);
-    // And again, in the other order: nothing depends on which file came first.
-    QStringList reversed(paths.rbegin(), paths.rend());
-    QStringList expectedReversed(expected.rbegin(), expected.rend());
-    QCOMPARE(makeRenameNames(reversed), expectedReversed);
-}
+
+    void proposedName()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        const QString path = makeFile(dir.path(), name, kind);
+        QCOMPARE(proposedNameFor(path), expected);
+        QCOMPARE(makeRenameNames({path}), QStringList{expected});
+    }
+
+    void parallelEqualsOneByOne()
+    {
+        // A few hundred entries in a mix that puts every kind next to every
+        // other: a title-only tag right after a full one shows whether anything
+        // of one file's tag reaches the next file's name.
+        const QList<QPair<QString, QString>> kinds = {
+            {"tagged:Singer %1|Title %1", "Singer %1 - Title %1.mp3"}, {"tagged:-|Only title %1", " - Only title %1.mp3"},
+            {"missing", kFileNotFound}, {"untagged", kTagInfoError}, {"tagged:A%1|B%1", "A%1 - B%1.mp3"},
+            {"text", kTagInfoError}, {"tagged:Bad?%1|x", kFilenameError}, {"empty", kFileNotFound},
+            {u"tagged:%1 歌|曲 %1"_qs, u"%1 歌 - 曲 %1.mp3"_qs}};
+        QTemporaryDir dir;
+        QStringList paths, expected;
+        for (int i = 0; i < 301; ++i) {
+            const auto &[kind, name] = kinds[(i * 7 + i / 9) % kinds.size()];
+            paths << makeFile(dir.path(), QString::number(i) + ".mp3", QString(kind).replace("%1", QString::number(i)));
+            expected << QString(name).replace("%1", QString::number(i));
+        }
+        QCOMPARE(makeRenameNames(paths), expected);
+        QCOMPARE(oneByOne(paths), expected);
+        // And again, in the other order: nothing depends on which file came first.
+        QCOMPARE(makeRenameNames(QStringList(paths.rbegin(), paths.rend())), QStringList(expected.rbegin(), expected.rend()));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestRenameList)
 #include "tst_renamelist.moc"

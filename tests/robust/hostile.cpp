@@ -3,12 +3,19 @@
 #include "testdata.h"
 
 #include <QByteArray>
+#include <QCryptographicHash>
+#include <QDataStream>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QtEndian>
 
+#include <csignal>
+#include <cstdio>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -124,7 +131,88 @@ QByteArray xingClaimingEverything(const QByteArray &audio)
     return first + audio;
 }
 
+long residentKb()
+{
+    long pages = 0, resident = 0;
+    if (FILE *f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return resident * (::sysconf(_SC_PAGESIZE) / 1024);
+}
+
 } // namespace
+
+bool runInChild(int watchdogSeconds, const std::function<QVariantMap()> &work, QVariantMap &report,
+                QString &why)
+{
+    int fds[2];
+    if (::pipe(fds) != 0) {
+        why = QStringLiteral("no pipe");
+        return false;
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        ::alarm(unsigned(watchdogSeconds));
+        const long startKb = residentKb();
+        QElapsedTimer clock;
+        clock.start();
+        QVariantMap out = work();
+        out["seconds"] = double(clock.nsecsElapsed()) / 1e9;
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        out["memoryKb"] = qlonglong(usage.ru_maxrss - startKb);
+        QByteArray bytes;
+        QDataStream stream(&bytes, QIODevice::WriteOnly);
+        stream << out;
+        for (qsizetype done = 0; done < bytes.size();) {
+            const ssize_t n = ::write(fds[1], bytes.constData() + done, size_t(bytes.size() - done));
+            if (n <= 0)
+                ::_exit(3);
+            done += n;
+        }
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    QByteArray got;
+    char buffer[4096];
+    for (ssize_t n; pid > 0 && (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+        got.append(buffer, n);
+    ::close(fds[0]);
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid) {
+        why = QStringLiteral("no child");
+        return false;
+    }
+    if (WIFSIGNALED(status)) {
+        why = WTERMSIG(status) == SIGALRM ? QStringLiteral("hung for %1 s").arg(watchdogSeconds)
+                                          : QStringLiteral("died of signal %1").arg(WTERMSIG(status));
+        return false;
+    }
+    QDataStream stream(got);
+    stream >> report;
+    if (WEXITSTATUS(status) != 0 || !report.contains("seconds")) {
+        why = QStringLiteral("exited with status %1 and no report").arg(WEXITSTATUS(status));
+        return false;
+    }
+    return true;
+}
+
+QByteArray sha1Of(const QString &path)
+{
+    QFile f(path);
+    QCryptographicHash h(QCryptographicHash::Sha1);
+    if (f.open(QIODevice::ReadOnly))
+        h.addData(&f);
+    return h.result();
+}
+
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
 
 QByteArray id3v2Tag(int version, const QList<QPair<QByteArray, QByteArray>> &frames, int padding)
 {

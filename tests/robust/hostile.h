@@ -8,8 +8,24 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <functional>
 
 namespace hostile {
+
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+#else
+inline constexpr bool kSanitized = false;
+#endif
 
 struct HostileFile {
     QString what;        // a short description, usable as a test row name
@@ -29,5 +45,17 @@ QByteArray id3v2Tag(int version, const QList<QPair<QByteArray, QByteArray>> &fra
 // returns it in a fixed order. The files are made from the committed test
 // samples; the largest are a few MB.
 QList<HostileFile> writeHostileFiles(const QString &folder);
+
+// Runs `work` in a forked child under a watchdog (SIGALRM after
+// `watchdogSeconds`) and returns its report with "seconds" (the time `work`
+// took) and "memoryKb" (peak resident set above the child's start) added.
+// False, with `why`, when the child hung, died or sent no report.
+bool runInChild(int watchdogSeconds, const std::function<QVariantMap()> &work, QVariantMap &report,
+                QString &why);
+
+QByteArray sha1Of(const QString &path);
+
+// Every entry of `folder`, hidden and special ones included.
+QStringList entries(const QString &folder);
 
 } // namespace hostile

@@ -33,11 +33,6 @@ struct Run {
     QStringList sequence;   // the names of the calls counted, in order
 };
 
-QStringList entries(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-}
-
 // A settings file as the program leaves it, with a long history.
 QByteArray settingsText()
 {
@@ -59,6 +54,8 @@ QByteArray mp3(bool roomForTag)
 }
 
 } // namespace
+
+using hostile::entries;
 
 class TestFaults : public QObject {
     Q_OBJECT
@@ -95,18 +92,14 @@ class TestFaults : public QObject {
         p.setProcessEnvironment(env);
         p.start(DORVASU_FAULT_CHILD, kind == "tag" ? QStringList{"tag", target(kind)}
                                                    : QStringList{"ini", target(kind), "/home/user/Music/new"});
-        Run r;
         if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit) {
             qWarning("child: %s", p.readAllStandardError().constData());
-            return r;
+            return {};
         }
-        r.exit = p.exitCode();
         const QList<QByteArray> lines = testdata::readAll(report).split('\n');
         const QList<QByteArray> words = lines.value(0).split(' ');
-        r.calls = words.value(0).toLong();
-        r.failedCall = QString::fromLatin1(words.value(1));
-        r.sequence = QString::fromLatin1(lines.value(1)).split(u' ', Qt::SkipEmptyParts);
-        return r;
+        return {p.exitCode(), words.value(0).toLong(), QString::fromLatin1(words.value(1)),
+                QString::fromLatin1(lines.value(1)).split(u' ', Qt::SkipEmptyParts)};
     }
 
     QByteArray current(const QString &kind) const
@@ -115,33 +108,42 @@ class TestFaults : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(dir_.isValid());
-        folder_ = dir_.filePath("work");
-    }
+    void initTestCase() { folder_ = dir_.filePath("work"); }
 
-    void faultAtEachStep_data()
+    void faults_data()
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QByteArray>("original");   // null: no file yet
-        QTest::newRow("tag rewritten through a copy") << "tag" << mp3(false);
-        QTest::newRow("tag written in place") << "tag" << mp3(true);
-        QTest::newRow("settings file replaced") << "ini" << settingsText();
-        QTest::newRow("settings file created") << "ini" << QByteArray();
+        QTest::addColumn<QString>("onPath");        // "PATTERN ERRNO"; empty: each call in turn
+        QTest::newRow("tag rewritten through a copy") << "tag" << mp3(false) << "";
+        QTest::newRow("tag written in place") << "tag" << mp3(true) << "";
+        QTest::newRow("settings file replaced") << "ini" << settingsText() << "";
+        QTest::newRow("settings file created") << "ini" << QByteArray() << "";
+        QTest::newRow("tag: the copy, disk full") << "tag" << mp3(false) << QStringLiteral(".dorvasu- %1").arg(ENOSPC);
+        QTest::newRow("tag: the file, I/O error") << "tag" << mp3(true) << QStringLiteral("song.mp3 %1").arg(EIO);
+        QTest::newRow("settings: the file, disk full") << "ini" << settingsText()
+                                                       << QStringLiteral("settings.ini %1").arg(ENOSPC);
     }
 
-    // The Nth call fails, for every N the write makes.
-    void faultAtEachStep()
+    // The Nth call fails, for every N the write makes; or every call on a
+    // path fails (a disk that has gone bad or full for good).
+    void faults()
     {
         QFETCH(QString, kind);
         QFETCH(QByteArray, original);
+        QFETCH(QString, onPath);
         setUp(kind, original);
+        if (!onPath.isEmpty()) {
+            const Run r = run(kind, {"DORVASU_FAULT_PATH=" + onPath.section(u' ', 0, 0),
+                                     "DORVASU_FAULT_ERRNO=" + onPath.section(u' ', 1)});
+            QVERIFY(r.exit == 1 && r.failedCall != "-");
+            QCOMPARE(current(kind), original);
+            QCOMPARE(entries(folder_), QStringList{QFileInfo(target(kind)).fileName()});
+            return;
+        }
         const Run clean = run(kind, {});
-        QCOMPARE(clean.exit, 0);
-        QVERIFY(clean.calls > 0);
         const QByteArray written = current(kind);
-        QVERIFY(written != original);
+        QVERIFY(clean.exit == 0 && clean.calls > 0 && written != original);
 
         int reported = 0, harmless = 0, leftBehind = 0;
         for (long n = 1; n <= clean.calls; ++n) {
@@ -150,8 +152,8 @@ private slots:
             const QString step = QStringLiteral("call %1 (%2)").arg(n).arg(r.failedCall);
             QVERIFY2(r.exit == 0 || r.exit == 1, qPrintable(step + " crashed the writer"));
             if (r.exit == 1) {
-                QVERIFY2(current(kind) == original, qPrintable(step + ": reported failure, file changed"));
-                QVERIFY2(QFile::exists(target(kind)) == !original.isNull(), qPrintable(step));
+                QVERIFY2(current(kind) == original && QFile::exists(target(kind)) == !original.isNull(),
+                         qPrintable(step + ": reported failure, file changed"));
                 ++reported;
             } else {
                 // Success is only true when the failed call did not matter:
@@ -162,13 +164,11 @@ private slots:
                          qPrintable(step + ": a failed flush reported as success"));
                 ++harmless;
             }
-            const QStringList expected = QFile::exists(target(kind)) ? QStringList{QFileInfo(target(kind)).fileName()}
-                                                                     : QStringList{};
-            if (entries(folder_) != expected) {
+            const QString name = QFileInfo(target(kind)).fileName();
+            if (entries(folder_) != (QFile::exists(target(kind)) ? QStringList{name} : QStringList{})) {
                 ++leftBehind;
                 QCOMPARE(run(kind, {}).exit, 0);
-                QVERIFY2(entries(folder_) == QStringList{QFileInfo(target(kind)).fileName()},
-                         qPrintable(step + ": " + entries(folder_).join(", ")));
+                QVERIFY2(entries(folder_) == QStringList{name}, qPrintable(step + ": " + entries(folder_).join(", ")));
             }
         }
         qInfo("%ld calls (%s) failed one at a time: %d reported as failure, %d harmless, "
@@ -176,48 +176,19 @@ private slots:
               clean.calls, qPrintable(clean.sequence.join(u' ')), reported, harmless, leftBehind);
     }
 
-    void faultOnPath_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QByteArray>("original");
-        QTest::addColumn<QString>("pattern");
-        QTest::addColumn<int>("error");
-        QTest::newRow("tag: the copy, disk full") << "tag" << mp3(false) << ".dorvasu-" << ENOSPC;
-        QTest::newRow("tag: the file, I/O error") << "tag" << mp3(true) << "song.mp3" << EIO;
-        QTest::newRow("settings: the file, disk full") << "ini" << settingsText() << "settings.ini" << ENOSPC;
-    }
-
-    // Every call on a path fails: a disk that has gone bad or full for good.
-    void faultOnPath()
-    {
-        QFETCH(QString, kind);
-        QFETCH(QByteArray, original);
-        QFETCH(QString, pattern);
-        QFETCH(int, error);
-        setUp(kind, original);
-        const Run r = run(kind, {"DORVASU_FAULT_PATH=" + pattern, QStringLiteral("DORVASU_FAULT_ERRNO=%1").arg(error)});
-        QCOMPARE(r.exit, 1);
-        QVERIFY(r.failedCall != "-");
-        QCOMPARE(current(kind), original);
-        QCOMPARE(entries(folder_), QStringList{QFileInfo(target(kind)).fileName()});
-    }
-
     // A real full disk: a small tmpfs with room for part of the new file.
     void settingsOnFullDisk()
     {
-        if (::geteuid() != 0)
-            QSKIP("mounting a tmpfs needs root");
         setUp("ini", QByteArray());
         const QByteArray mountPoint = QFile::encodeName(folder_);
-        if (::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=256k") != 0)
-            QSKIP("cannot mount a tmpfs here");
+        if (::geteuid() != 0 || ::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=256k") != 0)
+            QSKIP("cannot mount a tmpfs here (needs root)");
         const auto unmount = qScopeGuard([&] { ::umount2(mountPoint.constData(), MNT_DETACH); });
         const QByteArray original = settingsText();
         testdata::writeAll(target("ini"), original);
         struct statvfs vfs {};
-        ::statvfs(mountPoint.constData(), &vfs);
-        const qint64 room = 8192;
-        testdata::writeAll(folder_ + "/filler", QByteArray(qint64(vfs.f_bavail) * vfs.f_frsize - room, 'f'));
+        ::statvfs(mountPoint.constData(), &vfs);   // leave 8 KB of room
+        testdata::writeAll(folder_ + "/filler", QByteArray(qint64(vfs.f_bavail) * vfs.f_frsize - 8192, 'f'));
         const QStringList before = entries(folder_);
 
         inifile_IO ini;
@@ -254,14 +225,10 @@ private slots:
             ini.setFileName(target("ini"));
             QCOMPARE(ini.ReadStr("Folder", "MP3", ""), QString("/home/user/Music/old"));
             const QString value = ini.ReadStr("Loop", "Counter", "");
-            if (value.isEmpty()) {
-                QCOMPARE(current("ini"), base);
-                ++neverWritten;
-            } else {
-                QVERIFY2(counter.match(value).hasMatch(), qPrintable(value));
-                // Exactly the file that storing this value into the old one makes.
-                QCOMPARE(current("ini"), *initext::withValue(base, "Loop", "Counter", value));
-            }
+            neverWritten += value.isEmpty();
+            QVERIFY2(value.isEmpty() || counter.match(value).hasMatch(), qPrintable(value));
+            // Exactly the file that storing this value into the old one makes.
+            QCOMPARE(current("ini"), value.isEmpty() ? base : *initext::withValue(base, "Loop", "Counter", value));
             leftBehind += entries(folder_).size() - 1;
         }
         // QSaveFile names its file just before the rename; a kill in between
