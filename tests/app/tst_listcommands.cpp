@@ -1,49 +1,12 @@
-// The main window's list commands, proposed names and Rename, driven through
-// the real window and the real file selection window, on tagged copies of
-// the sample files in a temporary folder.
-#include <QGroupBox>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPushButton>
+// The list commands, proposed names and Rename, driven through the real
+// window and the real file selection window on tagged copies of a sample.
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTimer>
-#include <QtTest>
-#include <memory>
-
-#include <taglib/id3v2tag.h>
-#include <taglib/mpegfile.h>
 
 #include "frmfileselect.h"
-#include "frmmain.h"
-#include "messagebox.h"
-#include "testdata.h"
+#include "mainwindowfixture.h"
 
 namespace {
-
-// A copy of a sample; "name=Singer|Title" gets an ID3v2 tag, "name" none.
-QString makeMp3(const QString &dir, const QString &desc)
-{
-    const QString path =
-        testdata::copySample(dir, testdata::kStereoMpeg2, desc.section(u'=', 0, 0));
-    if (desc.contains(u'=')) {
-        const QStringList tag = desc.section(u'=', 1).split(u'|');
-        TagLib::MPEG::File file(QFile::encodeName(path).constData());
-        file.ID3v2Tag(true)->setArtist(TagLib::String(tag[0].toStdString(), TagLib::String::UTF8));
-        file.ID3v2Tag()->setTitle(TagLib::String(tag[1].toStdString(), TagLib::String::UTF8));
-        if (!file.save(TagLib::MPEG::File::ID3v2))
-            qFatal("cannot tag %s", qPrintable(path));
-    }
-    return path;
-}
-
-QStringList texts(const QListWidget *list)
-{
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i)
-        out.append(list->item(i)->text());
-    return out;
-}
 
 QList<int> selectedRows(const QListWidget *list)
 {
@@ -62,13 +25,17 @@ QString plainName(int i) { return QStringLiteral("n%1").arg(i); }
 class TestListCommands : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<frmMain> w_;
+    WindowFixture fx_;
+    frmMain *w_ = nullptr;
     std::unique_ptr<QSignalSpy> runs_; // runs of the tag display
-    QString savedCurrent_;
-    QStringList messages_;
 
-    QString path(const QString &name) const { return dir_->filePath(name); }
+    // "name=Singer|Title" is tagged, "name" is not.
+    QString makeMp3(const QString &desc)
+    {
+        const QStringList tag = desc.section(u'=', 1).split(u'|');
+        return fx_.file(desc.section(u'=', 0, 0),
+                        desc.contains(u'=') ? Six{tag[1], tag[0]} : Six());
+    }
 
     // Entries that name no file, with names of their own.
     void fillPlain(int count)
@@ -87,13 +54,13 @@ class TestListCommands : public QObject {
             w_->lstMP3Files->item(row)->setSelected(true);
         QCoreApplication::processEvents();
         runs_->clear();
-        messages_.clear();
+        fx_.messages.clear();
     }
 
     // Add, choosing `names` in the file selection window (none: just close).
     void add(const QStringList &names)
     {
-        w_->setSMP3Folder(dir_->path());
+        w_->setSMP3Folder(fx_.dir->path());
         bool seen = false;
         QTimer timer;
         connect(&timer, &QTimer::timeout, this, [&] {
@@ -120,9 +87,6 @@ class TestListCommands : public QObject {
         QListWidget *list = w_->lstMP3Files;
         const QPoint at =
             list->visualItemRect(list->item(action.section(u':', 1).toInt())).center();
-        const auto mods = kind == u"shift" ? Qt::ShiftModifier
-                          : kind == u"ctrl" ? Qt::ControlModifier
-                                            : Qt::NoModifier;
         if (kind == u"press")
             QTest::mousePress(list->viewport(), Qt::LeftButton, {}, at);
         else if (kind == u"release")
@@ -130,34 +94,29 @@ class TestListCommands : public QObject {
         else if (kind == u"shiftdown")
             QTest::keyClick(list, Qt::Key_Down, Qt::ShiftModifier);
         else
-            QTest::mouseClick(list->viewport(), Qt::LeftButton, mods, at);
+            QTest::mouseClick(list->viewport(), Qt::LeftButton,
+                              kind == u"shift"  ? Qt::ShiftModifier
+                              : kind == u"ctrl" ? Qt::ControlModifier
+                                                : Qt::NoModifier,
+                              at);
         QCoreApplication::processEvents();
     }
 
 private slots:
     void init()
     {
-        dir_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(dir_->isValid() && QDir(dir_->path()).mkdir(QStringLiteral("app")));
-        savedCurrent_ = QDir::currentPath();
-        frmMain::setAppFolderForTesting(path(QStringLiteral("app")));
-        ui::setMessageSinkForTesting(
-            [this](const QString &text, QMessageBox::Icon) { messages_.append(text); });
-        w_ = std::make_unique<frmMain>();
-        QVERIFY(w_->Form_Load());
+        fx_.setUp();
+        fx_.load();
+        w_ = fx_.w.get();
         w_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
-        runs_ = std::make_unique<QSignalSpy>(w_.get(), &frmMain::lstMP3FilesClickRaised);
+        QVERIFY(QTest::qWaitForWindowExposed(w_));
+        runs_ = std::make_unique<QSignalSpy>(w_, &frmMain::lstMP3FilesClickRaised);
     }
 
     void cleanup()
     {
         runs_.reset();
-        w_.reset();
-        ui::setMessageSinkForTesting({});
-        frmMain::setAppFolderForTesting(QString());
-        QDir::setCurrent(savedCurrent_);
-        dir_.reset();
+        fx_.tearDown();
     }
 
     void add_data()
@@ -167,8 +126,7 @@ private slots:
         const QStringList three{"a.mp3", "b.mp3", "c.mp3"};
         QTest::newRow("three to five") << 5 << three;
         QTest::newRow("nothing to five") << 5 << QStringList{};
-        QTest::newRow("nothing to none") << 0 << QStringList{};
-        QTest::newRow("past the limit") << 32765 << three;
+        QTest::newRow("past the 32,767 limit") << 32765 << three;
     }
 
     void add()
@@ -176,7 +134,7 @@ private slots:
         QFETCH(int, before);
         QFETCH(QStringList, chosen);
         for (const char *desc : {"a.mp3=Singer A|Title A", "b.mp3", "c.mp3=Who?|Title C"})
-            makeMp3(dir_->path(), QString::fromUtf8(desc));
+            makeMp3(QString::fromUtf8(desc));
         const QStringList names{"Singer A - Title A.mp3", "*[Tag info error]",
                                 "*[Filename error]"};
         fillPlain(before);
@@ -187,104 +145,87 @@ private slots:
         QCOMPARE(w_->lstMP3Files->count(), before + added);
         QCOMPARE(w_->lstRename->count(), before + added);
         for (int i = 0; i < added; ++i) {
-            QCOMPARE(w_->lstMP3Files->item(before + i)->text(), path(chosen[i]));
+            QCOMPARE(w_->lstMP3Files->item(before + i)->text(), fx_.path(chosen[i]));
             QCOMPARE(w_->lstRename->item(before + i)->text(), names[i]);
         }
-        if (before > 0)
-            QCOMPARE(w_->lstRename->item(before - 1)->text(), plainName(before - 1));
+        QCOMPARE(w_->lstRename->item(before - 1)->text(), plainName(before - 1));
         // What does not fit is left out, and the user is told once.
-        QCOMPARE(messages_.filter(QStringLiteral("32767")).size(), chosen.size() > added ? 1 : 0);
-        QCOMPARE(w_->lstMP3Files->currentRow(), before + added > 0 ? 0 : -1);
-        QCOMPARE(runs_->size(), before + added > 0 ? 1 : 0);
-        QVERIFY(w_->lstMP3Files->isVisible() && w_->lstMP3Files->isEnabled());
+        QCOMPARE(fx_.messages.filter(QStringLiteral("32767")).size(), chosen.size() > added);
+        QCOMPARE(w_->lstMP3Files->currentRow(), 0);
+        QCOMPARE(runs_->size(), 1);
     }
 
-    void remove_data()
+    // Remove, Select All and Clear on plain entries, with the tag frame
+    // enabled and holding text beforehand. After Remove the last remaining
+    // entry is current and alone selected; Select All disables the frame.
+    void commands_data()
     {
+        QTest::addColumn<QString>("button");
         QTest::addColumn<int>("count");
         QTest::addColumn<QList<int>>("selected");
         QTest::addColumn<QList<int>>("kept");
-        QTest::newRow("1 and 3") << 5 << QList<int>{1, 3} << QList<int>{0, 2, 4};
-        QTest::newRow("none") << 5 << QList<int>{} << QList<int>{0, 1, 2, 3, 4};
-        QTest::newRow("all") << 5 << QList<int>{0, 1, 2, 3, 4} << QList<int>{};
-        QTest::newRow("block and last") << 5 << QList<int>{0, 1, 2, 4} << QList<int>{3};
+        QTest::addColumn<QList<int>>("selectedAfter");
+        QTest::addColumn<bool>("frame");
+        const QList<int> five{0, 1, 2, 3, 4};
+        QList<int> even, odd, thousand;
+        for (int i = 0; i < 1000; ++i)
+            (i % 2 ? odd : even).append(i), thousand.append(i);
+        QTest::newRow("Remove 1 and 3")
+            << "cmdRemove" << 5 << QList<int>{1, 3} << QList<int>{0, 2, 4} << QList<int>{2} << true;
+        QTest::newRow("Remove none") << "cmdRemove" << 5 << QList<int>{} << five
+                                     << QList<int>{4} << true;
+        QTest::newRow("Remove all") << "cmdRemove" << 5 << five << QList<int>{} << QList<int>{}
+                                    << true;
         // Many separate blocks take another way through the lists.
-        QList<int> even, odd;
-        for (int i = 0; i < 60; ++i)
-            (i % 2 ? odd : even).append(i);
-        QTest::newRow("every second of 60") << 60 << even << odd;
+        QTest::newRow("Remove every second of 1000")
+            << "cmdRemove" << 1000 << even << odd << QList<int>{499} << true;
+        QTest::newRow("Select All, empty") << "cmdAllSel" << 0 << QList<int>{} << QList<int>{}
+                                           << QList<int>{} << false;
+        QTest::newRow("Select All, 1000") << "cmdAllSel" << 1000 << QList<int>{} << thousand
+                                          << thousand << false;
+        QTest::newRow("Clear") << "cmdClear" << 3 << QList<int>{1} << QList<int>{}
+                               << QList<int>{} << true;
     }
 
-    void remove()
+    void commands()
     {
+        QFETCH(QString, button);
         QFETCH(int, count);
         QFETCH(QList<int>, selected);
         QFETCH(QList<int>, kept);
+        QFETCH(QList<int>, selectedAfter);
+        QFETCH(bool, frame);
         fillPlain(count);
         select(selected);
-
-        QTest::mouseClick(w_->cmdRemove, Qt::LeftButton);
-        QStringList files, names;
-        for (int i : kept) {
-            files.append(plainPath(i));
-            names.append(plainName(i));
-        }
-        QCOMPARE(texts(w_->lstMP3Files), files);
-        QCOMPARE(texts(w_->lstRename), names);
-        const int last = int(kept.size()) - 1;
-        QCOMPARE(w_->lstMP3Files->currentRow(), last);
-        QCOMPARE(selectedRows(w_->lstMP3Files), kept.isEmpty() ? QList<int>{} : QList<int>{last});
-        QCOMPARE(runs_->size(), kept.isEmpty() ? 0 : 1);
-        QVERIFY(w_->lstMP3Files->isVisible());
-    }
-
-    void selectAll_data()
-    {
-        QTest::addColumn<int>("count");
-        QTest::newRow("empty") << 0;
-        QTest::newRow("1000") << 1000;
-    }
-
-    void selectAll()
-    {
-        QFETCH(int, count);
-        fillPlain(count);
-        w_->Frame1->setEnabled(true);
-        select({});
-        QTest::mouseClick(w_->cmdAllSel, Qt::LeftButton);
-        QCOMPARE(selectedRows(w_->lstMP3Files).size(), count);
-        QVERIFY(!w_->Frame1->isEnabled());
-        QVERIFY(w_->lstRename->isEnabled());
-        QVERIFY(w_->lstMP3Files->isVisible() && w_->lstMP3Files->isEnabled());
-        QCOMPARE(runs_->size(), count > 0 ? 1 : 0);
-    }
-
-    void clearKeepsTagFrame()
-    {
-        fillPlain(3);
-        select({1});
         w_->Frame1->setEnabled(true);
         w_->txtTrackName->setText(QStringLiteral("kept"));
-        QTest::mouseClick(w_->cmdClear, Qt::LeftButton);
+        QTest::mouseClick(w_->findChild<QPushButton *>(button), Qt::LeftButton);
         QCoreApplication::processEvents();
-        QCOMPARE(w_->lstMP3Files->count() + w_->lstRename->count(), 0);
-        QVERIFY(w_->Frame1->isEnabled());
+        QStringList files, names;
+        for (int i : kept)
+            files << plainPath(i), names << plainName(i);
+        QCOMPARE(texts(w_->lstMP3Files), files);
+        QCOMPARE(texts(w_->lstRename), names);
+        QCOMPARE(selectedRows(w_->lstMP3Files), selectedAfter);
+        if (selectedAfter.size() == 1)
+            QCOMPARE(w_->lstMP3Files->currentRow(), selectedAfter[0]);
+        QCOMPARE(runs_->size(), selectedAfter.isEmpty() ? 0 : 1);
+        QCOMPARE(w_->Frame1->isEnabled(), frame);
+        QVERIFY(button != "cmdAllSel" || w_->lstRename->isEnabled());
         QCOMPARE(w_->txtTrackName->text(), QStringLiteral("kept"));
-        QCOMPARE(runs_->size(), 0);
     }
 
     // Each action runs the tag display exactly once, after the list has
     // taken all of it in (a press alone runs nothing yet); the tag frame
-    // follows mouse releases only.
+    // follows mouse releases only, judged after the release.
     void userActions_data()
     {
         QTest::addColumn<QStringList>("actions");
         QTest::addColumn<QList<int>>("selected");
         QTest::addColumn<bool>("frame");
-        QTest::newRow("click") << QStringList{"click:1"} << QList<int>{1} << true;
         QTest::newRow("shift click to two")
             << QStringList{"click:1", "shift:2"} << QList<int>{1, 2} << false;
-        QTest::newRow("ctrl click deselecting the current")
+        QTest::newRow("ctrl click back to one")
             << QStringList{"click:1", "shift:2", "ctrl:2"} << QList<int>{1} << true;
         QTest::newRow("click on one of three selected")
             << QStringList{"click:0", "shift:2", "press:1", "release:1"} << QList<int>{1}
@@ -326,17 +267,14 @@ private slots:
         QTest::newRow("first fails, second renamed")
             << QStringList{"x.mp3", "y.mp3=S|Y"} << QList<int>{0, 1}
             << QStringList{"x.mp3", "S - Y.mp3"} << QList<int>{0};
-        QTest::newRow("target exists")
-            << QStringList{"!S - T.mp3=Other|One", "t.mp3=S|T"} << QList<int>{0}
-            << QStringList{"t.mp3"} << QList<int>{0};
+        QTest::newRow("target exists, unselected left alone")
+            << QStringList{"!S - T.mp3=Other|One", "t.mp3=S|T", "u.mp3=S|U"} << QList<int>{0}
+            << QStringList{"t.mp3", "u.mp3"} << QList<int>{0};
         QTest::newRow("same name twice")
             << QStringList{"1.mp3=S|T", "2.mp3=S|T"} << QList<int>{0, 1}
             << QStringList{"S - T.mp3", "2.mp3"} << QList<int>{1};
         QTest::newRow("already named") << QStringList{"S - T.mp3=S|T"} << QList<int>{0}
                                        << QStringList{"S - T.mp3"} << QList<int>{};
-        QTest::newRow("unselected left alone")
-            << QStringList{"1.mp3=S|A", "2.mp3=S|B"} << QList<int>{1}
-            << QStringList{"1.mp3", "S - B.mp3"} << QList<int>{};
     }
 
     void rename()
@@ -350,11 +288,11 @@ private slots:
         QList<QPair<QString, QByteArray>> unlisted;
         for (const QString &desc : files) {
             if (desc.startsWith(u'!')) {
-                const QString p = makeMp3(dir_->path(), desc.mid(1));
+                const QString p = makeMp3(desc.mid(1));
                 unlisted.append({p, testdata::readAll(p)});
             } else {
                 missing.append(desc.endsWith(u'~'));
-                listed.append(missing.last() ? path(desc.chopped(1)) : makeMp3(dir_->path(), desc));
+                listed.append(missing.last() ? fx_.path(desc.chopped(1)) : makeMp3(desc));
             }
         }
         w_->lstMP3Files->addItems(listed);
@@ -365,7 +303,7 @@ private slots:
         QTest::mouseClick(w_->cmdRename, Qt::LeftButton);
         QStringList expected;
         for (const QString &name : after)
-            expected.append(path(name));
+            expected.append(fx_.path(name));
         QCOMPARE(texts(w_->lstMP3Files), expected);
         QCOMPARE(texts(w_->lstRename), names);
         QCOMPARE(selectedRows(w_->lstMP3Files), selected);
@@ -376,7 +314,7 @@ private slots:
         QString message = QStringLiteral("以下のファイルは変更できませんでした。\r\n\r\n");
         for (int row : failed)
             message += listed[row] + QStringLiteral("\r\n");
-        QCOMPARE(messages_, failed.isEmpty() ? QStringList{} : QStringList{message});
+        QCOMPARE(fx_.messages, failed.isEmpty() ? QStringList{} : QStringList{message});
     }
 };
 

@@ -1,0 +1,110 @@
+// Shared set-up of the window tests: a temporary folder holding the program
+// folder (settings file, current folder) and the test files, the messages
+// the window would have shown, the main window after Form_Load, and helpers
+// to tag files through TagLib alone.
+#pragma once
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+#include <taglib/attachedpictureframe.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/tpropertymap.h>
+
+#include "frmmain.h"
+#include "messagebox.h"
+#include "testdata.h"
+#include "vbmp3.h"
+
+// A tag's fields in the frame's order: title, singer, album, year, genre
+// name, comment.
+using Six = QStringList;
+
+inline const char *const kTagKeys[] = {"TITLE", "ARTIST", "ALBUM", "DATE", "GENRE", "COMMENT"};
+
+inline QStringList texts(const QListWidget *list)
+{
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i)
+        out << list->item(i)->text();
+    return out;
+}
+
+struct WindowFixture {
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<frmMain> w;
+    QStringList messages;
+    QList<QMessageBox::Icon> icons;
+    QString savedCurrent;
+
+    QString path(const QString &name) const { return dir->filePath(name); }
+    QString iniPath() const
+    {
+        return path(QStringLiteral("app/%1.ini")
+                        .arg(QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName()));
+    }
+
+    void setUp()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir->isValid() && QDir(dir->path()).mkdir(QStringLiteral("app")));
+        savedCurrent = QDir::currentPath();
+        frmMain::setAppFolderForTesting(path(QStringLiteral("app")));
+        messages.clear();
+        icons.clear();
+        ui::setMessageSinkForTesting([this](const QString &text, QMessageBox::Icon icon) {
+            messages << text;
+            icons << icon;
+        });
+    }
+
+    void load()
+    {
+        w = std::make_unique<frmMain>();
+        QVERIFY(w->Form_Load());
+    }
+
+    void tearDown()
+    {
+        w.reset();
+        mp3lib::setInitFailureForTesting(false);
+        mp3lib::setEmptyGenreTableForTesting(false);
+        ui::setMessageSinkForTesting({});
+        frmMain::setAppFolderForTesting(QString());
+        QDir::setCurrent(savedCurrent);
+        dir.reset();
+    }
+
+    // A copy of a sample named `name`, with an ID3v2.4 tag (the year kept
+    // as text) holding the non-empty fields of `f` and, if given, a cover
+    // picture; no fields: no tag.
+    QString file(const QString &name, const Six &f = {}, const QByteArray &picture = {})
+    {
+        const QString p = testdata::copySample(dir->path(), testdata::kMonoMpeg1, name);
+        if (f.isEmpty())
+            return p;
+        TagLib::MPEG::File mp3(QFile::encodeName(p).constData());
+        TagLib::ID3v2::Tag *tag = mp3.ID3v2Tag(true);
+        TagLib::PropertyMap map;
+        for (int i = 0; i < f.size(); ++i)
+            if (!f[i].isEmpty())
+                map.insert(kTagKeys[i], TagLib::String(f[i].toStdString(), TagLib::String::UTF8));
+        tag->setProperties(map);
+        if (!picture.isEmpty()) {
+            auto *apic = new TagLib::ID3v2::AttachedPictureFrame;
+            apic->setMimeType("image/png");
+            apic->setPicture(TagLib::ByteVector(picture.constData(), uint(picture.size())));
+            tag->addFrame(apic);
+        }
+        if (!mp3.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers, TagLib::ID3v2::v4))
+            qFatal("cannot tag %s", qPrintable(p));
+        return p;
+    }
+};
