@@ -82,14 +82,7 @@ private slots:
         QVERIFY2(c, qPrintable(name));
         QCOMPARE(c->parentWidget()->objectName(), parentName);
         QCOMPARE(c->geometry(), ui::twipsRect(twips.x(), twips.y(), twips.width(), twips.height()));
-        QString text;
-        if (auto *b = qobject_cast<QPushButton *>(c))
-            text = b->text();
-        else if (auto *l = qobject_cast<QLabel *>(c))
-            text = l->text();
-        else if (auto *g = qobject_cast<QGroupBox *>(c))
-            text = g->title();
-        QCOMPARE(text, caption);
+        QCOMPARE(c->property(qobject_cast<QGroupBox *>(c) ? "title" : "text").toString(), caption);
         QCOMPARE(c->toolTip(), toolTip);
     }
 
