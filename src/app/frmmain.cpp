@@ -19,7 +19,7 @@
 #include <exception>
 
 #include "messagebox.h"
-#include "positiontext.h"
+#include "windowposition.h"
 #include "twips.h"
 #include "vbmp3.h"
 
@@ -301,10 +301,10 @@ bool frmMain::Form_Load()
     IniFile().setFileName(settingsFilePath(
         appFolder_, QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName()));
 
-    const float top = app::positionFromText(
-        IniFile().ReadStr(QStringLiteral("Position"), QStringLiteral("Top"), QStringLiteral("0")));
-    const float left = app::positionFromText(IniFile().ReadStr(
-        QStringLiteral("Position"), QStringLiteral("Left"), QStringLiteral("0")));
+    const float top = ui::positionFromText(IniFile().ReadStr(
+        QStringLiteral("Position"), QStringLiteral("Top"), QStringLiteral("0"))).value_or(0);
+    const float left = ui::positionFromText(IniFile().ReadStr(
+        QStringLiteral("Position"), QStringLiteral("Left"), QStringLiteral("0"))).value_or(0);
     setStartPosition(top, left);
 
     sMP3Folder_ = IniFile().ReadStr(QStringLiteral("Folder"), QStringLiteral("MP3"), QString());
@@ -347,22 +347,10 @@ void frmMain::setStartPosition(float top, float left)
 {
     startTop_ = top;
     startLeft_ = left;
-    QPoint pixels(app::positionToPixels(left), app::positionToPixels(top));
-
-    // A position that lies off every screen (a monitor since removed, a
-    // damaged settings file) would leave the window unreachable: bring it
-    // onto the primary screen.
-    const QRect rect(pixels, size());
-    const auto screens = QGuiApplication::screens();
-    const bool visible = std::any_of(screens.begin(), screens.end(), [&](const QScreen *s) {
-        return s->availableGeometry().intersects(rect);
-    });
-    if (!visible && QGuiApplication::primaryScreen())
-        pixels = QGuiApplication::primaryScreen()->availableGeometry().topLeft();
-
-    move(pixels);
+    const QPoint asked(ui::positionToPixels(left), ui::positionToPixels(top));
+    move(ui::keepOnScreen(asked, size()));
     startPixels_ = pos();
-    if (startPixels_ != QPoint(app::positionToPixels(left), app::positionToPixels(top))) {
+    if (startPixels_ != asked) {
         startTop_ = float(ui::pixelsToTwips(startPixels_.y()));
         startLeft_ = float(ui::pixelsToTwips(startPixels_.x()));
     }
@@ -417,9 +405,9 @@ void frmMain::Form_Unload()
 
     inifile_IO &ini = IniFile();
     ini.WriteStr(QStringLiteral("Position"), QStringLiteral("Top"),
-                 app::positionToText(topTwips()));
+                 ui::positionToText(topTwips()));
     ini.WriteStr(QStringLiteral("Position"), QStringLiteral("Left"),
-                 app::positionToText(leftTwips()));
+                 ui::positionToText(leftTwips()));
     ini.WriteStr(QStringLiteral("Folder"), QStringLiteral("MP3"), sMP3Folder_);
 
     iniFile_.reset();

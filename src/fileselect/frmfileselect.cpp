@@ -169,12 +169,12 @@ void frmFileSelect::Form_Load()
 
     // Position: stored in twips; unreadable text falls back to the default
     // beside the main window, and a spot off every screen is brought back.
-    const float top = fileselect::positionFromText(iniFile_.ReadStr(kPosition, kFileTop, QString()))
+    const float top = ui::positionFromText(iniFile_.ReadStr(kPosition, kFileTop, QString()))
                           .value_or(mainTop_ + 100);
-    const float left = fileselect::positionFromText(iniFile_.ReadStr(kPosition, kFileLeft, QString()))
+    const float left = ui::positionFromText(iniFile_.ReadStr(kPosition, kFileLeft, QString()))
                            .value_or(mainLeft_ + 100);
-    move(fileselect::keepOnScreen(
-        QPoint(fileselect::positionToPixels(left), fileselect::positionToPixels(top)), size()));
+    move(ui::keepOnScreen(
+        QPoint(ui::positionToPixels(left), ui::positionToPixels(top)), size()));
 
     QString folder = fileselect::normalFolder(sMP3Folder_);
     if (!fileselect::isUsableFolder(folder))
@@ -216,9 +216,9 @@ void frmFileSelect::Form_Unload()
 {
     unloaded_ = true;
     iniFile_.WriteStr(kPosition, kFileTop,
-                      fileselect::positionToText(float(ui::pixelsToTwips(pos().y()))));
+                      ui::positionToText(float(ui::pixelsToTwips(pos().y()))));
     iniFile_.WriteStr(kPosition, kFileLeft,
-                      fileselect::positionToText(float(ui::pixelsToTwips(pos().x()))));
+                      ui::positionToText(float(ui::pixelsToTwips(pos().x()))));
     const int count = cmbDirList->count();
     for (int i = 0; i < count; ++i)
         iniFile_.WriteStr(kDirList, historyKey(i), cmbDirList->itemText(i));

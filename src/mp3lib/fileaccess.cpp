@@ -17,6 +17,21 @@ namespace mp3lib::detail {
 // ---------------------------------------------------------------------------
 // Descriptors
 
+bool readExactly(int fd, std::int64_t offset, char *data, std::int64_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, data, static_cast<size_t>(size), offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        offset += n;
+        size -= n;
+    }
+    return true;
+}
+
 Fd::~Fd()
 {
     if (fd_ >= 0)
@@ -136,17 +151,7 @@ public:
 private:
     bool readExact(i64 offset, u8 *to, i64 n)
     {
-        while (n > 0) {
-            const ssize_t got = ::pread(fd_, to, size_t(n), offset);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                return false;
-            to += got;
-            offset += got;
-            n -= got;
-        }
-        return true;
+        return readExactly(fd_, offset, reinterpret_cast<char *>(to), n);
     }
 
     int fd_;

@@ -25,6 +25,10 @@ private:
     int fd_ = -1;
 };
 
+// Reads `size` bytes at `offset` (pread, retried after signals); false on
+// any error or an early end of file.
+bool readExactly(int fd, std::int64_t offset, char *data, std::int64_t size);
+
 // Opens `path` without blocking (O_NONBLOCK, O_CLOEXEC) with `flags`
 // (O_RDONLY or O_RDWR) and returns the descriptor only when it names a
 // regular file (links followed), checked on the open descriptor. An

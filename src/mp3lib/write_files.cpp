@@ -61,21 +61,6 @@ bool isCopyName(const char *name, const QByteArray &prefix)
 
 } // namespace
 
-bool readExactly(int fd, std::int64_t offset, char *data, std::int64_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, data, static_cast<size_t>(size), offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        offset += n;
-        size -= n;
-    }
-    return true;
-}
-
 QByteArray readAt(int fd, std::int64_t offset, std::int64_t size)
 {
     QByteArray data(static_cast<qsizetype>(size), Qt::Uninitialized);

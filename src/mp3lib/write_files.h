@@ -10,8 +10,7 @@
 
 namespace mp3lib::detail {
 
-// pread/pwrite until done; false on any error or early end of file.
-bool readExactly(int fd, std::int64_t offset, char *data, std::int64_t size);
+// pread/pwrite until done; empty or false on any error or early end of file.
 QByteArray readAt(int fd, std::int64_t offset, std::int64_t size);  // empty on failure
 bool writeAt(int fd, std::int64_t offset, const QByteArray &data);
 

@@ -7,25 +7,26 @@
 #include <QString>
 #include <optional>
 
-namespace fileselect {
+namespace ui {
 
 // The stored text as a position in twips; nothing when the text is empty,
-// not a number, or not finite. Blanks around the number are allowed, and a
-// "," written as decimal separator is read as ".".
+// not a number ("1,500" included), or not finite. Blanks around the number
+// are allowed.
 std::optional<float> positionFromText(const QString &text);
 
 // The position as decimal text: "." as decimal separator, no thousands
 // separator, no exponent, no decimal part for an integral value, and the
-// fewest decimals that read back as the same number.
+// fewest digits that read back as the same single-precision value
+// (1500 -> "1500", 1522.5 -> "1522.5", 12.3f -> "12.3").
 QString positionToText(float twips);
 
-// Twips to pixels for moving a window; values far off any screen are held
-// to a range that stays safe to compute with.
+// Twips to whole pixels for moving a window, kept far enough inside the
+// int range that any stored value, however large, is safe to use.
 int positionToPixels(float twips);
 
-// Where a window of `size` whose top-left corner is asked at `topLeft`
-// (pixels) goes: there, when the window would overlap some screen;
-// otherwise as close to that spot as fits on the primary screen.
+// Where a window of `size` asked at `topLeft` (pixels) goes: there when it
+// overlaps some screen's available area; otherwise (a monitor since removed,
+// a damaged settings file) the top-left corner of the primary screen's.
 QPoint keepOnScreen(const QPoint &topLeft, const QSize &size);
 
-} // namespace fileselect
+} // namespace ui

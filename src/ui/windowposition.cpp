@@ -1,28 +1,31 @@
-#include "positiontext.h"
+#include "windowposition.h"
 
+#include <QGuiApplication>
 #include <QLocale>
+#include <QRect>
+#include <QScreen>
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 
 #include "twips.h"
 
-namespace app {
+namespace ui {
 
 namespace {
 // Far beyond any screen (about 6.7 million pixels), yet safe to round.
 constexpr float kMaxTwips = 1.0e8f;
 } // namespace
 
-float positionFromText(const QString &text)
+std::optional<float> positionFromText(const QString &text)
 {
     QLocale c = QLocale::c();
     c.setNumberOptions(QLocale::RejectGroupSeparator); // "1,500" is no number
     bool ok = false;
     const float value = c.toFloat(text.trimmed(), &ok);
-    if (!ok || !std::isfinite(value) || value == 0)
-        return 0; // also turns -0 into 0
-    return value;
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value == 0 ? 0.0f : value; // also turns -0 into 0
 }
 
 QString positionToText(float twips)
@@ -41,7 +44,19 @@ int positionToPixels(float twips)
 {
     if (!std::isfinite(twips))
         return 0;
-    return ui::twipsToPixels(std::clamp(twips, -kMaxTwips, kMaxTwips));
+    return twipsToPixels(std::clamp(twips, -kMaxTwips, kMaxTwips));
 }
 
-} // namespace app
+QPoint keepOnScreen(const QPoint &topLeft, const QSize &size)
+{
+    const QRect wanted(topLeft, size);
+    const auto screens = QGuiApplication::screens();
+    const bool visible = std::any_of(screens.begin(), screens.end(), [&](const QScreen *s) {
+        return s->availableGeometry().intersects(wanted);
+    });
+    if (visible || !QGuiApplication::primaryScreen())
+        return topLeft;
+    return QGuiApplication::primaryScreen()->availableGeometry().topLeft();
+}
+
+} // namespace ui
