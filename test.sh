@@ -5,8 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 # The tests also rename files on exFAT and NTFS mounted through FUSE, and
-# check the installed desktop entry with desktop-file-validate.
-export DORVASU_EXTRA_PACKAGES="exfat-fuse exfatprogs ntfs-3g desktop-file-utils ${DORVASU_EXTRA_PACKAGES:-}"
+# check the installed desktop entry with desktop-file-validate; strace kills
+# a tag write on each of its system calls.
+export DORVASU_EXTRA_PACKAGES="exfat-fuse exfatprogs ntfs-3g desktop-file-utils strace ${DORVASU_EXTRA_PACKAGES:-}"
 if [ "${DORVASU_SANITIZE:-0}" = 1 ]; then
   dir=build-asan
   scripts/setup.sh "$dir" -DDORVASU_SANITIZE=ON

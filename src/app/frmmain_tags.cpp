@@ -43,8 +43,9 @@ tags::GenreEntry selectedGenre(const QComboBox &genres)
 }
 
 // Selects the first genre entry numbered `genreNo` among the first `limit`
-// entries; with none, the selection stays.
-void selectGenre(QComboBox &genres, std::int32_t genreNo, qsizetype limit)
+// entries; with none, the selection stays, or with `clearWhenMissing` the
+// list shows no selection.
+void selectGenre(QComboBox &genres, std::int32_t genreNo, qsizetype limit, bool clearWhenMissing = false)
 {
     QList<std::int32_t> numbers;
     const int count = int(qMin<qsizetype>(genres.count(), limit));
@@ -52,7 +53,7 @@ void selectGenre(QComboBox &genres, std::int32_t genreNo, qsizetype limit)
     for (int i = 0; i < count; ++i)
         numbers.append(genres.itemData(i).toInt());
     const int found = tags::genreEntryIndex(numbers, genreNo, limit);
-    if (found >= 0)
+    if (found >= 0 || clearWhenMissing)
         genres.setCurrentIndex(found);
 }
 
@@ -87,7 +88,10 @@ void frmMain::lstMP3Files_Click()
 
     const tags::TagFieldTexts shown = tags::displayTexts(tag);
     setTextFields(*this, shown);
-    selectGenre(*cmbGenre, tag.GenreNo, cmbGenre->count());
+    // A genre the list lacks (a name of the file's own) shows no selection,
+    // and an Update that leaves it so keeps the file's genre: the previous
+    // file's genre must not stay selected and be written into this one.
+    selectGenre(*cmbGenre, tag.GenreNo, cmbGenre->count(), true);
     txtComment->setText(shown.Comment);
 }
 

@@ -1,5 +1,7 @@
 #include "frmfileselect.h"
 
+#include "vbmp3.h"
+
 #include "folderlistcombo.h"
 #include "folders.h"
 #include "foldertreefilter.h"
@@ -324,6 +326,8 @@ void frmFileSelect::dirTreeCurrentChanged()
 
 void frmFileSelect::Dir1_Change()
 {
+    // Listing a folder also clears away what killed tag writes left in it.
+    mp3lib::removeLeftoverCopies(QFile::encodeName(dirPath_).constData());
     File1->clear();
     File1->addItems(fileselect::mp3FilesIn(dirPath_));
 }

@@ -755,6 +755,36 @@ bool walkFrames(const Source &src, u32 pos, u32 loopEnd, bool stopAtZero, const 
     return true;
 }
 
+// The guard over one tag's body (the bytes after its header), as TagLib
+// will parse it.
+bool bodyIsSafe(Source src, const Id3Header &tag)
+{
+    if (tag.unsync && tag.major <= 3) {
+        std::vector<u8> raw;
+        src.take(0, src.size(), raw);
+        if (raw.size() != src.size())
+            return false;
+        src = Source(undoUnsync(raw));
+    }
+
+    const u32 dataLen = src.size();
+    u32 pos = 0;
+    if (tag.extended) {
+        const u32 extSize = syncsafe(src.view(0, 4));
+        if (extSize <= dataLen)
+            pos = extSize;
+    }
+    u32 frameDataLen = dataLen;
+    if (tag.footer && frameDataLen >= kId3HeaderSize)
+        frameDataLen -= kId3HeaderSize;
+    const u32 hs = tag.major < 3 ? 6 : 10;
+    // Unsigned on purpose, as in TagLib: a tag shorter than a frame header
+    // wraps around, and the frame checks end the walk instead.
+    const u32 loopEnd = frameDataLen - hs;
+    WalkState st;
+    return walkFrames(src, pos, loopEnd, true, tag, 0, st);
+}
+
 // The guard over the tag TagLib will parse at `at`, and the tags stacked
 // right after it (TagLib counts them into the first tag's size).
 bool tagIsSafe(FileReader &reader, i64 at)
@@ -776,32 +806,7 @@ bool tagIsSafe(FileReader &reader, i64 at)
     }
     if (tag.tagSize == 0)
         return true;   // TagLib reads no frames
-
-    const i64 bodyAt = at + kId3HeaderSize;
-    Source src(reader, bodyAt, tag.tagSize);
-    if (tag.unsync && tag.major <= 3) {
-        std::vector<u8> raw;
-        if (!reader.copy(bodyAt, tag.tagSize, raw))
-            return false;
-        src = Source(undoUnsync(raw));
-    }
-
-    const u32 dataLen = src.size();
-    u32 pos = 0;
-    if (tag.extended) {
-        const u32 extSize = syncsafe(src.view(0, 4));
-        if (extSize <= dataLen)
-            pos = extSize;
-    }
-    u32 frameDataLen = dataLen;
-    if (tag.footer && frameDataLen >= kId3HeaderSize)
-        frameDataLen -= kId3HeaderSize;
-    const u32 hs = tag.major < 3 ? 6 : 10;
-    // Unsigned on purpose, as in TagLib: a tag shorter than a frame header
-    // wraps around, and the frame checks end the walk instead.
-    const u32 loopEnd = frameDataLen - hs;
-    WalkState st;
-    return walkFrames(src, pos, loopEnd, true, tag, 0, st);
+    return bodyIsSafe(Source(reader, at + kId3HeaderSize, tag.tagSize), tag);
 }
 
 // Where TagLib will look for the ID3v2 tag: at the start when the file
@@ -858,6 +863,17 @@ AudioSpan findMpegAudio(int fd)
     if (!reader.ok())
         return {};
     return locateAudio(reader);
+}
+
+bool id3v2TagIsSafe(const QByteArray &tag)
+{
+    if (tag.size() < kId3HeaderSize)
+        return false;
+    const Id3Header header = parseId3Header(reinterpret_cast<const u8 *>(tag.constData()));
+    if (!header.present || header.complete != tag.size())
+        return false;
+    const u8 *body = reinterpret_cast<const u8 *>(tag.constData()) + kId3HeaderSize;
+    return header.tagSize == 0 || bodyIsSafe(Source(std::vector<u8>(body, body + header.tagSize)), header);
 }
 
 bool id3v2IsSafe(int fd)

@@ -2,6 +2,7 @@
 // device, never let TagLib parse what it mishandles.
 #pragma once
 
+#include <QByteArray>
 #include <cstdint>
 
 namespace mp3lib::detail {
@@ -56,6 +57,9 @@ AudioSpan findMpegAudio(int fd);
 // the start and no MPEG audio frame in the first 256 KB, so that TagLib
 // would scan on through the file looking for one.
 bool id3v2IsSafe(int fd);
+
+// The guard over a tag held in memory (header included, nothing after it).
+bool id3v2TagIsSafe(const QByteArray &tag);
 
 // Both checks over one set of reads, for a caller that needs both (the tag
 // reader). id3v2Safe is only worked out when audio was found.

@@ -8,9 +8,15 @@
 #include "vbmp3.h"
 
 #include "fileaccess.h"
+#include "id3v2frames.h"
+#include "splicedstream.h"
+#include "tagrecord.h"
 #include "textcodec.h"
+#include "write_files.h"
 
 #include <QHash>
+#include <QMutex>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -24,6 +30,7 @@
 #include <taglib/textidentificationframe.h>
 
 #include <atomic>
+#include <memory>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -253,29 +260,63 @@ void toWire(const Fields &f, TagInfoWire &tag)
     setWireText(tag.GenreName, sizeof tag.GenreName, f.genre.present ? f.genre.name : QString());
 }
 
+// The tag TagLib is to read in place of the file's own, where it would
+// misread that: the same frames without an extended header, chained tags
+// merged into one, in the same number of bytes. Empty where TagLib reads
+// the file as it is, or where the tag cannot be read at all.
+QByteArray equivalentTag(int fd, const AudioSpan &audio)
+{
+    char header[10];
+    if (audio.begin < 10 || !readExactly(fd, 0, header, 10) || std::memcmp(header, "ID3", 3) != 0)
+        return {};
+    const auto size = [](const char *h) {
+        return (std::int64_t(h[6] & 0x7F) << 21) | ((h[7] & 0x7F) << 14) | ((h[8] & 0x7F) << 7) | (h[9] & 0x7F);
+    };
+    const std::int64_t first = 10 + size(header) + ((header[3] == 4 && (header[5] & 0x10)) ? 10 : 0);
+    char next[3];
+    const bool chained = first + 10 <= audio.begin && readExactly(fd, first, next, 3)
+                         && std::memcmp(next, "ID3", 3) == 0;
+    if (!(header[5] & 0x40) && !chained)
+        return {};
+    const QByteArray head = readAt(fd, 0, audio.begin);
+    RawTags tags;
+    if (head.isEmpty() || parseTags(head, tags) != TagParse::Parsed || tags.taglibReadsAsIs())
+        return {};
+    QByteArray tag = tags.render(tags.end);
+    if (tag.size() != tags.end || !id3v2TagIsSafe(tag))
+        return {};
+    return tag;
+}
+
 // The fields of the file's tags, ID3v2 first, then APE, then ID3v1; false
 // when the file is not one to hand to TagLib or has no tag.
-bool readFields(const char *path, Fields &out)
+bool readFields(int fd, Fields &out)
 {
-    const Fd fd = openRegularFile(path, O_RDONLY);
-    if (!fd.valid())
+    const FileCheck check = checkFile(fd);
+    if (!check.audio.found)
         return false;
-    const FileCheck check = checkFile(fd.get());
-    if (!check.audio.found || !check.id3v2Safe)
+    const QByteArray equivalent = equivalentTag(fd, check.audio);
+    if (equivalent.isEmpty() && !check.id3v2Safe)
         return false;
 
-    // TagLib reads the very file checked above, through a duplicate of the
-    // descriptor (cheaper than reopening it by its /proc path), read-only,
-    // and the tags only. The stream owns the duplicate from here on.
-    const int dupFd = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0);
-    if (dupFd < 0)
-        return false;
-    TagLib::FileStream stream(dupFd, true);
-    if (!stream.isOpen()) {
-        ::close(dupFd);
-        return false;
+    // TagLib reads the very file checked above, read-only, and the tags
+    // only: through a duplicate of the descriptor (cheaper than reopening
+    // it by its /proc path), or with the equivalent tag in front.
+    std::unique_ptr<TagLib::IOStream> stream;
+    if (equivalent.isEmpty()) {
+        const int dupFd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        if (dupFd < 0)
+            return false;
+        auto fileStream = std::make_unique<TagLib::FileStream>(dupFd, true);
+        if (!fileStream->isOpen()) {
+            ::close(dupFd);
+            return false;
+        }
+        stream = std::move(fileStream);
+    } else {
+        stream = std::make_unique<SplicedStream>(fd, equivalent);
     }
-    TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
+    TagLib::MPEG::File file(stream.get(), TagLib::ID3v2::FrameFactory::instance(), false);
     if (!file.isValid())
         return false;
     const bool v2 = file.hasID3v2Tag();
@@ -295,7 +336,43 @@ bool readFields(const char *path, Fields &out)
     return true;
 }
 
+// Removes what killed tag writes left in the folder of `path`, once per
+// folder and run: the reader is called for every file of a list.
+void tidyFolderOnce(const char *path)
+{
+    static QMutex mutex;
+    static QSet<QByteArray> tidied;
+    QByteArray folder(path);
+    const qsizetype slash = folder.lastIndexOf('/');
+    folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : folder.left(slash);
+    {
+        const QMutexLocker lock(&mutex);
+        if (tidied.contains(folder))
+            return;
+        tidied.insert(folder);
+    }
+    mp3lib::removeLeftoverCopies(folder.constData());
+}
+
 } // namespace
+
+namespace mp3lib::detail {
+
+bool readTagRecord(int fd, TagInfoWire &tag)
+{
+    try {
+        Fields f;
+        if (!readFields(fd, f))
+            return false;
+        toWire(f, tag);
+        return true;
+    } catch (...) {
+        // Out of memory inside TagLib or Qt: a failed read, not a crash.
+        return false;
+    }
+}
+
+} // namespace mp3lib::detail
 
 std::int16_t vbmp3_init()
 {
@@ -318,16 +395,11 @@ std::int16_t vbmp3_getGenre(TagInfoWire &tag)
 std::int16_t vbmp3_getFileTagInfo(const char *path, TagInfoWire &tag)
 {
     installLegacyStringHandlers();
-    try {
-        Fields f;
-        if (!readFields(path, f))
-            return 0;
-        toWire(f, tag);
-        return 1;
-    } catch (...) {
-        // Out of memory inside TagLib or Qt: a failed read, not a crash.
+    const Fd fd = openRegularFile(path, O_RDONLY);
+    if (!fd.valid())
         return 0;
-    }
+    tidyFolderOnce(path);
+    return readTagRecord(fd.get(), tag) ? 1 : 0;
 }
 
 namespace mp3lib {

@@ -1,30 +1,32 @@
-// vbmp3_setTagInfo: writes the six fields of a record into every tag of an
-// MP3 file, so that whatever happens (a full disk, a kill, a failing disk)
-// the file is either as it was or completely written.
+// vbmp3_setTagInfo: writes the fields of a record that differ from what the
+// file holds now into every tag of an MP3 file, leaving every other byte as
+// it was, so that whatever happens (a full disk, a kill, a power cut) the
+// file is either as it was or completely written.
 //
-// Two ways of writing:
-// - In place, when the file has an ID3v2 tag at its start and the new tag,
-//   rendered, has exactly the old tag's size (its padding absorbs the
-//   change): only tag bytes are overwritten, the audio is never touched.
-//   A failed write or check puts the old bytes back.
-// - Through a copy otherwise (TagLib would move all audio in place, and a
-//   kill half-way loses audio): a hidden copy in the same folder gets the
-//   new tags, is checked (audio bytes equal to the original's, the fields
-//   read back), flushed, and renamed over the file in one step.
+// The new file is planned in memory first: the ID3v2 tag with only the
+// frames of the changed fields replaced (every other frame keeps its bytes),
+// the ID3v1 tag with only the changed fields replaced. Then one of two ways:
+// - In place, when the new file has the old one's size and every byte that
+//   differs lies in one page: one pwrite of that range. A kill stops a
+//   write only between pages, so it lands whole or not at all.
+// - Through a copy otherwise: a hidden copy in the same folder gets the new
+//   bytes, is checked (audio bytes equal to the original's, the fields read
+//   back), flushed, and renamed over the file in one step.
 
 #include "vbmp3.h"
 
 #include "fileaccess.h"
+#include "id3v2frames.h"
+#include "tagrecord.h"
 #include "write_files.h"
 #include "write_tags.h"
 
-#include <taglib/id3v1tag.h>
+#include <taglib/apetag.h>
 #include <taglib/id3v2framefactory.h>
-#include <taglib/id3v2header.h>
-#include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/tfilestream.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -38,17 +40,26 @@ using namespace mp3lib::detail;
 namespace {
 
 constexpr std::int64_t kId3v1Size = 128;
+constexpr std::int64_t kPage = 4096;
 
-// The file as it is before the write.
-struct Original {
+using Changes = std::array<bool, kFieldCount>;
+
+// The file as it is before the write, and the bytes planned for it.
+struct Write {
     int fd = -1;
     struct stat st {};
     AudioSpan audio;
-    bool hasId3v1 = false;
-    int track = 0;           // the ID3v1.1 track byte, kept
-    bool hasApe = false;
-    bool v4 = false;         // an ID3v2.4 tag stays 2.4; everything else is written as 2.3
-    QByteArray inPlaceId3v2; // the new ID3v2 tag when it fits the old one's space
+    TagFields fields;           // what is written: the record's changed fields, the file's others
+    Changes changed{};
+
+    std::int64_t tagEnd = 0;    // the old ID3v2 tag(s) end here; 0 without one
+    QByteArray tag;             // the new ID3v2 tag, standing for [0, tagEnd)
+    QByteArray oldId3v1;        // empty without one
+    QByteArray id3v1;           // the new ID3v1 tag
+    bool ape = false;
+
+    std::int64_t tailEnd() const { return st.st_size - oldId3v1.size(); }
+    std::int64_t newSize() const { return tag.size() + (tailEnd() - tagEnd) + kId3v1Size; }
 };
 
 // TagLib over a file we hold open. TagLib opens paths only; the path of the
@@ -66,145 +77,224 @@ struct TagLibFile {
     bool valid() const { return stream.isOpen() && file.isValid(); }
 };
 
-TagLib::ID3v2::Version versionOf(const Original &o)
-{
-    return o.v4 ? TagLib::ID3v2::v4 : TagLib::ID3v2::v3;
-}
-
 bool sameFile(const struct stat &a, const struct stat &b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Reads what the write needs to know of the original, and renders the new
-// ID3v2 tag to see whether it fits the old one's space.
-bool examine(Original &o, const TagFields &fields)
+// The new tags, in memory. False where the file's ID3v2 tag cannot be kept
+// whole, or where something other than a tag stands before the audio that
+// TagLib would take for one.
+bool plan(Write &w)
 {
-    TagLibFile t(o.fd, true);
+    const QByteArray head = readAt(w.fd, 0, w.audio.begin);
+    if (head.size() != w.audio.begin)
+        return false;
+    RawTags tags;
+    switch (parseTags(head, tags)) {
+    case TagParse::Unsupported:
+        return false;
+    case TagParse::None:
+        if (head.contains("ID3"))
+            return false;
+        break;
+    case TagParse::Parsed:
+        w.tagEnd = tags.end;
+        if (head.indexOf("ID3", tags.end) >= 0)
+            return false;
+        break;
+    }
+    const bool hadTag = w.tagEnd > 0;
+    setFrames(tags, w.fields, w.changed);
+    if (hadTag || !tags.frames.isEmpty()) {
+        w.tag = tags.render(w.tagEnd);
+        if (w.tag.isEmpty())
+            return false;
+    }
+
+    if (w.st.st_size >= kId3v1Size && w.st.st_size - kId3v1Size >= w.audio.end) {
+        const QByteArray last = readAt(w.fd, w.st.st_size - kId3v1Size, kId3v1Size);
+        if (last.startsWith("TAG"))
+            w.oldId3v1 = last;
+    }
+    w.id3v1 = id3v1With(w.oldId3v1, w.fields, w.changed);
+
+    TagLibFile t(w.fd, true);
     if (!t.valid())
         return false;
-    o.hasId3v1 = t.file.hasID3v1Tag();
-    o.track = o.hasId3v1 ? static_cast<int>(t.file.ID3v1Tag()->track()) : 0;
-    o.hasApe = t.file.hasAPETag();
-    if (!t.file.hasID3v2Tag())
-        return true;
-    TagLib::ID3v2::Tag *tag = t.file.ID3v2Tag();
-    o.v4 = tag->header()->majorVersion() == 4;
-
-    const std::int64_t oldSize = tag->header()->completeTagSize();
-    if (o.hasApe || readAt(o.fd, 0, 3) != "ID3" || oldSize > o.audio.begin)
-        return true;
-    applyFields(t.file, fields, o.v4);
-    if (tag->isEmpty())
-        return true;   // the tag goes away: the file shrinks
-    const TagLib::ByteVector rendered = tag->render(versionOf(o));
-    if (static_cast<std::int64_t>(rendered.size()) == oldSize)
-        o.inPlaceId3v2 = QByteArray(rendered.data(), rendered.size());
+    w.ape = t.file.hasAPETag();
     return true;
 }
 
-// Whether the written file `fd` holds the fields in every tag, the ID3v1
-// tag `id3v1` at its end, and as much audio as the original; `audio` gets
-// where that audio lies, for the caller to compare its bytes.
-bool holdsFields(int fd, const Original &o, const TagFields &fields, const QByteArray &id3v1,
-                 AudioSpan *audio)
+// Whether the file `fd` holds the planned bytes, the original's audio, and
+// the changed fields when read back.
+bool holdsPlan(int fd, const Write &w)
 {
     struct stat st;
-    if (::fstat(fd, &st) != 0 || st.st_size < kId3v1Size
-        || readAt(fd, st.st_size - kId3v1Size, kId3v1Size) != id3v1)
+    if (::fstat(fd, &st) != 0 || (!w.ape && st.st_size != w.newSize()) || st.st_size < kId3v1Size
+        || readAt(fd, 0, w.tag.size()) != w.tag
+        || readAt(fd, st.st_size - kId3v1Size, kId3v1Size) != w.id3v1)
         return false;
-    if (!id3v2IsSafe(fd))
+    const std::int64_t shift = w.tag.size() - w.tagEnd;
+    if (!sameBytes(w.fd, w.audio.begin, fd, w.audio.begin + shift, w.audio.end - w.audio.begin))
         return false;
-    *audio = findMpegAudio(fd);
-    if (!audio->found || audio->end - audio->begin != o.audio.end - o.audio.begin)
-        return false;
-    TagLibFile t(fd, true);
-    if (!t.valid() || !t.file.hasID3v1Tag() || t.file.hasAPETag() != o.hasApe)
-        return false;
-    if (!id3v2Holds(t.file.hasID3v2Tag() ? t.file.ID3v2Tag() : nullptr, fields))
-        return false;
-    if (t.file.hasID3v2Tag()
-        && t.file.ID3v2Tag()->header()->majorVersion() != (o.v4 ? 4u : 3u))
-        return false;
-    return !o.hasApe || apeHolds(*t.file.APETag(), fields);
+    mp3lib::TagInfoWire back{};
+    return readTagRecord(fd, back) && holdsChangedFields(TagFields::fromWire(back), w.fields, w.changed);
 }
 
-bool writeInPlace(const Original &o, const TagFields &fields)
+// The range of bytes that differ between the file and the plan, when the
+// file keeps its size; false when more than one page would change.
+bool differenceInOnePage(const Write &w, std::int64_t *from, QByteArray *bytes)
 {
-    const std::int64_t size = o.st.st_size;
-    const std::int64_t id3v1At = o.hasId3v1 ? size - kId3v1Size : size;
-    if (id3v1At < o.audio.end)
+    if (w.ape || w.tag.size() != w.tagEnd || w.oldId3v1.isEmpty())
         return false;
-    const QByteArray id3v1 = renderId3v1(fields, o.track);
-    const QByteArray oldId3v2 = readAt(o.fd, 0, o.inPlaceId3v2.size());
-    const QByteArray oldId3v1 = o.hasId3v1 ? readAt(o.fd, id3v1At, kId3v1Size) : QByteArray();
-    if (oldId3v2.size() != o.inPlaceId3v2.size() || (o.hasId3v1 && oldId3v1.isEmpty()))
+    std::int64_t first = -1, last = -1;
+    const QByteArray oldTag = readAt(w.fd, 0, w.tagEnd);
+    if (oldTag.size() != w.tagEnd)
         return false;
-
-    // The ID3v1 tag first: appending it is the one step that needs space.
-    AudioSpan audio;
-    if (writeAt(o.fd, id3v1At, id3v1) && writeAt(o.fd, 0, o.inPlaceId3v2) && ::fsync(o.fd) == 0
-        && readAt(o.fd, 0, o.inPlaceId3v2.size()) == o.inPlaceId3v2
-        && holdsFields(o.fd, o, fields, id3v1, &audio) && audio.begin == o.audio.begin)
+    const auto note = [&](const QByteArray &was, const QByteArray &now, std::int64_t at) {
+        for (qsizetype i = 0; i < now.size(); ++i) {
+            if (was[i] != now[i]) {
+                if (first < 0)
+                    first = at + i;
+                last = at + i;
+            }
+        }
+    };
+    note(oldTag, w.tag, 0);
+    note(w.oldId3v1, w.id3v1, w.st.st_size - kId3v1Size);
+    if (first < 0) {
+        *from = 0;
+        bytes->clear();
         return true;
+    }
+    if (first / kPage != last / kPage)
+        return false;
+    *from = first;
+    *bytes = first < w.tagEnd ? w.tag.mid(first, last - first + 1)
+                              : w.id3v1.mid(first - (w.st.st_size - kId3v1Size), last - first + 1);
+    return true;
+}
 
-    // Put the old tag bytes back; they overwrite bytes that exist already.
-    writeAt(o.fd, 0, oldId3v2);
-    if (::ftruncate(o.fd, size) == 0 && o.hasId3v1)
-        writeAt(o.fd, id3v1At, oldId3v1);
-    ::fsync(o.fd);
+bool writeInPlace(const Write &w, std::int64_t at, const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return true;
+    const QByteArray old = readAt(w.fd, at, bytes.size());
+    if (old.size() != bytes.size())
+        return false;
+    if (writeAt(w.fd, at, bytes) && ::fsync(w.fd) == 0 && holdsPlan(w.fd, w))
+        return true;
+    // Put the old bytes back: they overwrite bytes that exist already.
+    writeAt(w.fd, at, old);
+    ::fsync(w.fd);
     return false;
 }
 
-bool writeThroughCopy(const Original &o, const TagFields &fields, const Fd &dir,
-                      const QByteArray &base)
+bool writeThroughCopy(const Write &w, const Fd &dir, const QByteArray &base)
 {
     // The name must still be the file we hold: the rename replaces a name.
     struct stat named;
     if (!dir.valid() || ::fstatat(dir.get(), base.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0
-        || !sameFile(named, o.st))
+        || !sameFile(named, w.st))
         return false;
 
     ReplacementCopy copy;
-    if (!copy.create(dir.get(), base) || !copyContents(o.fd, copy.fd(), o.st.st_size))
+    if (!copy.create(dir.get(), base) || !writeAt(copy.fd(), 0, w.tag))
         return false;
-    {
+    // Everything after the old tag, up to the file's end: audio, an APE tag,
+    // the old ID3v1 tag (replaced below).
+    if (!copyRange(w.fd, w.tagEnd, copy.fd(), w.tag.size(), w.st.st_size - w.tagEnd))
+        return false;
+    if (w.ape && (w.changed[Title] || w.changed[Artist] || w.changed[Album] || w.changed[Year]
+                  || w.changed[Comment] || w.changed[Genre])) {
         TagLibFile t(copy.fd(), false);
-        if (!t.valid())
+        if (!t.valid() || !t.file.hasAPETag())
             return false;
-        applyFields(t.file, fields, o.v4);
-        const int tags = TagLib::MPEG::File::ID3v2 | (o.hasApe ? TagLib::MPEG::File::APE : 0);
-        // The ID3v1 tag is written below: TagLib can neither keep a year
-        // that is not a number nor cut legacy text at a character boundary.
-        if (!t.file.save(tags, TagLib::File::StripNone, versionOf(o), TagLib::File::DoNotDuplicate))
+        setApeItems(*t.file.APETag(), w.fields, w.changed);
+        if (!t.file.save(TagLib::MPEG::File::APE, TagLib::File::StripNone, TagLib::ID3v2::v4,
+                         TagLib::File::DoNotDuplicate))
             return false;
     }
     struct stat st;
     if (::fstat(copy.fd(), &st) != 0)
         return false;
-    const QByteArray id3v1 = renderId3v1(fields, o.track);
-    const std::int64_t id3v1At = o.hasId3v1 ? st.st_size - kId3v1Size : st.st_size;
-    if (id3v1At < 0 || !writeAt(copy.fd(), id3v1At, id3v1))
+    const std::int64_t id3v1At = w.oldId3v1.isEmpty() ? st.st_size : st.st_size - kId3v1Size;
+    if (!writeAt(copy.fd(), id3v1At, w.id3v1))
         return false;
 
     // The owner where we may (as root, or a group we belong to), then the
     // permission bits (changing the owner clears set-id bits).
-    if (::fchown(copy.fd(), o.st.st_uid, o.st.st_gid) != 0)
-        (void)::fchown(copy.fd(), static_cast<uid_t>(-1), o.st.st_gid);
-    if (::fchmod(copy.fd(), o.st.st_mode & 07777) != 0)
+    if (::fchown(copy.fd(), w.st.st_uid, w.st.st_gid) != 0)
+        (void)::fchown(copy.fd(), static_cast<uid_t>(-1), w.st.st_gid);
+    if (::fchmod(copy.fd(), w.st.st_mode & 07777) != 0)
         return false;
 
-    // TagLib reports success even when a write failed (a full disk): what
-    // reached the disk is checked, not what TagLib says.
-    AudioSpan audio;
-    if (::fsync(copy.fd()) != 0 || !holdsFields(copy.fd(), o, fields, id3v1, &audio)
-        || !sameBytes(o.fd, o.audio.begin, copy.fd(), audio.begin, audio.end - audio.begin))
+    // What reached the disk is checked, not what the calls said.
+    if (::fsync(copy.fd()) != 0 || !holdsPlan(copy.fd(), w))
         return false;
-
     if (::fstatat(dir.get(), base.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0
-        || !sameFile(named, o.st))
+        || !sameFile(named, w.st))
         return false;
     return copy.replace(base);
+}
+
+std::int16_t setTagInfo(const char *path, const TagFields &wanted)
+{
+    // Opening for writing is the permission check, and a file no one may
+    // write is read-only also for root: a copy could be renamed over it,
+    // but its owner said no.
+    Write w;
+    const Fd fd = openRegularFile(path, O_RDWR);
+    if (!fd.valid() || ::fstat(fd.get(), &w.st) != 0 || (w.st.st_mode & 0222) == 0)
+        return 0;
+    w.fd = fd.get();
+    // One writer per file at a time; another holding it means failure, not
+    // waiting (the caller is the user interface). A file system without
+    // locks does not stop the write.
+    if (::flock(w.fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        return 0;
+
+    // The file behind the path, links followed: a link stays a link and its
+    // target gets the new tag. It must still be the file we opened.
+    char resolved[PATH_MAX];
+    struct stat named;
+    if (!::realpath(path, resolved) || ::stat(resolved, &named) != 0 || !sameFile(named, w.st))
+        return 0;
+
+    // Never write what TagLib mishandles, nor a file without MPEG audio.
+    w.audio = findMpegAudio(w.fd);
+    if (!w.audio.found || !id3v2IsSafe(w.fd))
+        return 0;
+
+    // Only what differs from the file's tag now is written; a file without
+    // a readable tag holds empty fields.
+    mp3lib::TagInfoWire now{};
+    now.GenreNo = 255;
+    const TagFields none = TagFields::fromWire(now);
+    const TagFields before = readTagRecord(w.fd, now) ? TagFields::fromWire(now) : none;
+    w.changed = changedFields(wanted, before);
+    if (std::find(w.changed.begin(), w.changed.end(), true) == w.changed.end())
+        return 1;
+    w.fields = before;
+    for (int i = 0; i < Genre; ++i) {
+        if (w.changed[i])
+            w.fields.text[i] = wanted.text[i];
+    }
+    if (w.changed[Genre]) {
+        w.fields.genreNo = wanted.genreNo;
+        w.fields.genre = wanted.genre;
+    }
+    if (!plan(w))
+        return 0;
+
+    std::int64_t at = 0;
+    QByteArray bytes;
+    if (differenceInOnePage(w, &at, &bytes))
+        return writeInPlace(w, at, bytes) ? 1 : 0;
+    QByteArray base;
+    const Fd dir = openParentFolder(resolved, &base);
+    return writeThroughCopy(w, dir, base) ? 1 : 0;
 }
 
 } // namespace
@@ -214,48 +304,10 @@ std::int16_t vbmp3_setTagInfo(const char *path, mp3lib::TagInfoWire &tag, std::i
 {
     if (!path || !*path)
         return 0;
-    const TagFields fields = TagFields::fromWire(tag);
-
-    // Opening for writing is the permission check: a read-only file is
-    // refused, even though a copy could be renamed over it.
-    Original o;
-    const Fd fd = openRegularFile(path, O_RDWR);
-    if (!fd.valid() || ::fstat(fd.get(), &o.st) != 0)
+    try {
+        return setTagInfo(path, TagFields::fromWire(tag));
+    } catch (...) {
+        // Out of memory inside TagLib or Qt: a failed write, the file as it was.
         return 0;
-    o.fd = fd.get();
-    // One writer per file at a time; another holding it means failure, not
-    // waiting (the caller is the user interface). A file system without
-    // locks does not stop the write.
-    const bool locked = ::flock(o.fd, LOCK_EX | LOCK_NB) == 0;
-    if (!locked && errno == EWOULDBLOCK)
-        return 0;
-
-    // The file behind the path, links followed: a link stays a link and its
-    // target gets the new tag. It must still be the file we opened.
-    char resolved[PATH_MAX];
-    struct stat named;
-    if (!::realpath(path, resolved) || ::stat(resolved, &named) != 0 || !sameFile(named, o.st))
-        return 0;
-
-    // Never write what TagLib mishandles, nor a file without MPEG audio.
-    if (!id3v2IsSafe(o.fd))
-        return 0;
-    o.audio = findMpegAudio(o.fd);
-    if (!o.audio.found)
-        return 0;
-
-    // Copies a killed write left behind go now: holding the lock, no write
-    // of this file is under way. (A folder we cannot open fails the copy
-    // route only; writing in place needs no folder.)
-    QByteArray base;
-    const Fd dir = openParentFolder(resolved, &base);
-    if (dir.valid() && locked)
-        removeLeftCopies(dir.get(), base);
-
-    const PlainLatin1Frames plainFrames;
-    if (!examine(o, fields))
-        return 0;
-    const bool written = o.inPlaceId3v2.isEmpty() ? writeThroughCopy(o, fields, dir, base)
-                                                  : writeInPlace(o, fields);
-    return written ? 1 : 0;
+    }
 }

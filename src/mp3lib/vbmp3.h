@@ -58,6 +58,12 @@ std::int16_t vbmp3_setVolume(std::int32_t left, std::int32_t right);
 
 namespace mp3lib {
 
+// Removes from `folder` the hidden copies that tag writes killed half-way
+// left behind, skipping those whose write is still running (each holds a
+// lock on its copy). Called whenever the program lists a folder or reads
+// the first tag of one.
+void removeLeftoverCopies(const char *folder);
+
 // Hooks for tests; the program itself never calls them.
 
 // Sends the sound of every later vbmp3_open to a WAV file at `path` through

@@ -1,5 +1,7 @@
 #include "write_files.h"
 
+#include "vbmp3.h"
+
 #include <QRandomGenerator>
 
 #include <cerrno>
@@ -7,6 +9,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,31 +35,44 @@ bool writeExactly(int fd, std::int64_t offset, const char *data, std::int64_t si
     return true;
 }
 
-bool copyByReading(int from, int to, std::int64_t offset, std::int64_t size)
+bool copyByReading(int from, std::int64_t in, int to, std::int64_t out, std::int64_t size)
 {
     QByteArray buffer(static_cast<qsizetype>(qMin(size, kChunk)), Qt::Uninitialized);
     while (size > 0) {
         const std::int64_t n = qMin<std::int64_t>(size, buffer.size());
-        if (!readExactly(from, offset, buffer.data(), n) || !writeExactly(to, offset, buffer.data(), n))
+        if (!readExactly(from, in, buffer.data(), n) || !writeExactly(to, out, buffer.data(), n))
             return false;
-        offset += n;
+        in += n;
+        out += n;
         size -= n;
     }
     return true;
 }
 
-bool isCopyName(const char *name, const QByteArray &prefix)
+// ".<name>.dorvasu-XXXXXX", the form of every copy's name.
+bool isCopyName(const char *name)
 {
+    static const char mark[] = ".dorvasu-";
     const size_t length = std::strlen(name);
-    if (length != static_cast<size_t>(prefix.size()) + kRandomLength
-        || std::memcmp(name, prefix.constData(), prefix.size()) != 0)
+    const size_t markLength = sizeof mark - 1;
+    if (name[0] != '.' || length < 1 + markLength + kRandomLength
+        || std::memcmp(name + length - kRandomLength - markLength, mark, markLength) != 0)
         return false;
-    for (size_t i = prefix.size(); i < length; ++i) {
+    for (size_t i = length - kRandomLength; i < length; ++i) {
         const char c = name[i];
         if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
             return false;
     }
     return true;
+}
+
+QByteArray randomSuffix()
+{
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    QByteArray suffix;
+    for (int i = 0; i < kRandomLength; ++i)
+        suffix += letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)];
+    return suffix;
 }
 
 } // namespace
@@ -74,19 +90,20 @@ bool writeAt(int fd, std::int64_t offset, const QByteArray &data)
     return writeExactly(fd, offset, data.constData(), data.size());
 }
 
-bool copyContents(int from, int to, std::int64_t size)
+bool copyRange(int from, std::int64_t fromOffset, int to, std::int64_t toOffset, std::int64_t size)
 {
     // In the kernel where the file system allows (and shares blocks where it
     // can); by reading and writing where it does not.
-    loff_t in = 0, out = 0;
-    while (in < size) {
-        const ssize_t n = ::copy_file_range(from, &in, to, &out, static_cast<size_t>(size - in), 0);
+    loff_t in = fromOffset, out = toOffset;
+    const loff_t end = fromOffset + size;
+    while (in < end) {
+        const ssize_t n = ::copy_file_range(from, &in, to, &out, static_cast<size_t>(end - in), 0);
         if (n > 0)
             continue;
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == ENOSYS || errno == EOPNOTSUPP || errno == EXDEV || errno == EINVAL))
-            return copyByReading(from, to, in, size - in);
+            return copyByReading(from, in, to, out, end - in);
         return false;   // an error, or the file got shorter meanwhile
     }
     return true;
@@ -121,47 +138,49 @@ QByteArray copyNamePrefix(const QByteArray &base)
     return '.' + base.left(n) + mark;
 }
 
-void removeLeftCopies(int dirFd, const QByteArray &base)
-{
-    const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listFd < 0)
-        return;
-    DIR *dir = ::fdopendir(listFd);
-    if (!dir) {
-        ::close(listFd);
-        return;
-    }
-    const QByteArray prefix = copyNamePrefix(base);
-    while (const dirent *entry = ::readdir(dir)) {
-        if (!isCopyName(entry->d_name, prefix))
-            continue;
-        struct stat st;
-        if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
-            ::unlinkat(dirFd, entry->d_name, 0);
-    }
-    ::closedir(dir);
-}
-
 ReplacementCopy::~ReplacementCopy()
 {
-    if (fd_.valid() && !done_)
+    if (fd_.valid() && !done_ && !name_.isEmpty())
         ::unlinkat(dirFd_, name_.constData(), 0);
 }
 
 bool ReplacementCopy::create(int dirFd, const QByteArray &base)
 {
-    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    dirFd_ = dirFd;
+    int fd = ::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        fd_ = Fd(fd);
+        return ::flock(fd, LOCK_EX) == 0;
+    }
+    // A file system without unnamed files: the copy is named at once and
+    // locked right after. (Tidying in that instant could remove it; the
+    // write would then fail, leaving the file as it was.)
     const QByteArray prefix = copyNamePrefix(base);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        QByteArray name = prefix;
-        for (int i = 0; i < kRandomLength; ++i)
-            name += letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)];
-        const int fd = ::openat(dirFd, name.constData(),
-                                O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const QByteArray name = prefix + randomSuffix();
+        fd = ::openat(dirFd, name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
-            dirFd_ = dirFd;
             name_ = name;
             fd_ = Fd(fd);
+            return ::flock(fd, LOCK_EX) == 0;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+// Gives an unnamed copy its hidden name in the folder.
+bool ReplacementCopy::nameCopy(const QByteArray &base)
+{
+    if (!name_.isEmpty())
+        return true;
+    char path[64];
+    const QByteArray prefix = copyNamePrefix(base);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QByteArray name = prefix + randomSuffix();
+        if (::linkat(AT_FDCWD, fdPath(fd_.get(), path), dirFd_, name.constData(), AT_SYMLINK_FOLLOW) == 0) {
+            name_ = name;
             return true;
         }
         if (errno != EEXIST)
@@ -172,7 +191,7 @@ bool ReplacementCopy::create(int dirFd, const QByteArray &base)
 
 bool ReplacementCopy::replace(const QByteArray &base)
 {
-    if (!fd_.valid() || done_)
+    if (!fd_.valid() || done_ || !nameCopy(base))
         return false;
     if (::renameat(dirFd_, name_.constData(), dirFd_, base.constData()) != 0)
         return false;
@@ -194,3 +213,35 @@ Fd openParentFolder(const QByteArray &realPath, QByteArray *base)
 }
 
 } // namespace mp3lib::detail
+
+void mp3lib::removeLeftoverCopies(const char *folder)
+{
+    using mp3lib::detail::Fd;
+    if (!folder || !*folder)
+        return;
+    const Fd dirFd(::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dirFd.valid())
+        return;
+    const int listFd = ::dup(dirFd.get());
+    DIR *dir = listFd < 0 ? nullptr : ::fdopendir(listFd);
+    if (!dir) {
+        if (listFd >= 0)
+            ::close(listFd);
+        return;
+    }
+    while (const dirent *entry = ::readdir(dir)) {
+        if (!mp3lib::detail::isCopyName(entry->d_name))
+            continue;
+        // A copy whose lock we get has no writer any more. It must still be
+        // the file under that name when it goes.
+        const Fd copy(::openat(dirFd.get(), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat held, named;
+        if (!copy.valid() || ::fstat(copy.get(), &held) != 0 || !S_ISREG(held.st_mode)
+            || ::flock(copy.get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        if (::fstatat(dirFd.get(), entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0
+            && named.st_dev == held.st_dev && named.st_ino == held.st_ino)
+            ::unlinkat(dirFd.get(), entry->d_name, 0);
+    }
+    ::closedir(dir);
+}

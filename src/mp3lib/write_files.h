@@ -14,8 +14,8 @@ namespace mp3lib::detail {
 QByteArray readAt(int fd, std::int64_t offset, std::int64_t size);  // empty on failure
 bool writeAt(int fd, std::int64_t offset, const QByteArray &data);
 
-// Copies `size` bytes of `from` to the start of `to`.
-bool copyContents(int from, int to, std::int64_t size);
+// Copies `size` bytes at `fromOffset` of `from` to `toOffset` of `to`.
+bool copyRange(int from, std::int64_t fromOffset, int to, std::int64_t toOffset, std::int64_t size);
 
 // Whether `size` bytes at `offsetA` of `a` equal those at `offsetB` of `b`.
 bool sameBytes(int a, std::int64_t offsetA, int b, std::int64_t offsetB, std::int64_t size);
@@ -25,13 +25,12 @@ bool sameBytes(int a, std::int64_t offsetA, int b, std::int64_t offsetB, std::in
 // copy's name would be too long for the file system.
 QByteArray copyNamePrefix(const QByteArray &base);
 
-// Removes copies of `base` in the folder that earlier writes left behind
-// when they were killed. Only call it while holding the write lock on the
-// file: every writer takes that lock first, so no copy of a live write exists.
-void removeLeftCopies(int dirFd, const QByteArray &base);
-
 // A hidden copy of a file, made next to it, that either replaces the file
-// in one rename or is removed.
+// in one rename or is removed. The copy is locked (flock) from before it
+// has a name until it is closed, so that a copy whose lock is free was left
+// by a write that no longer runs. Where the file system allows, the copy
+// has no name at all until just before the rename (O_TMPFILE), and a kill
+// before that leaves nothing.
 class ReplacementCopy {
 public:
     ReplacementCopy() = default;
@@ -48,8 +47,10 @@ public:
     bool replace(const QByteArray &base);
 
 private:
+    bool nameCopy(const QByteArray &base);
+
     int dirFd_ = -1;
-    QByteArray name_;
+    QByteArray name_;   // empty while the copy has no name
     Fd fd_;
     bool done_ = false;
 };

@@ -1,37 +1,31 @@
 #include "write_tags.h"
 
+#include "id3v2frames.h"
 #include "textcodec.h"
 
 #include <taglib/apetag.h>
 #include <taglib/commentsframe.h>
 #include <taglib/id3v1genres.h>
-#include <taglib/id3v2framefactory.h>
-#include <taglib/id3v2header.h>
-#include <taglib/id3v2synchdata.h>
-#include <taglib/id3v2tag.h>
-#include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
-#include <taglib/unknownframe.h>
-
-#include <initializer_list>
-#include <vector>
 
 namespace mp3lib::detail {
 
-using TagLib::ByteVector;
 using TagLib::String;
 namespace ID3v2 = TagLib::ID3v2;
 
 namespace {
+
+// The edit fields' lengths: what the tag frame shows of a stored text.
+constexpr int kShownLength = 30;
+constexpr int kShownYearLength = 4;
 
 String toTagLib(const QString &text)
 {
     return String(text.toUtf8().toStdString(), String::UTF8);
 }
 
-// ISO-8859-1 only for plain ASCII. Other text marked ISO-8859-1 would be
-// read back as legacy Japanese text by the reading rule ("é" as CP932), so
-// it goes out as UTF-16.
+// ISO-8859-1 only for plain ASCII: other text marked ISO-8859-1 would be
+// read back through the legacy 8-bit rule, so it goes out as UTF-16.
 String::Type encodingFor(const QString &text)
 {
     for (QChar c : text) {
@@ -41,111 +35,62 @@ String::Type encodingFor(const QString &text)
     return String::Latin1;
 }
 
-// TagLib keeps ID3v2.3's TYER (and TDAT, TIME) as one TDRC frame once read;
-// all of them belong to the year.
-constexpr std::initializer_list<const char *> kYearFrames = {"TDRC", "TYER", "TDAT", "TIME",
-                                                              "TRDA"};
-
-// The frames `id` (all frames for null), as plain pointers, to go through
-// while frames are removed. A copy of TagLib's own list would not do: the
-// tag's list owns its frames, and a copy that shares it takes that ownership
-// with it once the tag's list changes.
-std::vector<ID3v2::Frame *> framesOf(const ID3v2::Tag &tag, const char *id)
+bool isBlank(QChar c)
 {
-    const ID3v2::FrameList &frames = id ? tag.frameList(ByteVector(id)) : tag.frameList();
-    return std::vector<ID3v2::Frame *>(frames.begin(), frames.end());
+    return c == u' ' || c == QChar(0x3000);
 }
 
-void setTextFrame(ID3v2::Tag &tag, const char *id, const QString &text,
-                  String::Type encoding)
+QString trimmed(const QString &text)
 {
-    tag.removeFrames(ByteVector(id));
-    if (text.isEmpty())
-        return;
-    auto *frame = new ID3v2::TextIdentificationFrame(ByteVector(id), encoding);
-    frame->setText(toTagLib(text));
-    tag.addFrame(frame);
+    qsizetype begin = 0, end = text.size();
+    while (begin < end && isBlank(text[begin]))
+        ++begin;
+    while (end > begin && isBlank(text[end - 1]))
+        --end;
+    return text.mid(begin, end - begin);
 }
 
-// The comment is the COMM frame without a description. Frames with one
-// (iTunNORM, iTunSMPB and the like carry player data) are not the comment
-// and stay as they are.
-void setComment(ID3v2::Tag &tag, const QString &text)
+// What the edit field shows of a stored text: trimmed, cut to the field's
+// length without splitting a surrogate pair.
+QString shown(const QString &stored, int length)
 {
-    ByteVector language("eng");
-    bool languageKept = false;
-    for (ID3v2::Frame *frame : framesOf(tag, "COMM")) {
-        auto *comment = dynamic_cast<ID3v2::CommentsFrame *>(frame);
-        if (!comment || !comment->description().isEmpty())
-            continue;
-        if (!languageKept && comment->language().size() == 3) {
-            language = comment->language();
-            languageKept = true;
-        }
-        tag.removeFrame(comment);
-    }
-    if (text.isEmpty())
-        return;
-    auto *comment = new ID3v2::CommentsFrame(encodingFor(text));
-    comment->setLanguage(language);
-    comment->setText(toTagLib(text));
-    tag.addFrame(comment);
+    QString text = trimmed(stored);
+    if (text.size() > length)
+        text.truncate(text.at(length - 1).isHighSurrogate() ? length - 1 : length);
+    return text;
 }
 
-// TagLib reads ID3v2.3's RVAD (relative volume, which carries replay gain),
-// EQUA and TSIZ as frames to drop once the tag changes, since ID3v2.4 has no
-// such frames. Written back as ID3v2.3 they are as valid as before: each is
-// made again from its bytes as a frame TagLib keeps.
-void keepDroppedV23Frames(ID3v2::Tag &tag)
+// The IDs of a field's frames in a tag of version `major`; the first is
+// the one a write makes.
+QList<QByteArray> frameIds(Field field, int major)
 {
-    if (tag.header()->majorVersion() != 3)
-        return;
-    ID3v2::Header v24Header;
-    v24Header.setMajorVersion(4);
-    for (ID3v2::Frame *frame : framesOf(tag, nullptr)) {
-        const ByteVector id = frame->frameID();
-        auto *unknown = dynamic_cast<ID3v2::UnknownFrame *>(frame);
-        if (!unknown || (id != "RVAD" && id != "EQUA" && id != "TSIZ"))
-            continue;
-        const ByteVector payload = unknown->data();
-        ByteVector bytes = id;
-        bytes.append(ID3v2::SynchData::fromUInt(payload.size()));
-        bytes.append(ByteVector(2, '\0'));
-        bytes.append(payload);
-        ID3v2::Frame *kept = ID3v2::FrameFactory::instance()->createFrame(bytes, &v24Header);
-        if (!kept)
-            continue;
-        tag.removeFrame(frame);
-        tag.addFrame(kept);
+    const bool v22 = major == 2;
+    switch (field) {
+    case Title: return {v22 ? "TT2" : "TIT2"};
+    case Artist: return {v22 ? "TP1" : "TPE1"};
+    case Album: return {v22 ? "TAL" : "TALB"};
+    case Genre: return {v22 ? "TCO" : "TCON"};
+    case Year:
+        // A year is the recording date; its day and time go with it. ID3v2.3
+        // tags made by converters may hold ID3v2.4's TDRC as well.
+        if (v22)
+            return {"TYE", "TDA", "TIM", "TRD"};
+        if (major == 3)
+            return {"TYER", "TDAT", "TIME", "TRDA", "TDRC"};
+        return {"TDRC", "TYER", "TDAT", "TIME", "TRDA"};
+    default: return {};
     }
 }
 
-void applyToId3v2(ID3v2::Tag &tag, const TagFields &f, bool v4)
+// Replaces the frames at `at` (removed) by `frame` at the place of the
+// first, or at the end when there were none.
+void replaceFrames(RawTags &tags, const QList<qsizetype> &at, ID3v2::Frame *frame)
 {
-    keepDroppedV23Frames(tag);
-    setTextFrame(tag, "TIT2", f.title, encodingFor(f.title));
-    setTextFrame(tag, "TPE1", f.artist, encodingFor(f.artist));
-    setTextFrame(tag, "TALB", f.album, encodingFor(f.album));
-    for (const char *id : kYearFrames)
-        tag.removeFrames(ByteVector(id));
-    // TagLib's own year goes through a number, and when it writes ID3v2.3 it
-    // drops a TDRC shorter than four characters: the frame of the version
-    // being written is set directly, with the text as typed.
-    setTextFrame(tag, v4 ? "TDRC" : "TYER", f.year, encodingFor(f.year));
-    setComment(tag, f.comment);
-    setTextFrame(tag, "TCON", f.genre, String::Latin1);
-}
-
-void applyToApe(TagLib::APE::Tag &ape, const TagFields &f)
-{
-    // addValue with replace removes the item first and adds nothing for an
-    // empty value.
-    ape.addValue("TITLE", toTagLib(f.title), true);
-    ape.addValue("ARTIST", toTagLib(f.artist), true);
-    ape.addValue("ALBUM", toTagLib(f.album), true);
-    ape.addValue("YEAR", toTagLib(f.year), true);
-    ape.addValue("COMMENT", toTagLib(f.comment), true);
-    ape.addValue("GENRE", toTagLib(f.genre), true);
+    qsizetype place = at.isEmpty() ? tags.frames.size() : at.first();
+    for (qsizetype i = at.size() - 1; i >= 0; --i)
+        tags.frames.removeAt(at[i]);
+    if (frame)
+        tags.frames.insert(place, tags.frameFrom(*frame));
 }
 
 QByteArray legacyField(const QString &text, int width)
@@ -155,114 +100,113 @@ QByteArray legacyField(const QString &text, int width)
     return bytes;
 }
 
-// Whether the tag holds `expected` in exactly one frame `id`, or no such
-// frame when `expected` is empty.
-bool frameHolds(const ID3v2::Tag *tag, const char *id, const String &expected)
-{
-    if (!tag)
-        return expected.isEmpty();
-    const ID3v2::FrameList &frames = tag->frameList(ByteVector(id));
-    if (frames.isEmpty())
-        return expected.isEmpty();
-    return frames.size() == 1 && !expected.isEmpty() && frames.front()->toString() == expected;
-}
-
-bool commentHolds(const ID3v2::Tag *tag, const String &expected)
-{
-    if (!tag)
-        return expected.isEmpty();
-    const ID3v2::CommentsFrame *found = nullptr;
-    for (ID3v2::Frame *frame : tag->frameList("COMM")) {
-        auto *comment = dynamic_cast<ID3v2::CommentsFrame *>(frame);
-        if (!comment || !comment->description().isEmpty())
-            continue;
-        if (found)
-            return false;
-        found = comment;
-    }
-    return found ? !expected.isEmpty() && found->text() == expected : expected.isEmpty();
-}
-
-String apeText(const TagLib::APE::Tag &ape, const char *key)
-{
-    const auto &items = ape.itemListMap();
-    const auto it = items.find(String(key));
-    return it == items.end() ? String() : it->second.toString();
-}
-
 } // namespace
 
 TagFields TagFields::fromWire(const TagInfoWire &wire)
 {
     TagFields f;
-    f.title = wireText(wire.TrackName, sizeof wire.TrackName);
-    f.artist = wireText(wire.ArtistName, sizeof wire.ArtistName);
-    f.album = wireText(wire.AlbumName, sizeof wire.AlbumName);
-    f.year = wireText(wire.Year, sizeof wire.Year);
-    f.comment = wireText(wire.Comment, sizeof wire.Comment);
+    f.text[Title] = wireText(wire.TrackName, sizeof wire.TrackName);
+    f.text[Artist] = wireText(wire.ArtistName, sizeof wire.ArtistName);
+    f.text[Album] = wireText(wire.AlbumName, sizeof wire.AlbumName);
+    f.text[Year] = wireText(wire.Year, sizeof wire.Year);
+    f.text[Comment] = wireText(wire.Comment, sizeof wire.Comment);
     const String name = TagLib::ID3v1::genre(wire.GenreNo);
     if (!name.isEmpty()) {
         f.genre = QString::fromStdString(name.to8Bit(true));
-        f.genreByte = wire.GenreNo;
+        f.genreNo = wire.GenreNo;
     }
     return f;
 }
 
-void applyFields(TagLib::MPEG::File &file, const TagFields &fields, bool v4)
+std::array<bool, kFieldCount> changedFields(const TagFields &wanted, const TagFields &current)
 {
-    applyToId3v2(*file.ID3v2Tag(true), fields, v4);
-    if (file.hasAPETag())
-        applyToApe(*file.APETag(), fields);
+    std::array<bool, kFieldCount> changed{};
+    for (int i = 0; i < Genre; ++i) {
+        const int length = i == Year ? kShownYearLength : kShownLength;
+        changed[i] = trimmed(wanted.text[i]) != shown(current.text[i], length);
+    }
+    changed[Genre] = wanted.genreNo != current.genreNo;
+    return changed;
 }
 
-QByteArray renderId3v1(const TagFields &f, int track)
+void setFrames(RawTags &tags, const TagFields &f, const std::array<bool, kFieldCount> &changed)
 {
-    QByteArray tag("TAG");
-    tag += legacyField(f.title, 30);
-    tag += legacyField(f.artist, 30);
-    tag += legacyField(f.album, 30);
-    tag += legacyField(f.year, 4);
-    if (track >= 1 && track <= 255) {
-        tag += legacyField(f.comment, 28);
-        tag += '\0';
-        tag += static_cast<char>(track);
-    } else {
-        tag += legacyField(f.comment, 30);
+    for (int i = 0; i < kFieldCount; ++i) {
+        if (!changed[i] || i == Comment)
+            continue;
+        const QList<QByteArray> ids = frameIds(Field(i), tags.major);
+        QList<qsizetype> at;
+        for (qsizetype n = 0; n < tags.frames.size(); ++n) {
+            if (ids.contains(tags.frames[n].id))
+                at.append(n);
+        }
+        const QString value = i == Genre ? f.genre : f.text[i];
+        std::unique_ptr<ID3v2::TextIdentificationFrame> frame;
+        if (!value.isEmpty()) {
+            // ID3v2.3 keeps the year in TYER (TagLib would put it in TDRC and
+            // drop a year shorter than four digits), ID3v2.4 in TDRC.
+            const QByteArray id = i == Year ? QByteArray(tags.major == 4 ? "TDRC" : "TYER")
+                                            : frameIds(Field(i), 3).first();
+            frame = std::make_unique<ID3v2::TextIdentificationFrame>(
+                TagLib::ByteVector(id.constData(), 4), i == Genre ? String::Latin1 : encodingFor(value));
+            frame->setText(toTagLib(value));
+        }
+        replaceFrames(tags, at, frame.get());
     }
-    tag += static_cast<char>(f.genreByte);
+    if (changed[Comment]) {
+        QByteArray language("eng");
+        QList<qsizetype> at;
+        for (qsizetype n = 0; n < tags.frames.size() && at.isEmpty(); ++n) {
+            if (tags.isPlainComment(tags.frames[n], &language))
+                at.append(n);
+        }
+        std::unique_ptr<ID3v2::CommentsFrame> frame;
+        if (!f.text[Comment].isEmpty()) {
+            frame = std::make_unique<ID3v2::CommentsFrame>(encodingFor(f.text[Comment]));
+            frame->setLanguage(language.size() == 3 ? TagLib::ByteVector(language.constData(), 3)
+                                                    : TagLib::ByteVector("eng"));
+            frame->setText(toTagLib(f.text[Comment]));
+        }
+        replaceFrames(tags, at, frame.get());
+    }
+}
+
+QByteArray id3v1With(const QByteArray &old, const TagFields &f, const std::array<bool, kFieldCount> &changed)
+{
+    const bool fresh = old.size() != 128;
+    QByteArray tag = fresh ? QByteArray("TAG") + QByteArray(125, '\0') : old;
+    // ID3v1.1: a zero byte before a track number ends a 28-byte comment.
+    const bool track = !fresh && tag[125] == '\0' && tag[126] != '\0';
+    struct Place { int at, width; };
+    const Place places[Genre] = {{3, 30}, {33, 30}, {63, 30}, {93, 4}, {97, track ? 28 : 30}};
+    for (int i = 0; i < Genre; ++i) {
+        if (fresh || changed[i])
+            tag.replace(places[i].at, places[i].width, legacyField(f.text[i], places[i].width));
+    }
+    if (fresh || changed[Genre])
+        tag[127] = char(f.genre.isEmpty() ? 255 : f.genreNo);
     return tag;
 }
 
-bool id3v2Holds(const ID3v2::Tag *tag, const TagFields &f)
+void setApeItems(TagLib::APE::Tag &ape, const TagFields &f, const std::array<bool, kFieldCount> &changed)
 {
-    // Read back, ID3v2.3's TYER is TDRC, as in applyToId3v2.
-    return frameHolds(tag, "TIT2", toTagLib(f.title))
-           && frameHolds(tag, "TPE1", toTagLib(f.artist))
-           && frameHolds(tag, "TALB", toTagLib(f.album))
-           && frameHolds(tag, "TDRC", toTagLib(f.year))
-           && commentHolds(tag, toTagLib(f.comment))
-           && frameHolds(tag, "TCON", toTagLib(f.genre));
+    static const char *const keys[kFieldCount] = {"TITLE", "ARTIST", "ALBUM", "YEAR", "COMMENT", "GENRE"};
+    for (int i = 0; i < kFieldCount; ++i) {
+        // addValue with replace removes the item first and adds nothing for
+        // an empty value.
+        if (changed[i])
+            ape.addValue(keys[i], toTagLib(i == Genre ? f.genre : f.text[i]), true);
+    }
 }
 
-bool apeHolds(const TagLib::APE::Tag &ape, const TagFields &f)
+bool holdsChangedFields(const TagFields &readBack, const TagFields &f,
+                        const std::array<bool, kFieldCount> &changed)
 {
-    return apeText(ape, "TITLE") == toTagLib(f.title)
-           && apeText(ape, "ARTIST") == toTagLib(f.artist)
-           && apeText(ape, "ALBUM") == toTagLib(f.album)
-           && apeText(ape, "YEAR") == toTagLib(f.year)
-           && apeText(ape, "COMMENT") == toTagLib(f.comment)
-           && apeText(ape, "GENRE") == toTagLib(f.genre);
-}
-
-PlainLatin1Frames::PlainLatin1Frames() : previous_(ID3v2::Tag::latin1StringHandler())
-{
-    ID3v2::Tag::setLatin1StringHandler(nullptr);
-}
-
-PlainLatin1Frames::~PlainLatin1Frames()
-{
-    ID3v2::Tag::setLatin1StringHandler(
-        static_cast<const ID3v2::Latin1StringHandler *>(previous_));
+    for (int i = 0; i < Genre; ++i) {
+        if (changed[i] && trimmed(readBack.text[i]) != trimmed(f.text[i]))
+            return false;
+    }
+    return !changed[Genre] || readBack.genreNo == (f.genre.isEmpty() ? 255 : f.genreNo);
 }
 
 } // namespace mp3lib::detail

@@ -1,65 +1,57 @@
-// The six fields of a tag write, put into TagLib's tags of a file, and the
-// check that reads them back.
+// What a tag write changes: the fields of the record that differ from what
+// the file holds now, put into the file's ID3v2 frames, ID3v1 bytes and APE
+// items, with everything else left as it was.
 #pragma once
 
 #include <QByteArray>
 #include <QString>
-#include <cstdint>
+#include <array>
 
 #include "vbmp3.h"
 
-namespace TagLib {
-class String;
-namespace MPEG { class File; }
-namespace ID3v2 { class Tag; }
-namespace APE { class Tag; }
-} // namespace TagLib
+namespace TagLib::APE { class Tag; }
 
 namespace mp3lib::detail {
 
-// What a tag write puts into every tag of the file, taken from the record.
+struct RawTags;
+
+enum Field { Title, Artist, Album, Year, Comment, Genre, kFieldCount };
+
+// The six fields of a record.
 struct TagFields {
-    QString title;
-    QString artist;
-    QString album;
-    QString year;       // as typed; need not be a number
-    QString comment;
+    std::array<QString, Genre> text;   // title, artist, album, year, comment
+    int genreNo = 255;
     QString genre;      // the genre's name; empty when the number has none
-    int genreByte = 255;  // the ID3v1 genre byte: the number, or 255
 
     static TagFields fromWire(const TagInfoWire &wire);
 };
 
-// Puts the fields into the file's ID3v2 tag (made when missing) and into its
-// APE tag when it has one, replacing only the frames and items of the six
-// fields. `v4` says whether the tag is rendered as ID3v2.4 (else 2.3).
-void applyFields(TagLib::MPEG::File &file, const TagFields &fields, bool v4);
+// Which fields of `wanted` differ from `current` (what the file holds
+// now). A text counts as the same when it is what the tag frame shows for
+// the stored text: trimmed of blanks and cut to the edit field's length,
+// so that an Update without edits changes nothing, not even a title longer
+// than the field or a full date behind the year.
+std::array<bool, kFieldCount> changedFields(const TagFields &wanted, const TagFields &current);
 
-// The 128-byte ID3v1 tag: text in the legacy 8-bit form, each field cut at a
-// character boundary, the year as typed. A `track` of 1..255 is kept as the
-// ID3v1.1 track byte (the comment then has 28 bytes).
-QByteArray renderId3v1(const TagFields &fields, int track);
+// Puts the changed fields into the frames of `tags`: the frames of a
+// changed field are replaced by one new frame at the place of the first,
+// or removed for an empty value; the comment is the first comment frame
+// without a description, whose language the new one keeps. Every other
+// frame stays as it is.
+void setFrames(RawTags &tags, const TagFields &f, const std::array<bool, kFieldCount> &changed);
 
-// Whether the tags TagLib read from a written file hold exactly the fields:
-// the ID3v2 frames (none where a field is empty; the tag may be missing when
-// every field is), and the APE items when `ape` is given.
-bool id3v2Holds(const TagLib::ID3v2::Tag *tag, const TagFields &fields);
-bool apeHolds(const TagLib::APE::Tag &ape, const TagFields &fields);
+// The 128-byte ID3v1 tag after the write: `old` (empty for a file without
+// one) with the changed fields replaced, or made anew from `f`. Text in
+// the legacy 8-bit form, each field cut at a character boundary, the year
+// as typed; an ID3v1.1 track byte is kept (the comment then has 28 bytes).
+QByteArray id3v1With(const QByteArray &old, const TagFields &f,
+                     const std::array<bool, kFieldCount> &changed);
 
-// TagLib keeps one process-wide decoder for ID3v2 text marked ISO-8859-1.
-// Reading may install one that understands legacy Japanese text; a write must
-// parse with TagLib's own, which gives the frames' bytes back unchanged when
-// they are rendered again. This guard puts TagLib's own in place for its
-// lifetime and restores the previous one.
-class PlainLatin1Frames {
-public:
-    PlainLatin1Frames();
-    ~PlainLatin1Frames();
-    PlainLatin1Frames(const PlainLatin1Frames &) = delete;
-    PlainLatin1Frames &operator=(const PlainLatin1Frames &) = delete;
+// Sets the changed fields' items of an APE tag.
+void setApeItems(TagLib::APE::Tag &ape, const TagFields &f, const std::array<bool, kFieldCount> &changed);
 
-private:
-    const void *previous_;
-};
+// Whether the record read back after the write holds the written fields.
+bool holdsChangedFields(const TagFields &readBack, const TagFields &f,
+                        const std::array<bool, kFieldCount> &changed);
 
 } // namespace mp3lib::detail

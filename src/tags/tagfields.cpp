@@ -23,6 +23,17 @@ QString shown(const QString &field, int maxLength)
     return cutAtCharacter(TrimTagStr(field), maxLength);
 }
 
+// Full-width digits as ASCII digits: Japanese input gives "２００４", whose
+// characters take three bytes each and would not fit the year's five.
+QString asciiDigits(QString text)
+{
+    for (QChar &c : text) {
+        if (c.unicode() >= 0xFF10 && c.unicode() <= 0xFF19)
+            c = QChar(u'0' + (c.unicode() - 0xFF10));
+    }
+    return text;
+}
+
 TagFieldTexts trimmed(const TagFieldTexts &t)
 {
     return {TrimTagStr(t.TrackName), TrimTagStr(t.ArtistName), TrimTagStr(t.AlbumName),
@@ -38,7 +49,7 @@ TagInfo storeFields(const TagFieldTexts &t, const GenreEntry &genre,
     tag.TrackName = store(t.TrackName, kTextWidth);
     tag.ArtistName = store(t.ArtistName, kTextWidth);
     tag.AlbumName = store(t.AlbumName, kTextWidth);
-    tag.Year = store(t.Year, kYearWidth);
+    tag.Year = store(asciiDigits(t.Year), kYearWidth);
     tag.Comment = store(t.Comment, kTextWidth);
     tag.GenreNo = genre.GenreNo;
     tag.GenreName = store(genre.GenreName, kTextWidth);

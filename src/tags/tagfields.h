@@ -44,7 +44,8 @@ struct GenreEntry {
 TagFieldTexts displayTexts(const TagInfo &tag);
 
 // The record the tag update writes: each text exactly as typed with one NUL
-// appended, by the writing rule; the genre's number and its name with a NUL.
+// appended, by the writing rule (full-width digits of the year as ASCII
+// digits); the genre's number and its name with a NUL.
 TagInfo recordForUpdate(const TagFieldTexts &texts, const GenreEntry &genre);
 
 // The copy buffer Copy makes: each text through TrimTagStr, stored by the

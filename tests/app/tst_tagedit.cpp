@@ -140,9 +140,9 @@ private slots:
             << Six{a40, a40, QString(29, u's') + "😀x", "19999", "Rock", a40} << 1
             << QList<int>{1} << Six{a40.left(30), a40.left(30), QString(29, u's'), "1999", "Rock",
                                     a40.left(30)} << "";
-        QTest::newRow("unknown genre keeps the previous one")
+        QTest::newRow("unknown genre shows no selection")
             << Six{"T", "S", "A", "2000", "No Such Genre", "C"} << 1 << QList<int>{1}
-            << Six{"T", "S", "A", "2000", "Jazz", "C"} << "";
+            << Six{"T", "S", "A", "2000", "", "C"} << "";
         QTest::newRow("deleted") << Six{"gone"} << 1 << QList<int>{1} << kTagB << "File not found";
         QTest::newRow("no tag") << Six{} << 1 << QList<int>{1} << kTagB << "Tag info error";
     }
@@ -201,6 +201,46 @@ private slots:
         QCOMPARE(readWithTagLib(target), typed);
         QVERIFY(testdata::readAll(target).contains(picture));
         QCOMPARE(testdata::readAll(other), otherBytes);
+    }
+
+    // After another file was shown, an Update writes only what was edited:
+    // untouched fields stay as stored (a full date, a genre the list lacks, a
+    // title longer than its box), never the previous file's genre. A year
+    // typed in full-width digits is stored as ASCII digits.
+    void updateKeepsWhatWasNotEdited_data()
+    {
+        QTest::addColumn<Six>("tag");
+        QTest::addColumn<QString>("year");   // typed; empty: nothing edited
+        QTest::addColumn<Six>("after");      // read back; empty: file unchanged
+        const QString long40 = QString(36, u'x') + "tail";
+        QTest::newRow("nothing edited") << Six{long40, "S", "A", "2001-05-12", "Vaporwave", "C"} << ""
+                                        << Six{};
+        QTest::newRow("full-width year") << Six{long40, "S", "A", "2001-05-12", "Vaporwave", "C"}
+                                         << "２００４" << Six{long40, "S", "A", "2004", "Vaporwave", "C"};
+    }
+
+    void updateKeepsWhatWasNotEdited()
+    {
+        QFETCH(Six, tag);
+        QFETCH(QString, year);
+        QFETCH(Six, after);
+        const QString target = fx_.file("target.mp3", tag);
+        const QByteArray before = testdata::readAll(target);
+        setEntries({fx_.file("jazz.mp3", kTagB), target});
+        click(0);
+        click(1);
+        QCOMPARE(w_->cmbGenre->currentIndex(), -1);
+        if (!year.isEmpty()) {
+            w_->txtYear->clear();
+            QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, year);
+            QApplication::sendEvent(w_->txtYear, &key);
+        }
+        w_->cmdRewrite_Click();
+        QCOMPARE(fx_.messages, QStringList());
+        if (after.isEmpty())
+            QCOMPARE(testdata::readAll(target), before);
+        else
+            QCOMPARE(readWithTagLib(target), after);
     }
 
     void updateDeletedAfterListing()

@@ -1,0 +1,13 @@
+// The tag reader on a file the caller holds open, for the writer, which
+// compares what the user sent with what the file holds now.
+#pragma once
+
+#include "vbmp3.h"
+
+namespace mp3lib::detail {
+
+// What vbmp3_getFileTagInfo gives for the file open as `fd`; false where
+// it gives nothing (no audio, no tag, a tag refused by the guard).
+bool readTagRecord(int fd, TagInfoWire &tag);
+
+} // namespace mp3lib::detail
