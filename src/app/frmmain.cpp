@@ -1,5 +1,7 @@
 #include "frmmain.h"
 
+#include "japanesefont.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -80,6 +82,7 @@ frmMain::frmMain(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
                           | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
 {
+    ui::useRegularJapaneseFallback();
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(ui::kAppTitle);
     const QIcon icon = appIcon();
@@ -203,8 +206,10 @@ void frmMain::buildControls()
     cmbGenre->setEditable(false); // pick from the list only
     cmbGenre->setFont(plainFont);
     {
-        // A list-only combo box is painted as a button, its drop-down list
-        // as a list: both get the edit fields' colours.
+        // A list-only combo box is painted as a button (the style shades it
+        // into a gradient), its drop-down list as a list: a style sheet gives
+        // both the edit fields' flat light yellow. The palette says the same
+        // for code that asks it.
         QPalette p = plainPalette;
         for (auto group : {QPalette::Active, QPalette::Inactive}) {
             p.setColor(group, QPalette::ButtonText, Qt::black);
@@ -215,6 +220,14 @@ void frmMain::buildControls()
             p.setColor(group, QPalette::Base, kLightYellow);
         }
         cmbGenre->setPalette(p);
+        const QString yellow = kLightYellow.name();
+        cmbGenre->setStyleSheet(QStringLiteral(
+            "QComboBox { background-color: %1; color: black; border: 1px solid #7a7a7a;"
+            " border-radius: 2px; padding: 0px 2px 0px 4px; }"
+            "QComboBox:disabled { color: #808080; }"
+            "QComboBox QAbstractItemView { background-color: %1; color: black;"
+            " selection-background-color: palette(highlight); selection-color: palette(highlighted-text); }")
+                                    .arg(yellow));
     }
     cmbGenre->setGeometry(ui::twipsRect(2580, 1920, 1335, 300));
 

@@ -1,6 +1,8 @@
 // The main window: its controls, start-up and shutdown through the real
 // settings file, the genre list and the copy buffer's start values.
+#include <QAbstractItemView>
 #include <QLabel>
+#include <QPainter>
 #include <QScreen>
 
 #include "mainwindowfixture.h"
@@ -126,6 +128,52 @@ private slots:
             QCOMPARE(p.color(QPalette::Active, text), r.text);
             QCOMPARE(p.color(QPalette::Disabled, text) == r.text, r.readableDisabled);
         }
+    }
+
+    // What is drawn, not what the palette says: the genre box and its
+    // drop-down list in the fields' light yellow, Japanese text in a list in
+    // the regular weight (its ink nearer the regular face's than the bold's).
+    void drawn()
+    {
+        fx_.load();
+        frmMain *w = fx_.w.get();
+        w->Frame1->setEnabled(true);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        const QColor yellow(255, 255, 192);
+        const auto share = [](const QImage &image, const QColor &colour) {
+            int n = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    n += QColor(image.pixel(x, y)) == colour;
+            return double(n) / (image.width() * image.height());
+        };
+        QVERIFY(share(w->cmbGenre->grab().toImage(), yellow) > 0.5);
+        w->cmbGenre->showPopup();
+        QVERIFY(share(w->cmbGenre->view()->grab().toImage(), yellow) > 0.5);
+        w->cmbGenre->hidePopup();
+
+        const QString text = QStringLiteral("山田太郎の歌");
+        w->lstMP3Files->addItem(text);
+        const QColor teal(0, 128, 128);
+        const QRect row = w->lstMP3Files->visualItemRect(w->lstMP3Files->item(0));
+        const QImage drawnRow = w->lstMP3Files->viewport()->grab(row).toImage();
+        const auto ink = [&](const QImage &image) { return 1.0 - share(image, teal); };
+        const auto face = [&](QFont::Weight weight) {
+            QImage image(drawnRow.size() * drawnRow.devicePixelRatio(), QImage::Format_RGB32);
+            image.fill(teal);
+            QPainter painter(&image);
+            QFont font(QStringLiteral("Noto Sans CJK JP"));
+            font.setPixelSize(QFontInfo(w->lstMP3Files->font()).pixelSize());
+            font.setWeight(weight);
+            painter.setFont(font);
+            painter.setPen(Qt::white);
+            painter.drawText(image.rect().adjusted(4, 0, 0, 0), Qt::AlignVCenter, text);
+            return ink(image);
+        };
+        const double regular = face(QFont::Normal), bold = face(QFont::Bold);
+        QVERIFY2(qAbs(ink(drawnRow) - regular) < qAbs(ink(drawnRow) - bold),
+                 qPrintable(QString("ink %1, regular %2, bold %3").arg(ink(drawnRow)).arg(regular).arg(bold)));
     }
 
     void startStates()
