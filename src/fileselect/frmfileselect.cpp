@@ -383,25 +383,13 @@ void frmFileSelect::cmdAddFiles_Click()
     std::sort(rows.begin(), rows.end());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     QList<QByteArray> files;
-    QStringList shown;
     files.reserve(rows.size());
-    shown.reserve(rows.size());
     for (int row : rows) {
         const QListWidgetItem *item = File1->item(row);
         files.append(paths::join(dirPath_, paths::entryPath(item->data(paths::kPathRole), item->text())));
-        shown.append(paths::display(files.back()));
     }
-
-    if (lstMP3Files_) {
-        lstMP3Files_->setEnabled(false);
-        lstMP3Files_->setVisible(false);
-        const int first = lstMP3Files_->count();
-        lstMP3Files_->addItems(shown);
-        for (int i = 0; i < files.size(); ++i)
-            lstMP3Files_->item(first + i)->setData(paths::kPathRole, files[i]);
-        lstMP3Files_->setEnabled(true);
-        lstMP3Files_->setVisible(true);
-    }
+    if (lstMP3Files_)
+        appendFiles(lstMP3Files_, files);
 
     if (historyIndexOf(sMP3Folder_) < 0) {
         addHistoryEntry(sMP3Folder_);
@@ -410,6 +398,22 @@ void frmFileSelect::cmdAddFiles_Click()
     }
     if (cmbDirList->count() == kHistoryFull)
         cmbDirList->removeItem(0);
+}
+
+void frmFileSelect::appendFiles(QListWidget *list, const QList<QByteArray> &files)
+{
+    QStringList shown;
+    shown.reserve(files.size());
+    for (const QByteArray &file : files)
+        shown.append(paths::display(file));
+    list->setEnabled(false);
+    list->setVisible(false);
+    const int first = list->count();
+    list->addItems(shown);
+    for (int i = 0; i < files.size(); ++i)
+        list->item(first + i)->setData(paths::kPathRole, files[i]);
+    list->setEnabled(true);
+    list->setVisible(true);
 }
 
 void frmFileSelect::cmdCancel_Click()

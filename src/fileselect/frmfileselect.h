@@ -53,6 +53,11 @@ public:
     // The folder tree's model.
     fileselect::FolderTreeModel *folderTree() const { return dirModel_; }
 
+    // Appends `files` (exact paths) to the end of `list` as Add does: each
+    // entry shows paths::display of its path and keeps the path under
+    // paths::kPathRole; the list is hidden and disabled meanwhile.
+    static void appendFiles(QListWidget *list, const QList<QByteArray> &files);
+
     // Controls, named as everywhere in the program.
     QComboBox *Drive1 = nullptr;
     QTreeView *Dir1 = nullptr;
