@@ -2,9 +2,7 @@
 
 #include "paths.h"
 
-#include <QApplication>
 #include <QSet>
-#include <QStyle>
 
 #include <algorithm>
 
@@ -44,7 +42,6 @@ bool shownBefore(const QString &aShown, const QByteArray &aName, const QString &
 FolderTreeModel::FolderTreeModel(QObject *parent)
     : QAbstractItemModel(parent), top_(std::make_unique<Node>())
 {
-    folderIcon_ = QApplication::style()->standardIcon(QStyle::SP_DirIcon);
     pool_.setMaxThreadCount(2);
 }
 
@@ -143,8 +140,6 @@ QVariant FolderTreeModel::data(const QModelIndex &index, int role) const
         return node->shown;
     case Qt::ToolTipRole:
         return paths::display(node->path);
-    case Qt::DecorationRole:
-        return folderIcon_;
     case paths::kPathRole:
         return node->path;
     default:

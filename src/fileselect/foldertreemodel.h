@@ -12,7 +12,6 @@
 #include <QAbstractItemModel>
 #include <QByteArray>
 #include <QHash>
-#include <QIcon>
 #include <QThreadPool>
 
 #include <atomic>
@@ -71,7 +70,6 @@ private:
     std::unique_ptr<Node> top_; // invisible; its one child is the volume's root
     QHash<QByteArray, Node *> byPath_;
     QByteArray driveRoot_;
-    QIcon folderIcon_;
     quint64 generation_ = 0; // listings of an earlier volume are dropped
     int listings_ = 0;
     std::atomic_bool closing_{false};
