@@ -315,6 +315,9 @@ void frmFileSelect::dirTreeCurrentChanged()
 
 void frmFileSelect::Dir1_Change()
 {
+    // The file list fills at once; a folder of very many entries, or one on
+    // a slow share, takes a moment.
+    const ui::WaitCursor wait;
     File1->clear();
     const QList<fileselect::Entry> files = fileselect::mp3FilesIn(dirPath_);
     QStringList shown;
