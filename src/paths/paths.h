@@ -46,8 +46,8 @@ bool isUsableFolder(const QByteArray &path);
 // A path as the settings file keeps it. A path that is valid UTF-8 is stored
 // as itself. Any other is stored as a file URL ("file:///...") in which the
 // bytes that are not part of a UTF-8 character, and "%", blanks, control
-// characters and the URL's own delimiters, are written %XX; the rest stays
-// readable. No absolute path begins with "file:", so the two never mix.
+// characters and the other characters a URL does not carry as they are
+// ("#", "?", "[", '"', ...), are written %XX; the rest stays readable. No absolute path begins with "file:", so the two never mix.
 QString toSetting(const QByteArray &path);
 // The path a settings value names (the inverse of toSetting).
 QByteArray fromSetting(const QString &value);
