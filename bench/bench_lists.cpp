@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "frmfileselect.h"
 #include "frmmain.h"
 #include "messagebox.h"
 
@@ -22,12 +23,12 @@ namespace {
 
 int entries = 32767;
 
-QStringList missingPaths(int count)
+QList<QByteArray> missingPaths(int count)
 {
-    QStringList paths;
+    QList<QByteArray> paths;
     paths.reserve(count);
     for (int i = 0; i < count; ++i)
-        paths.append(QStringLiteral("/nonexistent/folder/%1 - some title.mp3").arg(i, 5, 10, QChar(u'0')));
+        paths.append(QStringLiteral("/nonexistent/folder/%1 - some title.mp3").arg(i, 5, 10, QChar(u'0')).toUtf8());
     return paths;
 }
 
@@ -45,12 +46,7 @@ void report(const char *what, const std::function<void()> &step, const QListWidg
 // append into the hidden list, then the proposed names.
 void fill(frmMain &w)
 {
-    const QStringList paths = missingPaths(entries);
-    w.lstMP3Files->setEnabled(false);
-    w.lstMP3Files->setVisible(false);
-    w.lstMP3Files->addItems(paths);
-    w.lstMP3Files->setEnabled(true);
-    w.lstMP3Files->setVisible(true);
+    frmFileSelect::appendFiles(w.lstMP3Files, missingPaths(entries));
     w.MakeRenameList(0);
     QCoreApplication::processEvents();
 }
@@ -76,14 +72,9 @@ int main(int argc, char **argv)
     QCoreApplication::processEvents();
 
     std::printf("%d entries\n", entries);
-    const QStringList paths = missingPaths(entries);
-    report("Add: bulk append of the paths", [&] {
-        w.lstMP3Files->setEnabled(false);
-        w.lstMP3Files->setVisible(false);
-        w.lstMP3Files->addItems(paths);
-        w.lstMP3Files->setEnabled(true);
-        w.lstMP3Files->setVisible(true);
-    }, w.lstMP3Files);
+    const QList<QByteArray> paths = missingPaths(entries);
+    report("Add: bulk append of the paths", [&] { frmFileSelect::appendFiles(w.lstMP3Files, paths); },
+           w.lstMP3Files);
     report("Add: MakeRenameList (missing files)", [&] { w.MakeRenameList(0); }, w.lstRename);
     {
         // The list's share of it: the names appended alone.

@@ -34,11 +34,11 @@ qint64 cpuNow()
     return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-QStringList oneThread(const QStringList &paths)
+QStringList oneThread(const QList<QByteArray> &paths)
 {
     QStringList names;
     names.reserve(paths.size());
-    for (const QString &path : paths)
+    for (const QByteArray &path : paths)
         names << renaming::proposedNameFor(path);
     return names;
 }
@@ -75,14 +75,14 @@ int main(int argc, char **argv)
         file.save(TagLib::MPEG::File::ID3v2);
         templates << path;
     }
-    QStringList paths;
+    QList<QByteArray> paths;
     for (int i = 0; i < count; ++i) {
         const QString path = dir.filePath(QStringLiteral("%1.mp3").arg(i, 5, 10, QChar(u'0')));
         if (!QFile::copy(templates[i % kTemplates], path)) {
             std::fprintf(stderr, "cannot make %s\n", qPrintable(path));
             return 1;
         }
-        paths << path;
+        paths << QFile::encodeName(path);
     }
 
     // Warm the page cache and check both ways agree.

@@ -21,6 +21,7 @@
 #include <exception>
 
 #include "messagebox.h"
+#include "paths.h"
 #include "windowposition.h"
 #include "twips.h"
 #include "vbmp3.h"
@@ -320,7 +321,8 @@ bool frmMain::Form_Load()
         QStringLiteral("Position"), QStringLiteral("Left"), QStringLiteral("0"))).value_or(0);
     setStartPosition(top, left);
 
-    sMP3Folder_ = IniFile().ReadStr(QStringLiteral("Folder"), QStringLiteral("MP3"), QString());
+    sMP3Folder_ = paths::fromSetting(
+        IniFile().ReadStr(QStringLiteral("Folder"), QStringLiteral("MP3"), QString()));
 
     QDir::setCurrent(appFolder_); // a failure here is no reason to stop
 
@@ -421,7 +423,7 @@ void frmMain::Form_Unload()
                  ui::positionToText(topTwips()));
     ini.WriteStr(QStringLiteral("Position"), QStringLiteral("Left"),
                  ui::positionToText(leftTwips()));
-    ini.WriteStr(QStringLiteral("Folder"), QStringLiteral("MP3"), sMP3Folder_);
+    ini.WriteStr(QStringLiteral("Folder"), QStringLiteral("MP3"), paths::toSetting(sMP3Folder_));
 
     iniFile_.reset();
 }

@@ -3,6 +3,7 @@
 // brings the whole tool up and its unload (Form_Unload) shuts it down.
 #pragma once
 
+#include <QByteArray>
 #include <QPoint>
 #include <QString>
 #include <QWidget>
@@ -38,9 +39,12 @@ public:
     // released when this window unloads.
     inifile_IO &IniFile();
 
-    // The folder from which MP3 files were last taken.
-    QString sMP3Folder() const { return sMP3Folder_; }
-    void setSMP3Folder(const QString &folder) { sMP3Folder_ = folder; }
+    // The folder from which MP3 files were last taken (exact path bytes).
+    QByteArray sMP3Folder() const { return sMP3Folder_; }
+    void setSMP3Folder(const QByteArray &folder) { sMP3Folder_ = folder; }
+
+    // The exact path of lstMP3Files' entry `row` (its text is what is shown).
+    QByteArray entryPath(int row) const;
 
     // The window's position in twips, as the settings file keeps it. Until
     // the window is moved this is exactly the value read at start-up.
@@ -115,7 +119,7 @@ private:
 
     QString appFolder_;
     std::unique_ptr<inifile_IO> iniFile_;
-    QString sMP3Folder_;
+    QByteArray sMP3Folder_;
 
     // The position read at start-up, and where it put the window in pixels:
     // as long as the window stays there, the read values are written back

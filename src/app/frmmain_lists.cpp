@@ -19,6 +19,7 @@
 
 #include "frmfileselect.h"
 #include "messagebox.h"
+#include "paths.h"
 #include "renamefiles.h"
 #include "renamelist.h"
 #include "waitcursor.h"
@@ -58,8 +59,8 @@ std::vector<RowBlock> selectedBlocks(const QListWidget *list)
 // Takes the rows of `blocks` (sorted, disjoint) out of `list`. A few blocks
 // are removed one by one through the model. Many (every second entry, say)
 // would each shift the whole rest of the list and update the selection's
-// ranges, so then the list is filled anew with the kept entries, which are
-// plain texts.
+// ranges, so then the list is filled anew with the kept entries: their texts
+// and the paths they keep.
 bool removeBlocks(QListWidget *list, const std::vector<RowBlock> &blocks)
 {
     constexpr size_t kFewBlocks = 16;
@@ -77,17 +78,27 @@ bool removeBlocks(QListWidget *list, const std::vector<RowBlock> &blocks)
         return true;
     }
     QStringList kept;
+    QList<QVariant> keptPaths;
     kept.reserve(count);
+    keptPaths.reserve(count);
+    const auto keep = [&](int row) {
+        kept.append(list->item(row)->text());
+        keptPaths.append(list->item(row)->data(paths::kPathRole));
+    };
     int row = 0;
     for (const RowBlock &b : blocks) {
         for (; row < std::min(b.first, count); ++row)
-            kept.append(list->item(row)->text());
+            keep(row);
         row = b.last + 1;
     }
     for (; row < count; ++row)
-        kept.append(list->item(row)->text());
+        keep(row);
     list->clear();
     list->addItems(kept);
+    for (int i = 0; i < keptPaths.size(); ++i) {
+        if (keptPaths[i].isValid())
+            list->item(i)->setData(paths::kPathRole, keptPaths[i]);
+    }
     return true;
 }
 
@@ -223,13 +234,19 @@ void frmMain::MakeRenameList(int lStartIndex)
     QDir::setCurrent(appFolder_); // where it fails, the names do not depend on it
 
     const int count = lstMP3Files->count();
-    QStringList paths;
-    paths.reserve(std::max(0, count - lStartIndex));
+    QList<QByteArray> files;
+    files.reserve(std::max(0, count - lStartIndex));
     for (int i = std::max(0, lStartIndex); i < count; ++i)
-        paths.append(lstMP3Files->item(i)->text());
-    if (paths.isEmpty())
+        files.append(entryPath(i));
+    if (files.isEmpty())
         return;
-    lstRename->addItems(renaming::makeRenameNames(paths));
+    lstRename->addItems(renaming::makeRenameNames(files));
+}
+
+QByteArray frmMain::entryPath(int row) const
+{
+    const QListWidgetItem *item = lstMP3Files->item(row);
+    return item ? paths::entryPath(item->data(paths::kPathRole), item->text()) : QByteArray();
 }
 
 // --- Select All ----------------------------------------------------------
@@ -306,7 +323,8 @@ void frmMain::cmdRename_Click()
     for (const RowBlock &b : selectedBlocks(lstMP3Files)) {
         for (int row = b.first; row <= b.last; ++row) {
             const QListWidgetItem *name = lstRename->item(row);
-            jobs.append({row, lstMP3Files->item(row)->text(), name ? name->text() : QString()});
+            jobs.append({row, entryPath(row), name ? name->text() : QString(),
+                         lstMP3Files->item(row)->text()});
         }
     }
     if (jobs.isEmpty())
@@ -317,8 +335,11 @@ void frmMain::cmdRename_Click()
         const ui::WaitCursor wait;
         result = renaming::renameFiles(jobs);
         // Only the texts change; the selection and the current entry stay.
-        for (const auto &moved : std::as_const(result.newPaths))
-            lstMP3Files->item(moved.index)->setText(moved.path);
+        for (const auto &moved : std::as_const(result.newPaths)) {
+            QListWidgetItem *item = lstMP3Files->item(moved.index);
+            item->setText(paths::display(moved.path));
+            item->setData(paths::kPathRole, moved.path);
+        }
     }
     if (!result.failed.isEmpty())
         ui::showMessage(renaming::renameFailureMessage(result.failed), QMessageBox::Warning,

@@ -5,7 +5,6 @@
 
 #include <QClipboard>
 #include <QComboBox>
-#include <QFile>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QListWidget>
@@ -64,7 +63,7 @@ void frmMain::lstMP3Files_Click()
     const int index = lstMP3Files->currentRow();
     if (index < 0)
         return;
-    const QString path = lstMP3Files->item(index)->text();
+    const QByteArray path = entryPath(index);
 
     // The proposed name of this file is highlighted, whatever follows.
     if (index < lstRename->count()) {
@@ -79,7 +78,7 @@ void frmMain::lstMP3Files_Click()
 
     tags::TagInfo tag;
     mp3lib::TagInfoWire wire = tag.toWire();
-    const std::int16_t read = vbmp3_getFileTagInfo(QFile::encodeName(path).constData(), wire);
+    const std::int16_t read = vbmp3_getFileTagInfo(path.constData(), wire);
     tag.fromWire(wire);
     if (read == 0) {
         ui::showMessage(QStringLiteral("Tag info error"), QMessageBox::Warning, this);
@@ -100,14 +99,14 @@ void frmMain::cmdRewrite_Click()
     const int index = lstMP3Files->currentRow();
     if (index < 0)
         return;
-    const QString path = lstMP3Files->item(index)->text();
+    const QByteArray path = entryPath(index);
     if (!tags::fileExists(path))
         return;
 
     tags::TagInfo tag = tags::recordForUpdate(fieldTexts(*this), selectedGenre(*cmbGenre));
     mp3lib::TagInfoWire wire = tag.toWire();
     const std::int16_t written =
-        vbmp3_setTagInfo(QFile::encodeName(path).constData(), wire, 0, 1);
+        vbmp3_setTagInfo(path.constData(), wire, 0, 1);
     tag.fromWire(wire);
 
     // A tag that was not written must not show a name made from it: the

@@ -4,15 +4,16 @@
 
 #include "folderlistcombo.h"
 #include "folders.h"
-#include "foldertreefilter.h"
+#include "foldertreemodel.h"
 #include "frmplay.h"
 #include "inifile_io.h"
+#include "paths.h"
 #include "twips.h"
 #include "waitcursor.h"
 #include "windowposition.h"
 
 #include <QComboBox>
-#include <QFileSystemModel>
+#include <QFile>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QListWidget>
@@ -44,7 +45,7 @@ QString historyKey(int index)
 
 } // namespace
 
-frmFileSelect::frmFileSelect(QListWidget *lstMP3Files, QString &sMP3Folder,
+frmFileSelect::frmFileSelect(QListWidget *lstMP3Files, QByteArray &sMP3Folder,
                              inifile_IO &iniFile, float mainTop, float mainLeft,
                              const QIcon &mainIcon, const QString &appFolder, QWidget *parent)
     : QDialog(parent),
@@ -54,7 +55,7 @@ frmFileSelect::frmFileSelect(QListWidget *lstMP3Files, QString &sMP3Folder,
       mainTop_(mainTop),
       mainLeft_(mainLeft),
       mainIcon_(mainIcon),
-      appFolder_(appFolder)
+      appFolder_(QFile::encodeName(appFolder))
 {
     buildControls();
     Form_Load();
@@ -81,18 +82,14 @@ void frmFileSelect::buildControls()
     Drive1->setGeometry(ui::twipsRect(120, 120, 2295, 300));
     Drive1->setEditable(false);
 
-    dirModel_ = new QFileSystemModel(this);
-    dirModel_->setReadOnly(true);
-    dirModel_->setFilter(QDir::Dirs | QDir::NoDotAndDotDot);
-    dirFilter_ = new fileselect::FolderTreeFilter(dirModel_, this);
+    dirModel_ = new fileselect::FolderTreeModel(this);
 
     Dir1 = new QTreeView(this);
     Dir1->setObjectName(QStringLiteral("Dir1"));
     Dir1->setGeometry(ui::twipsRect(120, 480, 2295, 5550));
-    Dir1->setModel(dirFilter_);
+    Dir1->setModel(dirModel_);
     Dir1->setHeaderHidden(true);
-    for (int column = 1; column < dirModel_->columnCount(); ++column)
-        Dir1->hideColumn(column);
+    Dir1->setUniformRowHeights(true); // folders of many thousands stay quick
     Dir1->setSelectionMode(QAbstractItemView::SingleSelection);
     Dir1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Dir1->setAnimated(false);
@@ -139,15 +136,14 @@ void frmFileSelect::buildControls()
     connect(Drive1, &QComboBox::currentIndexChanged, this, [this] { Drive1_Change(); });
     connect(Dir1->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this] { dirTreeCurrentChanged(); });
-    // The tree fills and sorts itself in the background, moving the current
-    // folder's item down as folders above it come in: keep it in view until
-    // the user scrolls the tree.
+    // The tree fills itself in the background, moving the current folder's
+    // item down as folders above it come in: keep it in view until the user
+    // scrolls the tree.
     const auto keepInView = [this] {
         if (keepCurrentInView_)
             scrollToCurrentFolder();
     };
-    connect(dirFilter_, &QAbstractItemModel::rowsInserted, this, keepInView);
-    connect(dirFilter_, &QAbstractItemModel::layoutChanged, this, keepInView);
+    connect(dirModel_, &QAbstractItemModel::rowsInserted, this, keepInView);
     connect(Dir1->verticalScrollBar(), &QAbstractSlider::actionTriggered, this,
             [this] { keepCurrentInView_ = false; });
     Dir1->viewport()->installEventFilter(this);
@@ -178,12 +174,12 @@ void frmFileSelect::Form_Load()
     move(ui::keepOnScreen(
         QPoint(ui::positionToPixels(left), ui::positionToPixels(top)), size()));
 
-    QString folder = fileselect::normalFolder(sMP3Folder_);
-    if (!fileselect::isUsableFolder(folder))
-        folder = fileselect::normalFolder(appFolder_);
+    QByteArray folder = paths::normalFolder(sMP3Folder_);
+    if (!paths::isUsableFolder(folder))
+        folder = paths::normalFolder(appFolder_);
     sMP3Folder_ = folder;
 
-    const QString drive = fileselect::driveOf(folder);
+    const QByteArray drive = fileselect::driveOf(folder);
     showDrive(drive);
     sLastDrive = drive;
     setDirPath(folder);
@@ -195,10 +191,10 @@ void frmFileSelect::Form_Load()
         const QString entry = iniFile_.ReadStr(kDirList, historyKey(i), QString());
         if (entry.isEmpty())
             break;
-        const QString entryFolder = fileselect::normalFolder(entry);
-        if (!fileselect::isUsableFolder(entryFolder))
+        const QByteArray entryFolder = paths::normalFolder(paths::fromSetting(entry));
+        if (!paths::isUsableFolder(entryFolder))
             continue;
-        cmbDirList->addItem(entryFolder);
+        addHistoryEntry(entryFolder);
         if (entryFolder == sMP3Folder_)
             matching = cmbDirList->count() - 1;
     }
@@ -223,41 +219,36 @@ void frmFileSelect::Form_Unload()
                       ui::positionToText(float(ui::pixelsToTwips(pos().x()))));
     const int count = cmbDirList->count();
     for (int i = 0; i < count; ++i)
-        iniFile_.WriteStr(kDirList, historyKey(i), cmbDirList->itemText(i));
+        iniFile_.WriteStr(kDirList, historyKey(i), paths::toSetting(historyFolder(i)));
     // Keys past the last entry are not removed, but an empty key ends the
     // list when it is read back: without it, entries left from a longer
     // history would come back (as duplicates) at the next opening.
     iniFile_.WriteStr(kDirList, historyKey(count), QString());
 }
 
-void frmFileSelect::showDrive(const QString &root)
+void frmFileSelect::showDrive(const QByteArray &root)
 {
     int index = Drive1->findData(root);
     const QSignalBlocker block(Drive1);
     if (index < 0) {
-        Drive1->addItem(root, root);
+        Drive1->addItem(paths::display(root), root);
         index = Drive1->count() - 1;
     }
     Drive1->setCurrentIndex(index);
-    if (dirFilter_->driveRoot() != root || dirModel_->rootPath() != root) {
+    if (dirModel_->driveRoot() != root) {
         const bool wasSyncing = std::exchange(syncingTree_, true);
-        dirModel_->setRootPath(root);
-        dirFilter_->setDriveRoot(root);
-        const QString parent = dirFilter_->rootParent();
-        Dir1->setRootIndex(parent.isEmpty()
-                               ? QModelIndex()
-                               : dirFilter_->mapFromSource(dirModel_->index(parent)));
+        dirModel_->setDriveRoot(root);
         syncingTree_ = wasSyncing;
     }
 }
 
 void frmFileSelect::Drive1_Change()
 {
-    const QString drive = Drive1->currentData().toString();
-    QString folder = driveFolder_.value(drive);
-    if (!fileselect::isUsableFolder(folder))
+    const QByteArray drive = Drive1->currentData().toByteArray();
+    QByteArray folder = driveFolder_.value(drive);
+    if (!paths::isUsableFolder(folder))
         folder = drive;
-    if (!fileselect::isUsableFolder(folder)) {
+    if (!paths::isUsableFolder(folder)) {
         // No medium, or the volume is gone: back to the drive shown before,
         // silently; the folder list stays where it was.
         const QSignalBlocker block(Drive1);
@@ -269,9 +260,9 @@ void frmFileSelect::Drive1_Change()
     setDirPath(folder);
 }
 
-void frmFileSelect::setDirPath(const QString &folder)
+void frmFileSelect::setDirPath(const QByteArray &folder)
 {
-    const QString path = fileselect::normalFolder(folder);
+    const QByteArray path = paths::normalFolder(folder);
     if (path == dirPath_) {
         showDirInTree();
         return;
@@ -283,7 +274,7 @@ void frmFileSelect::setDirPath(const QString &folder)
 
 void frmFileSelect::showDirInTree()
 {
-    const QModelIndex index = dirFilter_->mapFromSource(dirModel_->index(dirPath_));
+    const QModelIndex index = dirModel_->reveal(dirPath_);
     if (!index.isValid())
         return;
     const bool wasSyncing = std::exchange(syncingTree_, true);
@@ -318,7 +309,7 @@ void frmFileSelect::dirTreeCurrentChanged()
     const QModelIndex current = Dir1->currentIndex();
     if (!current.isValid())
         return;
-    const QString path = dirModel_->filePath(dirFilter_->mapToSource(current));
+    const QByteArray path = dirModel_->folderPath(current);
     if (path.isEmpty())
         return;
     setDirPath(path);
@@ -326,16 +317,38 @@ void frmFileSelect::dirTreeCurrentChanged()
 
 void frmFileSelect::Dir1_Change()
 {
+    // The file list fills at once; a folder of very many entries, or one on
+    // a slow share, takes a moment.
+    const ui::WaitCursor wait;
     // Listing a folder also clears away what killed tag writes left in it.
-    mp3lib::removeLeftoverCopies(QFile::encodeName(dirPath_).constData());
+    mp3lib::removeLeftoverCopies(dirPath_.constData());
     File1->clear();
-    File1->addItems(fileselect::mp3FilesIn(dirPath_));
+    const QList<fileselect::Entry> files = fileselect::mp3FilesIn(dirPath_);
+    QStringList shown;
+    shown.reserve(files.size());
+    for (const fileselect::Entry &file : files)
+        shown.append(file.shown);
+    File1->addItems(shown);
+    for (int row = 0; row < files.size(); ++row)
+        File1->item(row)->setData(paths::kPathRole, files[row].name);
 }
 
-int frmFileSelect::historyIndexOf(const QString &folder) const
+QByteArray frmFileSelect::historyFolder(int index) const
+{
+    return paths::entryPath(cmbDirList->itemData(index, paths::kPathRole),
+                            cmbDirList->itemText(index));
+}
+
+void frmFileSelect::addHistoryEntry(const QByteArray &folder)
+{
+    cmbDirList->addItem(paths::display(folder));
+    cmbDirList->setItemData(cmbDirList->count() - 1, folder, paths::kPathRole);
+}
+
+int frmFileSelect::historyIndexOf(const QByteArray &folder) const
 {
     for (int i = cmbDirList->count() - 1; i >= 0; --i) {
-        if (cmbDirList->itemText(i) == folder)
+        if (historyFolder(i) == folder)
             return i;
     }
     return -1;
@@ -346,9 +359,9 @@ void frmFileSelect::cmbDirList_Click()
     const int index = cmbDirList->currentIndex();
     if (index < 0)
         return;
-    const QString folder = cmbDirList->itemText(index);
-    const QString drive = fileselect::driveOf(folder);
-    if (!fileselect::isUsableFolder(folder)) {
+    const QByteArray folder = historyFolder(index);
+    const QByteArray drive = fileselect::driveOf(folder);
+    if (!paths::isUsableFolder(folder)) {
         // The folder vanished (or its volume went away) since the window
         // opened: nothing changes, and the history shows again the entry of
         // the folder on view, if it has one.
@@ -376,26 +389,38 @@ void frmFileSelect::cmdAddFiles_Click()
     }
     std::sort(rows.begin(), rows.end());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    QStringList paths;
-    paths.reserve(rows.size());
-    for (int row : rows)
-        paths.append(fileselect::joinPath(dirPath_, File1->item(row)->text()));
-
-    if (lstMP3Files_) {
-        lstMP3Files_->setEnabled(false);
-        lstMP3Files_->setVisible(false);
-        lstMP3Files_->addItems(paths);
-        lstMP3Files_->setEnabled(true);
-        lstMP3Files_->setVisible(true);
+    QList<QByteArray> files;
+    files.reserve(rows.size());
+    for (int row : rows) {
+        const QListWidgetItem *item = File1->item(row);
+        files.append(paths::join(dirPath_, paths::entryPath(item->data(paths::kPathRole), item->text())));
     }
+    if (lstMP3Files_)
+        appendFiles(lstMP3Files_, files);
 
     if (historyIndexOf(sMP3Folder_) < 0) {
-        cmbDirList->addItem(sMP3Folder_);
+        addHistoryEntry(sMP3Folder_);
         cmbDirList->setCurrentIndex(cmbDirList->count() - 1);
         cmbDirList_Click();
     }
     if (cmbDirList->count() == kHistoryFull)
         cmbDirList->removeItem(0);
+}
+
+void frmFileSelect::appendFiles(QListWidget *list, const QList<QByteArray> &files)
+{
+    QStringList shown;
+    shown.reserve(files.size());
+    for (const QByteArray &file : files)
+        shown.append(paths::display(file));
+    list->setEnabled(false);
+    list->setVisible(false);
+    const int first = list->count();
+    list->addItems(shown);
+    for (int i = 0; i < files.size(); ++i)
+        list->item(first + i)->setData(paths::kPathRole, files[i]);
+    list->setEnabled(true);
+    list->setVisible(true);
 }
 
 void frmFileSelect::cmdCancel_Click()
@@ -409,7 +434,7 @@ void frmFileSelect::File1_DblClick()
     if (!item)
         return;
     frmPLay player(this);
-    player.sPlayFile = fileselect::joinPath(dirPath_, item->text());
+    player.sPlayFile = paths::join(dirPath_, paths::entryPath(item->data(paths::kPathRole), item->text()));
     if (!player.MP3_Play())
         return;
     const QPoint centre = frameGeometry().center();

@@ -10,35 +10,36 @@
 // icon.
 #pragma once
 
+#include <QByteArray>
 #include <QDialog>
 #include <QHash>
 #include <QIcon>
 #include <QString>
-#include <QStringList>
 
 class QComboBox;
-class QFileSystemModel;
 class QListWidget;
 class QPushButton;
 class QTreeView;
 class inifile_IO;
 
 namespace fileselect {
-class FolderTreeFilter;
+class FolderTreeModel;
 }
 
 class frmFileSelect : public QDialog {
     Q_OBJECT
 
 public:
-    // lstMP3Files: the main window's file list, to which Add appends paths.
+    // lstMP3Files: the main window's file list, to which Add appends paths
+    //   (each entry shows paths::display of its path and keeps the exact
+    //   path under paths::kPathRole).
     // sMP3Folder: the shared current MP3 folder, read at opening and changed
     //   by Add and by choosing a history entry.
     // mainTop, mainLeft: the main window's position in twips; the window
     //   opens 100 twips below and right of it unless the settings say where.
     // appFolder: the program's folder, used when sMP3Folder names no folder.
     // The window loads (Form_Load) as it is built.
-    frmFileSelect(QListWidget *lstMP3Files, QString &sMP3Folder, inifile_IO &iniFile,
+    frmFileSelect(QListWidget *lstMP3Files, QByteArray &sMP3Folder, inifile_IO &iniFile,
                   float mainTop, float mainLeft, const QIcon &mainIcon,
                   const QString &appFolder, QWidget *parent = nullptr);
     ~frmFileSelect() override;
@@ -47,7 +48,15 @@ public:
     void done(int result) override;
 
     // The folder the folder list shows, whose MP3 files File1 lists.
-    QString dirPath() const { return dirPath_; }
+    QByteArray dirPath() const { return dirPath_; }
+
+    // The folder tree's model.
+    fileselect::FolderTreeModel *folderTree() const { return dirModel_; }
+
+    // Appends `files` (exact paths) to the end of `list` as Add does: each
+    // entry shows paths::display of its path and keeps the path under
+    // paths::kPathRole; the list is hidden and disabled meanwhile.
+    static void appendFiles(QListWidget *list, const QList<QByteArray> &files);
 
     // Controls, named as everywhere in the program.
     QComboBox *Drive1 = nullptr;
@@ -74,30 +83,32 @@ private:
 
     // Shows `root` in Drive1 without running Drive1_Change; a volume the
     // list lacks is added to it.
-    void showDrive(const QString &root);
+    void showDrive(const QByteArray &root);
     // Makes `folder` the folder list's folder and runs Dir1_Change.
-    void setDirPath(const QString &folder);
+    void setDirPath(const QByteArray &folder);
     // Puts the tree's current item on the folder list's folder.
     void showDirInTree();
     void scrollToCurrentFolder();
     void dirTreeCurrentChanged();
     // Index in cmbDirList of the last entry naming `folder`, or -1.
-    int historyIndexOf(const QString &folder) const;
+    int historyIndexOf(const QByteArray &folder) const;
+    // The folder of history entry `index`.
+    QByteArray historyFolder(int index) const;
+    void addHistoryEntry(const QByteArray &folder);
 
     QListWidget *lstMP3Files_;
-    QString &sMP3Folder_;
+    QByteArray &sMP3Folder_;
     inifile_IO &iniFile_;
     float mainTop_;
     float mainLeft_;
     QIcon mainIcon_;
-    QString appFolder_;
+    QByteArray appFolder_;
 
-    QFileSystemModel *dirModel_ = nullptr;
-    fileselect::FolderTreeFilter *dirFilter_ = nullptr;
+    fileselect::FolderTreeModel *dirModel_ = nullptr;
 
-    QString sLastDrive;                   // drive whose folders were last shown
-    QString dirPath_;                     // Dir1's folder (and File1's)
-    QHash<QString, QString> driveFolder_; // working folder of each drive
+    QByteArray sLastDrive;                      // drive whose folders were last shown
+    QByteArray dirPath_;                        // Dir1's folder (and File1's)
+    QHash<QByteArray, QByteArray> driveFolder_; // working folder of each drive
     bool syncingTree_ = false;
     bool keepCurrentInView_ = false; // until the user scrolls the tree
     bool unloaded_ = false;

@@ -5,7 +5,6 @@
 #include "twips.h"
 #include "vbmp3.h"
 
-#include <QFile>
 #include <QFont>
 #include <QPushButton>
 #include <QScrollBar>
@@ -85,8 +84,7 @@ bool frmPLay::MP3_Play()
     if (!tags::fileExists(sPlayFile))
         return false;
     mp3lib::OpenInfoWire info{};
-    const QByteArray path = QFile::encodeName(sPlayFile);
-    if (vbmp3_open(path.constData(), info) == 0) {
+    if (vbmp3_open(sPlayFile.constData(), info) == 0) {
         ui::showMessage(QStringLiteral("Open Error"), QMessageBox::Warning, parentWidget());
         return false;
     }

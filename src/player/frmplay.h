@@ -11,6 +11,7 @@
 //         player.exec();
 #pragma once
 
+#include <QByteArray>
 #include <QDialog>
 #include <QString>
 
@@ -24,8 +25,9 @@ public:
     explicit frmPLay(QWidget *parent = nullptr);
     ~frmPLay() override;
 
-    // Full path of the file to play; set by the caller before MP3_Play.
-    QString sPlayFile;
+    // Full path of the file to play, its exact bytes; set by the caller
+    // before MP3_Play.
+    QByteArray sPlayFile;
 
     // Tests, opens and starts playing sPlayFile. False when nothing plays:
     // a missing file (silently) or a file the library cannot open (the user

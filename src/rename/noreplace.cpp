@@ -1,7 +1,10 @@
 #include "noreplace.h"
 
-#include <QFile>
+#include "paths.h"
+
+#include <QByteArrayView>
 #include <QRandomGenerator>
+#include <QString>
 
 #include <cerrno>
 #include <cstdio>
@@ -71,19 +74,15 @@ int moveNoReplace(const char *from, const char *to)
     return moveOverReservation(from, to);
 }
 
-QString folderOf(const QString &path) { return path.left(path.lastIndexOf(u'/') + 1); }
-QString nameOf(const QString &path) { return path.mid(path.lastIndexOf(u'/') + 1); }
-
 // True when the folder holds an entry named exactly `name` (byte for byte).
-bool folderHoldsExactly(const QString &folder, const QString &name)
+bool folderHoldsExactly(const QByteArray &folder, const QByteArray &name)
 {
-    DIR *dir = ::opendir(folder.isEmpty() ? "." : QFile::encodeName(folder).constData());
+    DIR *dir = ::opendir(folder.isEmpty() ? "." : folder.constData());
     if (!dir)
         return false;
-    const QByteArray wanted = QFile::encodeName(name);
     bool found = false;
     while (const dirent *entry = ::readdir(dir)) {
-        if (wanted == entry->d_name) {
+        if (name == entry->d_name) {
             found = true;
             break;
         }
@@ -92,61 +91,66 @@ bool folderHoldsExactly(const QString &folder, const QString &name)
     return found;
 }
 
+// Two names equal but for letter case: compared as text where both are
+// UTF-8, else ASCII letters only.
+bool equalIgnoringCase(const QByteArray &a, const QByteArray &b)
+{
+    if (QByteArrayView(a).isValidUtf8() && QByteArrayView(b).isValidUtf8())
+        return QString::fromUtf8(a).compare(QString::fromUtf8(b), Qt::CaseInsensitive) == 0;
+    return a.size() == b.size() && a.toLower() == b.toLower();
+}
+
 // True when `to` differs from `from` in letter case only and the file
 // system resolved it to `from` itself: `to` is found, but no entry of the
 // folder bears exactly that name. A folder that ignores case holds only one
 // entry per name ignoring case, so that entry is `from`.
-bool isCaseOnlyAlias(const QString &from, const QString &to)
+bool isCaseOnlyAlias(const QByteArray &from, const QByteArray &to)
 {
-    const QString folder = folderOf(from);
-    const QString fromName = nameOf(from), toName = nameOf(to);
-    if (folderOf(to) != folder || fromName == toName
-        || fromName.compare(toName, Qt::CaseInsensitive) != 0)
+    const QByteArray folder = paths::folderOf(from);
+    const QByteArray fromName = paths::nameOf(from), toName = paths::nameOf(to);
+    if (paths::folderOf(to) != folder || fromName == toName || !equalIgnoringCase(fromName, toName))
         return false;
     struct stat st;
-    if (::lstat(QFile::encodeName(to).constData(), &st) != 0)
+    if (::lstat(to.constData(), &st) != 0)
         return false;
     return !folderHoldsExactly(folder, toName) && folderHoldsExactly(folder, fromName);
 }
 
-RenameStatus renameThroughTemporary(const QString &from, const QString &to)
+RenameStatus renameThroughTemporary(const QByteArray &from, const QByteArray &to)
 {
-    const QByteArray nativeFrom = QFile::encodeName(from), nativeTo = QFile::encodeName(to);
     QByteArray temporary;
     int e = EEXIST;
     for (int attempt = 0; attempt < 100 && e == EEXIST; ++attempt) {
-        temporary = QFile::encodeName(
-            folderOf(from) + QStringLiteral(".dorvasu-rename-") + QString::number(::getpid()) + u'-'
-            + QString::number(QRandomGenerator::global()->generate(), 16));
-        e = moveNoReplace(nativeFrom.constData(), temporary.constData());
+        temporary = paths::folderOf(from) + ".dorvasu-rename-" + QByteArray::number(::getpid())
+                    + '-' + QByteArray::number(QRandomGenerator::global()->generate(), 16);
+        e = moveNoReplace(from.constData(), temporary.constData());
     }
     if (e != 0)
         return {e, from};
-    e = moveNoReplace(temporary.constData(), nativeTo.constData());
+    e = moveNoReplace(temporary.constData(), to.constData());
     if (e == 0)
         return {0, to};
-    if (moveNoReplace(temporary.constData(), nativeFrom.constData()) == 0)
+    if (moveNoReplace(temporary.constData(), from.constData()) == 0)
         return {e, from};
-    return {e, QFile::decodeName(temporary)};
+    return {e, temporary};
 }
 
 } // namespace
 
-RenameStatus renameNoReplace(const QString &from, const QString &to)
+RenameStatus renameNoReplace(const QByteArray &from, const QByteArray &to)
 {
-    const QByteArray nativeFrom = QFile::encodeName(from), nativeTo = QFile::encodeName(to);
     if (from.isEmpty() || to.isEmpty())
         return {ENOENT, from};
-    if (nativeFrom.contains('\0') || nativeTo.contains('\0'))
+    if (from.contains('\0') || to.contains('\0'))
         return {EINVAL, from};
     struct stat st;
-    if (::lstat(nativeFrom.constData(), &st) != 0)
+    if (::lstat(from.constData(), &st) != 0)
         return {errno, from};
     if (S_ISDIR(st.st_mode))
         return {EISDIR, from};
     if (from == to)
         return {0, from};
-    const int e = moveNoReplace(nativeFrom.constData(), nativeTo.constData());
+    const int e = moveNoReplace(from.constData(), to.constData());
     if (e == 0)
         return {0, to};
     if (e == EEXIST && isCaseOnlyAlias(from, to))

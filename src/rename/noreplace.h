@@ -1,17 +1,17 @@
 // Renaming a file without ever replacing another one.
 #pragma once
 
-#include <QString>
+#include <QByteArray>
 
 namespace renaming {
 
 struct RenameStatus {
     int error = 0;   // 0 when done, else an errno value saying why not
-    QString path;    // where the file is now
+    QByteArray path; // where the file is now
     bool ok() const { return error == 0; }
 };
 
-// Renames the file `from` to `to`; fails (EEXIST) when something already
+// Renames the file `from` to `to` (exact path bytes); fails (EEXIST) when something already
 // exists at `to`, and then leaves both untouched.
 //
 // - The kernel's RENAME_NOREPLACE is used where the file system has it.
@@ -26,6 +26,6 @@ struct RenameStatus {
 //   temporary name in the same folder; if the last step fails, the file is
 //   moved back. Should even that fail, `path` names the temporary file.
 // - `from` must not be a folder (EISDIR).
-RenameStatus renameNoReplace(const QString &from, const QString &to);
+RenameStatus renameNoReplace(const QByteArray &from, const QByteArray &to);
 
 } // namespace renaming

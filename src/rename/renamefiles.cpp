@@ -2,8 +2,7 @@
 
 #include "newname.h"
 #include "noreplace.h"
-
-#include <QFile>
+#include "paths.h"
 
 #include <sys/stat.h>
 
@@ -11,11 +10,10 @@ namespace renaming {
 
 namespace {
 
-bool isRegularFile(const QString &path)
+bool isRegularFile(const QByteArray &path)
 {
-    const QByteArray native = QFile::encodeName(path);
     struct stat st;
-    return !path.isEmpty() && !native.contains('\0') && ::stat(native.constData(), &st) == 0
+    return !path.isEmpty() && !path.contains('\0') && ::stat(path.constData(), &st) == 0
            && S_ISREG(st.st_mode);
 }
 
@@ -27,14 +25,15 @@ RenameResult renameFiles(const QList<RenameJob> &jobs)
     for (const RenameJob &job : jobs) {
         // The file name part must be a name of its own: no marker, nothing
         // that would leave the folder, no control character.
+        const QString shown = job.shown.isEmpty() ? paths::display(job.path) : job.shown;
         if (!isAcceptableName(job.newName) || !isRegularFile(job.path)) {
-            result.failed.append(job.path);
+            result.failed.append(shown);
             continue;
         }
         const RenameStatus status =
-            renameNoReplace(job.path, GetFolderPath(job.path) + job.newName);
+            renameNoReplace(job.path, paths::folderOf(job.path) + job.newName.toUtf8());
         if (!status.ok())
-            result.failed.append(job.path);
+            result.failed.append(shown);
         if (status.path != job.path)
             result.newPaths.append({job.index, status.path});
     }

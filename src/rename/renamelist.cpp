@@ -5,8 +5,6 @@
 #include "taginfo.h"
 #include "vbmp3.h"
 
-#include <QFile>
-
 #include <algorithm>
 #include <atomic>
 #include <system_error>
@@ -23,23 +21,23 @@ constexpr qsizetype kChunk = 8;
 
 } // namespace
 
-QString proposedNameFor(const QString &path)
+QString proposedNameFor(const QByteArray &path)
 {
     if (!tags::fileExists(path))
         return kFileNotFound;
     tags::TagInfo tag;
     mp3lib::TagInfoWire wire = tag.toWire();
-    if (vbmp3_getFileTagInfo(QFile::encodeName(path).constData(), wire) == 0)
+    if (vbmp3_getFileTagInfo(path.constData(), wire) == 0)
         return kTagInfoError;
     tag.fromWire(wire);
     return ComposeNewName(tag);
 }
 
-QStringList makeRenameNames(const QStringList &paths)
+QStringList makeRenameNames(const QList<QByteArray> &paths)
 {
     const qsizetype count = paths.size();
     QStringList names(count);
-    const QString *in = paths.constData();
+    const QByteArray *in = paths.constData();
     QString *out = names.data();   // detached here, before any thread writes
 
     std::atomic<qsizetype> next{0};

@@ -1,24 +1,21 @@
 #include "existence.h"
 
-#include <QFile>
-
 #include <sys/stat.h>
 
 namespace tags {
 
-bool fileExists(const QString &path)
+bool fileExists(const QByteArray &path)
 {
     if (path.isEmpty())
         return false;
-    const QString name = path.mid(path.lastIndexOf(u'/') + 1);
-    if (name.isEmpty() || name.startsWith(u'.'))
+    const QByteArray name = path.mid(path.lastIndexOf('/') + 1);
+    if (name.isEmpty() || name.startsWith('.'))
         return false;
-    const QByteArray native = QFile::encodeName(path);
-    // A NUL inside the text would silently cut the path short for stat().
-    if (native.contains('\0'))
+    // A NUL inside would silently cut the path short for stat().
+    if (path.contains('\0'))
         return false;
     struct stat st;
-    return ::stat(native.constData(), &st) == 0 && S_ISREG(st.st_mode);
+    return ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 } // namespace tags

@@ -2,14 +2,15 @@
 // the player share.
 #pragma once
 
-#include <QString>
+#include <QByteArray>
 
 namespace tags {
 
-// True when `path` is not empty and names a regular file (symbolic links
-// followed) whose own name does not begin with "." (a hidden file). The path
-// is taken literally: "*" and "?" are ordinary characters. Only the file's
-// status is looked at; nothing is opened, so a FIFO or a device never blocks.
-bool fileExists(const QString &path);
+// True when `path` (the exact bytes of a path) is not empty and names a
+// regular file (symbolic links followed) whose own name does not begin with
+// "." (a hidden file). The path is taken literally: "*" and "?" are ordinary
+// characters. Only the file's status is looked at; nothing is opened, so a
+// FIFO or a device never blocks.
+bool fileExists(const QByteArray &path);
 
 } // namespace tags

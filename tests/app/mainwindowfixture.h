@@ -4,13 +4,16 @@
 // to tag files through TagLib alone.
 #pragma once
 
+#include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
+#include <functional>
 #include <memory>
 
 #include <taglib/attachedpictureframe.h>
@@ -18,6 +21,7 @@
 #include <taglib/mpegfile.h>
 #include <taglib/tpropertymap.h>
 
+#include "frmfileselect.h"
 #include "frmmain.h"
 #include "messagebox.h"
 #include "testdata.h"
@@ -80,6 +84,26 @@ struct WindowFixture {
         frmMain::setAppFolderForTesting(QString());
         QDir::setCurrent(savedCurrent);
         dir.reset();
+    }
+
+    // Presses Add; `act` runs in the file selection window once it is up,
+    // which 閉じる then closes. False when the window never came up.
+    bool inFileSelect(const std::function<void(frmFileSelect &)> &act)
+    {
+        bool seen = false;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            auto *fs = qobject_cast<frmFileSelect *>(QApplication::activeModalWidget());
+            if (!fs)
+                return;
+            timer.stop();
+            seen = true;
+            act(*fs);
+            QTest::mouseClick(fs->cmdCancel, Qt::LeftButton);
+        });
+        timer.start(10);
+        QTest::mouseClick(w->cmdOpen, Qt::LeftButton);
+        return seen;
     }
 
     // A copy of a sample named `name`, with an ID3v2.4 tag (the year kept

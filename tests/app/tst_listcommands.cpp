@@ -60,24 +60,13 @@ class TestListCommands : public QObject {
     // Add, choosing `names` in the file selection window (none: just close).
     void add(const QStringList &names)
     {
-        w_->setSMP3Folder(fx_.dir->path());
-        bool seen = false;
-        QTimer timer;
-        connect(&timer, &QTimer::timeout, this, [&] {
-            auto *fs = qobject_cast<frmFileSelect *>(QApplication::activeModalWidget());
-            if (!fs)
-                return;
-            timer.stop();
-            seen = true;
-            for (int i = 0; i < fs->File1->count(); ++i)
-                fs->File1->item(i)->setSelected(names.contains(fs->File1->item(i)->text()));
+        w_->setSMP3Folder(QFile::encodeName(fx_.dir->path()));
+        QVERIFY(fx_.inFileSelect([&](frmFileSelect &fs) {
+            for (int i = 0; i < fs.File1->count(); ++i)
+                fs.File1->item(i)->setSelected(names.contains(fs.File1->item(i)->text()));
             if (!names.isEmpty())
-                QTest::mouseClick(fs->cmdAddFiles, Qt::LeftButton);
-            QTest::mouseClick(fs->cmdCancel, Qt::LeftButton);
-        });
-        timer.start(10);
-        QTest::mouseClick(w_->cmdOpen, Qt::LeftButton);
-        QVERIFY(seen);
+                QTest::mouseClick(fs.cmdAddFiles, Qt::LeftButton);
+        }));
     }
 
     // "click:R", "shift:R", "ctrl:R", "press:R", "release:R", "shiftdown".

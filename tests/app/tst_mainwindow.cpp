@@ -245,7 +245,7 @@ private slots:
             writeIni(top, left, folder);
         fx_.load();
         frmMain *w = fx_.w.get();
-        QCOMPARE(w->sMP3Folder(), top.isNull() ? QString() : folder);
+        QCOMPARE(w->sMP3Folder(), top.isNull() ? QByteArray() : folder.toUtf8());
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
         QCOMPARE(w->pos(), pixels);

@@ -2,18 +2,18 @@
 // and files in a temporary folder and a real settings file.
 
 #include "folders.h"
+#include "foldertreemodel.h"
 #include "frmfileselect.h"
+#include "paths.h"
 #include "inifile_io.h"
 #include "testdata.h"
 
 #include <QComboBox>
 #include <QDir>
-#include <QFileSystemModel>
 #include <QGuiApplication>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
-#include <QSortFilterProxyModel>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
@@ -44,17 +44,13 @@ QStringList texts(const QListWidget *list)
 
 QString key(int i) { return QStringLiteral("%1").arg(i, 2, 10, QChar(u'0')); }
 
-QSortFilterProxyModel *tree(const frmFileSelect &w) { return qobject_cast<QSortFilterProxyModel *>(w.Dir1->model()); }
-
-QFileSystemModel *folders(const frmFileSelect &w) { return qobject_cast<QFileSystemModel *>(tree(w)->sourceModel()); }
-
 // Makes `path` the folder tree's current item, as a click on it does.
 void chooseFolder(frmFileSelect &w, const QString &path)
 {
-    w.Dir1->setCurrentIndex(tree(w)->mapFromSource(folders(w)->index(path)));
+    w.Dir1->setCurrentIndex(w.folderTree()->reveal(QFile::encodeName(path)));
 }
 
-QString currentFolder(const frmFileSelect &w) { return folders(w)->filePath(tree(w)->mapToSource(w.Dir1->currentIndex())); }
+QString currentFolder(const frmFileSelect &w) { return QString::fromUtf8(w.folderTree()->folderPath(w.Dir1->currentIndex())); }
 
 } // namespace
 
@@ -88,7 +84,7 @@ private slots:
         QCOMPARE(::mkfifo(QFile::encodeName(music + "/f.mp3").constData(), 0644), 0);
         QVERIFY(QFile::link(music + "/b.mp3", music + "/l.mp3"));
         QVERIFY(QFile::link(music + "/none", music + "/gone.mp3"));
-        sMP3Folder_ = music;
+        sMP3Folder_ = QFile::encodeName(music);
         QCOMPARE(texts(open()->File1), QStringList({"A.MP3", "b.mp3", "l.mp3"}));
     }
 
@@ -110,7 +106,7 @@ private slots:
         for (const char *name : {"a.mp3", "b.mp3", "c.mp3"})
             touch(music + u'/' + QLatin1String(name));
         lst_->addItem("/already/there.mp3");
-        sMP3Folder_ = folder("other");
+        sMP3Folder_ = QFile::encodeName(folder("other"));
         auto w = open();
         chooseFolder(*w, music);
         for (const QString &press : presses) {
@@ -124,8 +120,8 @@ private slots:
             expected.append(music + u'/' + name);
         QCOMPARE(texts(lst_), expected);
         QVERIFY(!lst_->isHidden() && lst_->isEnabled());
-        QCOMPARE(sMP3Folder_, music); // recorded even when nothing was added
-        QCOMPARE(fileselect::joinPath("/", "a.mp3"), "/a.mp3"); // Add at the root
+        QCOMPARE(sMP3Folder_, QFile::encodeName(music)); // recorded even when nothing was added
+        QCOMPARE(paths::join("/", "a.mp3"), "/a.mp3"); // Add at the root
     }
 
     void historyOfAdds_data()
@@ -147,7 +143,7 @@ private slots:
     {
         QFETCH(QStringList, folders);
         QFETCH(QStringList, history);
-        sMP3Folder_ = folder("start");
+        sMP3Folder_ = QFile::encodeName(folder("start"));
         auto w = open();
         for (const QString &name : folders) {
             chooseFolder(*w, folder(name));
@@ -190,7 +186,7 @@ private slots:
             ini_.WriteStr("DirList", key(i), path);
         }
         ini_.WriteStr("DirList", key(stored.size() + 1), folder("after-the-gap"));
-        sMP3Folder_ = folder(current);
+        sMP3Folder_ = QFile::encodeName(folder(current));
         auto w = open();
         QCOMPARE(texts(w->cmbDirList), paths(shown));
         QCOMPARE(w->cmbDirList->currentIndex(), selected);
@@ -213,7 +209,7 @@ private slots:
         QFETCH(int, how);
         const QString a = folder("a"), b = folder("b");
         touch(b + "/song.mp3");
-        sMP3Folder_ = a;
+        sMP3Folder_ = QFile::encodeName(a);
         auto w = open();
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
@@ -241,7 +237,7 @@ private slots:
         // Choosing the other entry goes there and makes it the MP3 folder.
         w->cmbDirList->setFocus();
         QTest::keyClick(w->cmbDirList, Qt::Key_Up);
-        QCOMPARE(sMP3Folder_, a);
+        QCOMPARE(sMP3Folder_, QFile::encodeName(a));
         QCOMPARE(currentFolder(*w), a);
     }
 
@@ -266,7 +262,7 @@ private slots:
             ini_.WriteStr("Position", "FileTop", top);
             ini_.WriteStr("Position", "FileLeft", left);
         }
-        sMP3Folder_ = folder("a");
+        sMP3Folder_ = QFile::encodeName(folder("a"));
         auto w = open(2900, 1400); // main window's top and left, twips
         if (pixels.x() >= 0)
             QCOMPARE(w->pos(), pixels);
@@ -279,9 +275,9 @@ private slots:
         touch(appFolder_ + "/here.mp3");
         touch(tmp_->filePath("file"));
         for (const QString &start : {QString(), QStringLiteral("/no/such/folder"), tmp_->filePath("file")}) {
-            sMP3Folder_ = start;
+            sMP3Folder_ = QFile::encodeName(start);
             auto w = open();
-            QCOMPARE(sMP3Folder_, appFolder_);
+            QCOMPARE(sMP3Folder_, QFile::encodeName(appFolder_));
             QCOMPARE(texts(w->File1), QStringList{"here.mp3"});
             QCOMPARE(currentFolder(*w), appFolder_);
         }
@@ -293,12 +289,12 @@ private slots:
         touch(a + "/a.mp3");
         ini_.WriteStr("DirList", "00", a);
         ini_.WriteStr("DirList", "01", b);
-        sMP3Folder_ = a;
+        sMP3Folder_ = QFile::encodeName(a);
         auto w = open();
         QVERIFY(QDir(b).removeRecursively());
         w->cmbDirList->setFocus();
         QTest::keyClick(w->cmbDirList, Qt::Key_Down); // picks "b"
-        QCOMPARE(sMP3Folder_, a);
+        QCOMPARE(sMP3Folder_, QFile::encodeName(a));
         QCOMPARE(texts(w->File1), QStringList{"a.mp3"});
         QCOMPARE(w->cmbDirList->currentIndex(), 0);
         QVERIFY(QDir(a).removeRecursively()); // the folder on view as well
@@ -312,14 +308,14 @@ private slots:
         const QString a = folder("a"), stick = folder("media/stick");
         folder("media/beside-the-stick");
         touch(stick + "/on-stick.mp3");
-        sMP3Folder_ = a;
+        sMP3Folder_ = QFile::encodeName(a);
         auto w = open();
         const int first = w->Drive1->currentIndex();
         // A volume unplugged after the list was filled: back, silently.
         w->Drive1->addItem("/gone", tmp_->filePath("unplugged"));
         w->Drive1->setCurrentIndex(w->Drive1->count() - 1);
         QCOMPARE(w->Drive1->currentIndex(), first);
-        QCOMPARE(w->dirPath(), a);
+        QCOMPARE(w->dirPath(), QFile::encodeName(a));
         // A volume mounted at `stick`: its root is the tree's one top item.
         w->Drive1->addItem(stick, stick);
         w->Drive1->setCurrentIndex(w->Drive1->count() - 1);
@@ -328,6 +324,21 @@ private slots:
         // Back on the first drive: its working folder, the MP3 folder.
         w->Drive1->setCurrentIndex(first);
         QCOMPARE(currentFolder(*w), a);
+    }
+
+    // The drive list reads the kernel's mount table by its bytes: a mount
+    // point with a blank or a CP932 name keeps it.
+    void mountTable()
+    {
+        const QList<fileselect::Mount> mounts = fileselect::parseMountInfo(
+            "36 25 8:17 / /media/\\211\\271\\040x rw,relatime shared:9 - vfat /dev/sdb1 rw\n"
+            "22 1 0:21 / /proc rw,nosuid - proc proc rw\n"
+            "not a mount line\n");
+        QCOMPARE(mounts.size(), 2);
+        QCOMPARE(mounts[0].root, QByteArray("/media/\x89\xB9 x"));
+        QCOMPARE(mounts[0].type, QByteArray("vfat"));
+        QCOMPARE(mounts[0].source, QByteArray("/dev/sdb1"));
+        QCOMPARE(mounts[1].root, QByteArray("/proc"));
     }
 
 private:
@@ -355,7 +366,7 @@ private:
     std::unique_ptr<QWidget> host_;
     QListWidget *lst_ = nullptr;
     inifile_IO ini_;
-    QString sMP3Folder_;
+    QByteArray sMP3Folder_;
     QString appFolder_;
 };
 

@@ -88,7 +88,7 @@ private slots:
             messages_.append(icon == QMessageBox::Warning ? text : "wrong icon: " + text);
         });
         ini_.setFileName(tmp_->filePath("dorvasu.ini"));
-        sMP3Folder_ = tmp_->path();
+        sMP3Folder_ = QFile::encodeName(tmp_->path());
     }
 
     void cleanup()
@@ -253,7 +253,7 @@ private:
     QStringList messages_;
     QWidget host_;
     inifile_IO ini_;
-    QString sMP3Folder_;
+    QByteArray sMP3Folder_;
     std::unique_ptr<frmFileSelect> fileSelect_;
 };
 

@@ -144,7 +144,7 @@ private slots:
         QFETCH(bool, exists);
         QTemporaryDir dir;
         makeEntries(dir.path(), entries);
-        QCOMPARE(tags::fileExists(path.isEmpty() || path.startsWith(u'/') ? path : dir.filePath(path)), exists);
+        QCOMPARE(tags::fileExists(QFile::encodeName(path.isEmpty() || path.startsWith(u'/') ? path : dir.filePath(path))), exists);
     }
 
     void renameFiles_data()
@@ -207,11 +207,11 @@ private slots:
         QList<RenameResult::NewPath> expectedNewPaths;
         for (int j = 0; j + 1 < jobs.size(); j += 2) {
             const int row = 100 + 3 * j;   // rows of the list need not be consecutive
-            list.append({row, dir.filePath(jobs[j]), jobs[j + 1]});
+            list.append({row, QFile::encodeName(dir.filePath(jobs[j])), jobs[j + 1]});
             if (failedJobs.contains(j / 2))
                 expectedFailed << dir.filePath(jobs[j]);
             else if (jobs[j + 1] != jobs[j])
-                expectedNewPaths.append({row, dir.filePath(jobs[j + 1])});
+                expectedNewPaths.append({row, QFile::encodeName(dir.filePath(jobs[j + 1]))});
         }
         const RenameResult result = renaming::renameFiles(list);
         QCOMPARE(result.failed, expectedFailed);
@@ -222,7 +222,7 @@ private slots:
     void renameToOwnPathNeedsTheFile()
     {
         QTemporaryDir dir;
-        const QString path = dir.filePath("a.mp3");
+        const QByteArray path = QFile::encodeName(dir.filePath("a.mp3"));
         QVERIFY(!renameNoReplace(path, path).ok());
         testdata::writeAll(path, "x");
         const RenameStatus status = renameNoReplace(path, path);

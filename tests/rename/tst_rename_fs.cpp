@@ -157,7 +157,7 @@ void TestRenameFs::renameFiles()
     QList<RenameJob> list;
     QStringList expectedFailed;
     for (int j = 0; j + 1 < jobs.size(); j += 2) {
-        list.append({j / 2, dir + u'/' + jobs[j], jobs[j + 1]});
+        list.append({j / 2, QFile::encodeName(dir + u'/' + jobs[j]), jobs[j + 1]});
         if (failedJobs.contains(j / 2))
             expectedFailed << dir + u'/' + jobs[j];
     }

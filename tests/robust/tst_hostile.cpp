@@ -62,7 +62,7 @@ private slots:
             QVariantMap out;
             mp3lib::TagInfoWire wire{};
             out["read"] = vbmp3_getFileTagInfo(path.constData(), wire) != 0;
-            out["proposed"] = renaming::makeRenameNames({file.path}).value(0);
+            out["proposed"] = renaming::makeRenameNames({path}).value(0);
             mp3lib::OpenInfoWire info{};
             out["open"] = vbmp3_open(path.constData(), info) != 0;
             if (out["open"].toBool()) {
@@ -77,7 +77,7 @@ private slots:
             mp3lib::TagInfoWire record = t.toWire();
             out["write"] = vbmp3_setTagInfo(path.constData(), record, 0, 1) != 0;
             if (out["write"].toBool())
-                out["proposedAfterWrite"] = renaming::proposedNameFor(file.path);
+                out["proposedAfterWrite"] = renaming::proposedNameFor(path);
             return out;
         }, o, why), qPrintable(why));
 
@@ -104,10 +104,11 @@ private slots:
     void wholeSetAtOnce()
     {
         QVERIFY(QDir(dir_.path()).mkdir("whole"));
-        QStringList paths, expected;
+        QList<QByteArray> paths;
+        QStringList expected;
         for (const hostile::HostileFile &f : hostile::writeHostileFiles(dir_.filePath("whole")))
-            paths << f.path, expected << f.proposed;
-        paths << QString() << dir_.filePath("whole/missing.mp3");
+            paths << QFile::encodeName(f.path), expected << f.proposed;
+        paths << QByteArray() << QFile::encodeName(dir_.filePath("whole/missing.mp3"));
         expected << renaming::kFileNotFound << renaming::kFileNotFound;
         QVariantMap o;
         QString why;

@@ -83,7 +83,7 @@ QString kind(const QString &path)
 void play(frmMain &w, const QString &path, const QString &wav, QVariantMap &seen)
 {
     const QFileInfo info(path);
-    QString folder = info.absolutePath();
+    QByteArray folder = QFile::encodeName(info.absolutePath());
     frmFileSelect select(w.lstMP3Files, folder, w.IniFile(), w.topTwips(), w.leftTwips(),
                          w.windowIcon(), w.AppFolder(), &w);
     select.show();
@@ -116,7 +116,7 @@ void play(frmMain &w, const QString &path, const QString &wav, QVariantMap &seen
         QTest::mouseRelease(viewport, Qt::LeftButton, {}, at);
     } else {
         frmPLay player(&w);
-        player.sPlayFile = path;
+        player.sPlayFile = QFile::encodeName(path);
         if (player.MP3_Play()) {
             player.show();
             whilePlaying(player);

@@ -85,10 +85,10 @@ private slots:
                 targets << QStringLiteral("Singer - Song %1.mp3").arg(i);
                 const QString path = folder + QStringLiteral("/track%1.mp3").arg(i);
                 QVERIFY(!write(path, QStringLiteral("mine %1 %2").arg(trial).arg(i)).isEmpty());
-                mine.append({i, path, targets[i]});
+                mine.append({i, QFile::encodeName(path), targets[i]});
                 const QString other = folder + QStringLiteral("/other%1.mp3").arg(i);
                 if (byRename && !write(other, QStringLiteral("theirs %1 %2").arg(trial).arg(i)).isEmpty())
-                    theirs.append({i, other, targets[i]});
+                    theirs.append({i, QFile::encodeName(other), targets[i]});
             }
             const QMap<QString, QByteArray> before = hashes(folder);
             QList<QByteArray> wanted = before.values();   // plus what the other program makes
