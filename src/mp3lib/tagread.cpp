@@ -2,8 +2,9 @@
 // vbmp3_getFileTagInfo, over TagLib.
 //
 // vbmp3_getFileTagInfo runs on several threads at once (one file each) while
-// the rename list is built: it keeps no state between calls. TagLib's
-// string handlers are process-wide but installed once and stateless.
+// the rename list is built: it keeps no state between calls, and reads text
+// without a declared encoding itself, per tag, rather than through TagLib's
+// process-wide string handlers, which see one field at a time.
 
 #include "vbmp3.h"
 
@@ -26,6 +27,7 @@
 #include <atomic>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace mp3lib;
@@ -161,41 +163,93 @@ struct Fields {
     }
 };
 
+// The undeclared text of one ID3v2 tag: every field of its frames marked
+// ISO-8859-1, read by one decision over all of them. TagLib's own ISO-8859-1
+// reading keeps each byte as the character of the same code, so the bytes
+// come back unchanged from to8Bit(false).
+class Id3v2Text {
+public:
+    explicit Id3v2Text(const TagLib::ID3v2::Tag &tag)
+    {
+        QList<LegacyField> fields;
+        for (const TagLib::ID3v2::Frame *frame : tag.frameList()) {
+            if (const auto *text = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame *>(frame)) {
+                if (text->textEncoding() == TagLib::String::Latin1) {
+                    for (const TagLib::String &field : text->fieldList())
+                        fields.append({raw(field)});
+                }
+            } else if (const auto *c = dynamic_cast<const TagLib::ID3v2::CommentsFrame *>(frame)) {
+                if (c->textEncoding() == TagLib::String::Latin1)
+                    fields.append({raw(c->text())});
+            }
+        }
+        codec_ = detectLegacyCodec(fields);
+    }
+
+    QString operator()(const TagLib::String &text, TagLib::String::Type encoding) const
+    {
+        return encoding == TagLib::String::Latin1 ? decodeLegacyAs(codec_, {raw(text)})
+                                                  : fromTagLib(text);
+    }
+
+    // A text frame's fields, each read as above.
+    QStringList fields(const TagLib::ID3v2::Frame *frame) const
+    {
+        QStringList out;
+        if (const auto *text = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame *>(frame)) {
+            for (const TagLib::String &field : text->fieldList())
+                out << (*this)(field, text->textEncoding());
+        }
+        return out;
+    }
+
+    // The first frame `id`, its fields joined as TagLib joins them.
+    QString first(const TagLib::ID3v2::Tag &tag, const char *id) const
+    {
+        const TagLib::ID3v2::FrameList &frames = tag.frameList(id);
+        return frames.isEmpty() ? QString() : fields(frames.front()).join(u' ');
+    }
+
+private:
+    static QByteArray raw(const TagLib::String &text)
+    {
+        const std::string bytes = text.to8Bit(false);
+        return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    }
+
+    LegacyCodec codec_ = LegacyCodec::Windows1252;
+};
+
 Fields fromId3v2(TagLib::ID3v2::Tag &tag)
 {
+    const Id3v2Text text(tag);
     Fields f;
-    f.title = fromTagLib(tag.title());
-    f.artist = fromTagLib(tag.artist());
-    f.album = fromTagLib(tag.album());
+    f.title = text.first(tag, "TIT2");
+    f.artist = text.first(tag, "TPE1");
+    f.album = text.first(tag, "TALB");
     // TagLib files the ID3v2.3 TYER (and ID3v2.2 TYE) under TDRC.
-    const TagLib::ID3v2::FrameList &years = tag.frameList("TDRC");
-    if (!years.isEmpty())
-        f.year = yearText(fromTagLib(years.front()->toString()));
+    f.year = yearText(text.first(tag, "TDRC"));
     // The first comment without a description (iTunes keeps data of its own
     // in described ones, "iTunNORM" and the like), else the first.
     const TagLib::ID3v2::FrameList &comments = tag.frameList("COMM");
-    const TagLib::ID3v2::Frame *comment = nullptr;
+    const TagLib::ID3v2::CommentsFrame *comment = nullptr;
     for (const TagLib::ID3v2::Frame *frame : comments) {
         const auto *c = dynamic_cast<const TagLib::ID3v2::CommentsFrame *>(frame);
-        if (c && c->description().isEmpty()) {
+        if (c && (c->description().isEmpty() || !comment))
             comment = c;
+        if (c && c->description().isEmpty())
             break;
-        }
     }
-    if (!comment && !comments.isEmpty())
-        comment = comments.front();
     if (comment)
-        f.comment = fromTagLib(comment->toString());
+        f.comment = text(comment->text(), comment->textEncoding());
     const TagLib::ID3v2::FrameList &genres = tag.frameList("TCON");
     if (!genres.isEmpty()) {
-        if (auto *frame = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame *>(genres.front())) {
-            // TagLib has already turned "(17)Rock" into "17" and "Rock";
-            // the first entry is the genre.
-            for (const TagLib::String &field : frame->fieldList()) {
-                f.genre = genreFromText(fromTagLib(field));
-                if (f.genre.present)
-                    break;
-            }
+        // TagLib has already turned "(17)Rock" into "17" and "Rock"; the
+        // first entry is the genre.
+        for (const QString &field : text.fields(genres.front())) {
+            f.genre = genreFromText(field);
+            if (f.genre.present)
+                break;
         }
     }
     return f;
@@ -215,30 +269,48 @@ Fields fromApe(TagLib::APE::Tag &tag)
     return f;
 }
 
-Fields fromId3v1(TagLib::ID3v1::Tag &tag)
+// The ID3v1 tag from its 128 bytes ("TAG", title, artist, album, year,
+// comment, genre; an ID3v1.1 comment leaves its last two bytes to a NUL and
+// the track number). Its five texts are read by one decision.
+Fields fromId3v1(const QByteArray &raw)
 {
     Fields f;
-    f.title = fromTagLib(tag.title());
-    f.artist = fromTagLib(tag.artist());
-    f.album = fromTagLib(tag.album());
-    if (tag.year() != 0)
-        f.year = QString::number(tag.year());
-    // Without a track number TagLib takes the 30-byte comment as ISO-8859-1
-    // and skips the string handler; its bytes come back unchanged from
-    // to8Bit(false).
-    if (tag.track() == 0) {
-        const std::string raw = tag.comment().to8Bit(false);
-        f.comment = decodeLegacy(QByteArray(raw.data(), static_cast<qsizetype>(raw.size()))).trimmed();
-    } else {
-        f.comment = fromTagLib(tag.comment());
+    const bool track = raw[125] == '\0' && raw[126] != '\0';
+    const int widths[] = {30, 30, 30, 4, track ? 28 : 30};
+    QList<LegacyField> fields;
+    for (int i = 0, at = 3; i < 5; at += widths[i], ++i) {
+        const QByteArray bytes = raw.mid(at, widths[i]);
+        const qsizetype nul = bytes.indexOf('\0');
+        fields.append({nul < 0 ? bytes : bytes.left(nul), nul < 0});
     }
-    const unsigned int number = tag.genreNumber();
-    if (number < kNoGenre) {
+    const QList<QString> texts = decodeLegacyFields(fields);
+    f.title = texts[0].trimmed();
+    f.artist = texts[1].trimmed();
+    f.album = texts[2].trimmed();
+    // A year of digits is a number ("0000" is none); other text stays as
+    // written, as the writer stores it.
+    bool number = false;
+    const int year = texts[3].trimmed().toInt(&number);
+    f.year = number ? (year > 0 ? QString::number(year) : QString()) : texts[3].trimmed();
+    f.comment = texts[4].trimmed();
+    const auto genre = static_cast<unsigned char>(raw[127]);
+    if (genre < kNoGenre) {
         f.genre.present = true;
-        f.genre.number = static_cast<int>(number);
-        f.genre.name = genreName(f.genre.number);
+        f.genre.number = genre;
+        f.genre.name = genreName(genre);
     }
     return f;
+}
+
+// The last 128 bytes of the file when they are an ID3v1 tag.
+QByteArray id3v1Bytes(int fd)
+{
+    struct stat st;
+    QByteArray raw(128, '\0');
+    if (::fstat(fd, &st) != 0 || st.st_size < raw.size()
+        || !readExactly(fd, st.st_size - raw.size(), raw.data(), raw.size()) || !raw.startsWith("TAG"))
+        return {};
+    return raw;
 }
 
 void toWire(const Fields &f, TagInfoWire &tag)
@@ -289,8 +361,11 @@ bool readFields(const char *path, Fields &out)
         f = fromId3v2(*file.ID3v2Tag());
     if (ape)
         f.fillFrom(fromApe(*file.APETag()));
-    if (v1)
-        f.fillFrom(fromId3v1(*file.ID3v1Tag()));
+    if (v1) {
+        const QByteArray raw = id3v1Bytes(fd.get());
+        if (!raw.isEmpty())
+            f.fillFrom(fromId3v1(raw));
+    }
     out = f;
     return true;
 }
@@ -299,7 +374,6 @@ bool readFields(const char *path, Fields &out)
 
 std::int16_t vbmp3_init()
 {
-    installLegacyStringHandlers();
     return initFails.load() ? 0 : 1;
 }
 
@@ -317,7 +391,6 @@ std::int16_t vbmp3_getGenre(TagInfoWire &tag)
 
 std::int16_t vbmp3_getFileTagInfo(const char *path, TagInfoWire &tag)
 {
-    installLegacyStringHandlers();
     try {
         Fields f;
         if (!readFields(path, f))

@@ -252,7 +252,6 @@ std::int16_t vbmp3_setTagInfo(const char *path, mp3lib::TagInfoWire &tag, std::i
     if (dir.valid() && locked)
         removeLeftCopies(dir.get(), base);
 
-    const PlainLatin1Frames plainFrames;
     if (!examine(o, fields))
         return 0;
     const bool written = o.inPlaceId3v2.isEmpty() ? writeThroughCopy(o, fields, dir, base)

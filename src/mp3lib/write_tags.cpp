@@ -29,9 +29,9 @@ String toTagLib(const QString &text)
     return String(text.toUtf8().toStdString(), String::UTF8);
 }
 
-// ISO-8859-1 only for plain ASCII. Other text marked ISO-8859-1 would be
-// read back as legacy Japanese text by the reading rule ("é" as CP932), so
-// it goes out as UTF-16.
+// ISO-8859-1 only for plain ASCII. Text marked ISO-8859-1 is read as CP932
+// or Windows-1252 by what it looks like, and a short text can look like
+// either, so other text goes out as UTF-16, which says what it is.
 String::Type encodingFor(const QString &text)
 {
     for (QChar c : text) {
@@ -252,17 +252,6 @@ bool apeHolds(const TagLib::APE::Tag &ape, const TagFields &f)
            && apeText(ape, "YEAR") == toTagLib(f.year)
            && apeText(ape, "COMMENT") == toTagLib(f.comment)
            && apeText(ape, "GENRE") == toTagLib(f.genre);
-}
-
-PlainLatin1Frames::PlainLatin1Frames() : previous_(ID3v2::Tag::latin1StringHandler())
-{
-    ID3v2::Tag::setLatin1StringHandler(nullptr);
-}
-
-PlainLatin1Frames::~PlainLatin1Frames()
-{
-    ID3v2::Tag::setLatin1StringHandler(
-        static_cast<const ID3v2::Latin1StringHandler *>(previous_));
 }
 
 } // namespace mp3lib::detail

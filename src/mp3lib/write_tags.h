@@ -46,20 +46,4 @@ QByteArray renderId3v1(const TagFields &fields, int track);
 bool id3v2Holds(const TagLib::ID3v2::Tag *tag, const TagFields &fields);
 bool apeHolds(const TagLib::APE::Tag &ape, const TagFields &fields);
 
-// TagLib keeps one process-wide decoder for ID3v2 text marked ISO-8859-1.
-// Reading may install one that understands legacy Japanese text; a write must
-// parse with TagLib's own, which gives the frames' bytes back unchanged when
-// they are rendered again. This guard puts TagLib's own in place for its
-// lifetime and restores the previous one.
-class PlainLatin1Frames {
-public:
-    PlainLatin1Frames();
-    ~PlainLatin1Frames();
-    PlainLatin1Frames(const PlainLatin1Frames &) = delete;
-    PlainLatin1Frames &operator=(const PlainLatin1Frames &) = delete;
-
-private:
-    const void *previous_;
-};
-
 } // namespace mp3lib::detail
