@@ -227,21 +227,25 @@ Fields fromId3v2(TagLib::ID3v2::Tag &tag)
     f.title = text.first(tag, "TIT2");
     f.artist = text.first(tag, "TPE1");
     f.album = text.first(tag, "TALB");
-    // TagLib files the ID3v2.3 TYER (and ID3v2.2 TYE) under TDRC.
-    f.year = yearText(text.first(tag, "TDRC"));
-    // The first comment without a description (iTunes keeps data of its own
-    // in described ones, "iTunNORM" and the like), else the first.
-    const TagLib::ID3v2::FrameList &comments = tag.frameList("COMM");
-    const TagLib::ID3v2::CommentsFrame *comment = nullptr;
-    for (const TagLib::ID3v2::Frame *frame : comments) {
-        const auto *c = dynamic_cast<const TagLib::ID3v2::CommentsFrame *>(frame);
-        if (c && (c->description().isEmpty() || !comment))
-            comment = c;
-        if (c && c->description().isEmpty())
+    // The recording time, else the release time, else the original release
+    // time. TagLib files ID3v2.3's TYER (and ID3v2.2's TYE) under TDRC and
+    // ID3v2.3's TORY under TDOR, and keeps TDRL as found in either version.
+    for (const char *id : {"TDRC", "TDRL", "TDOR"}) {
+        f.year = yearText(text.first(tag, id));
+        if (!blank(f.year))
             break;
     }
-    if (comment)
-        f.comment = text(comment->text(), comment->textEncoding());
+    // The comment is the first COMM frame without a description. Described
+    // ones are never it: iTunes keeps its volume data (iTunNORM), gapless
+    // figures (iTunSMPB, iTunPGAP) and CD keys (iTunes_CDDB_...) there. A
+    // tag without one has no comment of its own; ID3v1's may fill it.
+    for (const TagLib::ID3v2::Frame *frame : tag.frameList("COMM")) {
+        const auto *c = dynamic_cast<const TagLib::ID3v2::CommentsFrame *>(frame);
+        if (c && c->description().isEmpty()) {
+            f.comment = text(c->text(), c->textEncoding());
+            break;
+        }
+    }
     const TagLib::ID3v2::FrameList &genres = tag.frameList("TCON");
     if (!genres.isEmpty()) {
         // TagLib has already turned "(17)Rock" into "17" and "Rock"; the

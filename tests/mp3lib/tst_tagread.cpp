@@ -217,6 +217,18 @@ private slots:
                          + frame(3, "TALB", QByteArray("\x01\xFF\xFE\xC6\0", 5))) + a,
             "title=Æ;artist=Björk;album=Æ");
 
+        // The comment: the first COMM without a description; iTunes' data
+        // never, ID3v1's where ID3v2 has none.
+        const QByteArray itunes = frame(3, "COMM", QByteArray("\0eng", 4) + "iTunNORM" + '\0' + " 00000150 000001A0");
+        const QByteArray cddb = frame(3, "COMM", QByteArray("\0eng", 4) + "iTunes_CDDB_1" + '\0' + "9D0B");
+        row("comment: iTunes data only, ID3v1's shown", id3v2(3, itunes + cddb) + a + id3v1("t", {}, "v1 note"),
+            "comment=v1 note");
+        row("comment: iTunes data only, none", id3v2(3, title + itunes) + a, "comment=");
+        row("comment: undescribed after iTunes data",
+            id3v2(3, itunes + frame(3, "COMM", QByteArray("\0eng\0", 5) + "mine")) + a, "comment=mine");
+        row("ID3v2.4 UTF-8, cut before a character past 128 bytes",
+            id3v2(4, frame(4, "TIT2", "\x03" + QByteArray("髙").repeated(43))) + a, "title=" + QString("髙").repeated(42));
+
         // ID3v2 gives each field it has (not blank); ID3v1 the rest.
         row("ID3v2 over ID3v1 per field",
             id3v2(3, latin1Frame(3, "TIT2", "V2 title") + latin1Frame(3, "TPE1", "   ")
@@ -240,9 +252,22 @@ private slots:
             "genreNo=17;genre=Rock");
         row("genre of ID3v2 over ID3v1's", tcon("Pop") + id3v1("y", {}, {}, 0, 17), "genreNo=13;genre=Pop");
 
-        // Year: as typed, or the year of a 2.4 date.
-        row("year not a number", id3v2(3, latin1Frame(3, "TYER", "197?")) + a, "year=197?");
-        row("year of TDRC", id3v2(4, latin1Frame(4, "TDRC", "2004-05-06T07:08")) + a, "year=2004");
+        // Year: as typed, or the year of a date; TDRC (ID3v2.3's TYER), else
+        // TDRL, else TDOR (ID3v2.3's TORY).
+        auto years = [&](int major, std::initializer_list<std::pair<const char *, const char *>> frames) {
+            QByteArray f;
+            for (const auto &[id, text] : frames)
+                f += latin1Frame(major, id, text);
+            return id3v2(major, f) + a;
+        };
+        row("year not a number", years(3, {{"TYER", "197?"}}), "year=197?");
+        row("year of TDRC", years(4, {{"TDRC", "2004-05-06T07:08"}}), "year=2004");
+        row("year: TYER over TDRL and TORY", years(3, {{"TORY", "1970"}, {"TDRL", "1999"}, {"TYER", "2001"}}),
+            "year=2001");
+        row("year: TDRL alone, 2.3", years(3, {{"TDRL", "1999-03-01"}}), "year=1999");
+        row("year: TDRL over TDOR, 2.4", years(4, {{"TDOR", "1970"}, {"TDRL", "1999"}}), "year=1999");
+        row("year: TORY alone, 2.3", years(3, {{"TORY", "1970"}}), "year=1970");
+        row("year: TDOR alone, 2.4", years(4, {{"TDOR", "1968-01"}}), "year=1968");
         row("year: ID3v1's as written", a + id3v1("t").replace(93, 4, "197?"), "year=197?");
 
         // Unusual but sound shapes the ID3v2 guard must let through.
