@@ -21,7 +21,7 @@
 // stand alone beside ASCII letters (where Western accented letters land),
 // and heavily for user-defined and unassigned codes.
 // The Windows-1252 reading gains from accented letters beside ASCII letters
-// and from its punctuation (’ “ ” – … €) beside spaces and letters; it loses
+// (in the case order of a word) and from its punctuation (’ “ ” – … €) beside spaces and letters; it loses
 // for its five undefined bytes, for punctuation and symbols wedged between
 // other non-ASCII bytes, for runs of three or more non-ASCII bytes, and for
 // a field whose non-ASCII bytes have no ASCII letter anywhere beside them.
@@ -100,6 +100,12 @@ Cp1252Kind cp1252Kind(unsigned char b)
     return b >= 0xC0 ? Cp1252Kind::Letter : Cp1252Kind::RareSymbol;
 }
 
+// Š Œ Ž Ÿ and À to Þ (but ×).
+bool isUpperCp1252(unsigned char b)
+{
+    return b == 0x8A || b == 0x8C || b == 0x8E || b == 0x9F || (b >= 0xC0 && b <= 0xDE && b != 0xD7);
+}
+
 double scoreCp1252(QByteArrayView bytes)
 {
     enum Side { Edge, Letter, OtherAscii, HighLetter, High };
@@ -129,14 +135,24 @@ double scoreCp1252(QByteArrayView bytes)
         high = true;
         ++run;
         const Side sides[2] = {side(i - 1), side(i + 1)};
-        for (Side s : sides) {
+        for (int k = 0; k < 2; ++k) {
+            const Side s = sides[k];
             const bool beside = s == Edge || s == Letter || s == OtherAscii;
             switch (cp1252Kind(b)) {
             case Cp1252Kind::Undefined:
                 score -= 4;
                 break;
             case Cp1252Kind::Letter:
-                score += s == Letter ? 1.5 : beside ? 0.5 : s == HighLetter ? 0.25 : -0.5;
+                if (s == Letter) {
+                    // Inside a word, case runs from upper to lower ("Édith",
+                    // "Héloïse"), not from lower to upper ("åK").
+                    const auto n = static_cast<unsigned char>(bytes[k ? i + 1 : i - 1]);
+                    const bool upper = isUpperCp1252(b);
+                    const bool nUpper = n >= 'A' && n <= 'Z';
+                    score += (k == 0 && upper && !nUpper) || (k == 1 && !upper && nUpper) ? -0.5 : 1.5;
+                } else {
+                    score += beside ? 0.5 : s == HighLetter ? 0.25 : -0.5;
+                }
                 break;
             case Cp1252Kind::Punct:
                 score += beside ? 1 : -1;
