@@ -132,6 +132,13 @@ void applyToId3v2(ID3v2::Tag &tag, const TagFields &f, bool v4)
     // drops a TDRC shorter than four characters: the frame of the version
     // being written is set directly, with the text as typed.
     setTextFrame(tag, v4 ? "TDRC" : "TYER", f.year, encodingFor(f.year));
+    // Without a recording time the year is read from the release time, else
+    // the original release time: a year cleared goes from those too, or it
+    // would come back from them.
+    if (f.year.isEmpty()) {
+        tag.removeFrames("TDRL");
+        tag.removeFrames("TDOR");
+    }
     setComment(tag, f.comment);
     setTextFrame(tag, "TCON", f.genre, String::Latin1);
 }

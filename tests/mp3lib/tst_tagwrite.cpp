@@ -171,6 +171,10 @@ private slots:
         QTest::newRow("v2.4 stays 2.4; year not a number; no legacy form; last genre")
             << id3v2(4, frame(4, "TIT2", text("old")), 0) + audio() << QStringList{"é日", "A", "Al", "abc", "a😀b"}
             << 191 << QByteArray("?\x93\xfa") << QByteArray("a?b");
+        QTest::newRow("v2.3 year only in TDRL and TORY, cleared")
+            << id3v2(3, frame(3, "TIT2", text("old")) + frame(3, "TDRL", text("1999")) + frame(3, "TORY", text("1970")), 0)
+                   + audio()
+            << QStringList{"T", "A", "Al", "", "C"} << 17 << QByteArray("T") << QByteArray("C");
         QTest::newRow("APE and ID3v1; year empty; negative genre")
             << QByteArray("ape") << QStringList{"T", "A", "Al", "", "C"} << -1 << QByteArray("T") << QByteArray("C");
         QTest::newRow("ID3v1.1: track kept, comment cut to 28; spaces kept")
