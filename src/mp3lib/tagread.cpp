@@ -167,6 +167,15 @@ struct Fields {
 // ISO-8859-1, read by one decision over all of them. TagLib's own ISO-8859-1
 // reading keeps each byte as the character of the same code, so the bytes
 // come back unchanged from to8Bit(false).
+// Whether a frame declares ISO-8859-1. TagLib keeps the encoding byte as it
+// found it, also when it is none of the four: compared at once, never held
+// as a String::Type.
+template <typename Frame>
+bool declaresLatin1(const Frame &frame)
+{
+    return frame.textEncoding() == TagLib::String::Latin1;
+}
+
 class Id3v2Text {
 public:
     explicit Id3v2Text(const TagLib::ID3v2::Tag &tag)
@@ -174,22 +183,21 @@ public:
         QList<LegacyField> fields;
         for (const TagLib::ID3v2::Frame *frame : tag.frameList()) {
             if (const auto *text = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame *>(frame)) {
-                if (text->textEncoding() == TagLib::String::Latin1) {
+                if (declaresLatin1(*text)) {
                     for (const TagLib::String &field : text->fieldList())
                         fields.append({raw(field)});
                 }
             } else if (const auto *c = dynamic_cast<const TagLib::ID3v2::CommentsFrame *>(frame)) {
-                if (c->textEncoding() == TagLib::String::Latin1)
+                if (declaresLatin1(*c))
                     fields.append({raw(c->text())});
             }
         }
         codec_ = detectLegacyCodec(fields);
     }
 
-    QString operator()(const TagLib::String &text, TagLib::String::Type encoding) const
+    QString operator()(const TagLib::String &text, bool latin1) const
     {
-        return encoding == TagLib::String::Latin1 ? decodeLegacyAs(codec_, {raw(text)})
-                                                  : fromTagLib(text);
+        return latin1 ? decodeLegacyAs(codec_, {raw(text)}) : fromTagLib(text);
     }
 
     // A text frame's fields, each read as above.
@@ -198,7 +206,7 @@ public:
         QStringList out;
         if (const auto *text = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame *>(frame)) {
             for (const TagLib::String &field : text->fieldList())
-                out << (*this)(field, text->textEncoding());
+                out << (*this)(field, declaresLatin1(*text));
         }
         return out;
     }
@@ -242,7 +250,7 @@ Fields fromId3v2(TagLib::ID3v2::Tag &tag)
     for (const TagLib::ID3v2::Frame *frame : tag.frameList("COMM")) {
         const auto *c = dynamic_cast<const TagLib::ID3v2::CommentsFrame *>(frame);
         if (c && c->description().isEmpty()) {
-            f.comment = text(c->text(), c->textEncoding());
+            f.comment = text(c->text(), declaresLatin1(*c));
             break;
         }
     }

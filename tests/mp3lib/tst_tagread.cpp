@@ -217,6 +217,11 @@ private slots:
                          + frame(3, "TALB", QByteArray("\x01\xFF\xFE\xC6\0", 5))) + a,
             "title=Æ;artist=Björk;album=Æ");
 
+        row("ID3v2.3 encoding byte past the four",
+            id3v2(3, frame(3, "TIT2", "\x05Ti") + frame(3, "COMM", QByteArray("\x07eng\0x", 6))
+                         + latin1Frame(3, "TPE1", "Singer")) + a,
+            "artist=Singer");
+
         // The comment: the first COMM without a description; iTunes' data
         // never, ID3v1's where ID3v2 has none.
         const QByteArray itunes = frame(3, "COMM", QByteArray("\0eng", 4) + "iTunNORM" + '\0' + " 00000150 000001A0");
