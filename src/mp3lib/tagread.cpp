@@ -2,8 +2,9 @@
 // vbmp3_getFileTagInfo, over TagLib.
 //
 // vbmp3_getFileTagInfo runs on several threads at once (one file each) while
-// the rename list is built: it keeps no state between calls. TagLib's
-// string handlers are process-wide but installed once and stateless.
+// the rename list is built: it keeps no state between calls, and reads text
+// without a declared encoding itself, per tag, rather than through TagLib's
+// process-wide string handlers, which see one field at a time.
 
 #include "vbmp3.h"
 
@@ -33,6 +34,7 @@
 #include <memory>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace mp3lib;
@@ -168,41 +170,105 @@ struct Fields {
     }
 };
 
+// The undeclared text of one ID3v2 tag: every field of its frames marked
+// ISO-8859-1, read by one decision over all of them. TagLib's own ISO-8859-1
+// reading keeps each byte as the character of the same code, so the bytes
+// come back unchanged from to8Bit(false).
+// Whether a frame declares ISO-8859-1. TagLib keeps the encoding byte as it
+// found it, also when it is none of the four: compared at once, never held
+// as a String::Type.
+template <typename Frame>
+bool declaresLatin1(const Frame &frame)
+{
+    return frame.textEncoding() == TagLib::String::Latin1;
+}
+
+class Id3v2Text {
+public:
+    explicit Id3v2Text(const TagLib::ID3v2::Tag &tag)
+    {
+        QList<LegacyField> fields;
+        for (const TagLib::ID3v2::Frame *frame : tag.frameList()) {
+            if (const auto *text = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame *>(frame)) {
+                if (declaresLatin1(*text)) {
+                    for (const TagLib::String &field : text->fieldList())
+                        fields.append({raw(field)});
+                }
+            } else if (const auto *c = dynamic_cast<const TagLib::ID3v2::CommentsFrame *>(frame)) {
+                if (declaresLatin1(*c))
+                    fields.append({raw(c->text())});
+            }
+        }
+        codec_ = detectLegacyCodec(fields);
+    }
+
+    QString operator()(const TagLib::String &text, bool latin1) const
+    {
+        return latin1 ? decodeLegacyAs(codec_, {raw(text)}) : fromTagLib(text);
+    }
+
+    // A text frame's fields, each read as above.
+    QStringList fields(const TagLib::ID3v2::Frame *frame) const
+    {
+        QStringList out;
+        if (const auto *text = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame *>(frame)) {
+            for (const TagLib::String &field : text->fieldList())
+                out << (*this)(field, declaresLatin1(*text));
+        }
+        return out;
+    }
+
+    // The first frame `id`, its fields joined as TagLib joins them.
+    QString first(const TagLib::ID3v2::Tag &tag, const char *id) const
+    {
+        const TagLib::ID3v2::FrameList &frames = tag.frameList(id);
+        return frames.isEmpty() ? QString() : fields(frames.front()).join(u' ');
+    }
+
+private:
+    static QByteArray raw(const TagLib::String &text)
+    {
+        const std::string bytes = text.to8Bit(false);
+        return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    }
+
+    LegacyCodec codec_ = LegacyCodec::Windows1252;
+};
+
 Fields fromId3v2(TagLib::ID3v2::Tag &tag)
 {
+    const Id3v2Text text(tag);
     Fields f;
-    f.title = fromTagLib(tag.title());
-    f.artist = fromTagLib(tag.artist());
-    f.album = fromTagLib(tag.album());
-    // TagLib files the ID3v2.3 TYER (and ID3v2.2 TYE) under TDRC.
-    const TagLib::ID3v2::FrameList &years = tag.frameList("TDRC");
-    if (!years.isEmpty())
-        f.year = yearText(fromTagLib(years.front()->toString()));
-    // The first comment without a description (iTunes keeps data of its own
-    // in described ones, "iTunNORM" and the like), else the first.
-    const TagLib::ID3v2::FrameList &comments = tag.frameList("COMM");
-    const TagLib::ID3v2::Frame *comment = nullptr;
-    for (const TagLib::ID3v2::Frame *frame : comments) {
+    f.title = text.first(tag, "TIT2");
+    f.artist = text.first(tag, "TPE1");
+    f.album = text.first(tag, "TALB");
+    // The recording time, else the release time, else the original release
+    // time. TagLib files ID3v2.3's TYER (and ID3v2.2's TYE) under TDRC and
+    // ID3v2.3's TORY under TDOR, and keeps TDRL as found in either version.
+    for (const char *id : {"TDRC", "TDRL", "TDOR"}) {
+        f.year = yearText(text.first(tag, id));
+        if (!blank(f.year))
+            break;
+    }
+    // The comment is the first COMM frame without a description. Described
+    // ones are never it: iTunes keeps its volume data (iTunNORM), gapless
+    // figures (iTunSMPB, iTunPGAP) and CD keys (iTunes_CDDB_...) there. A
+    // tag without one has no comment of its own; ID3v1's may fill it.
+    for (const TagLib::ID3v2::Frame *frame : tag.frameList("COMM")) {
         const auto *c = dynamic_cast<const TagLib::ID3v2::CommentsFrame *>(frame);
         if (c && c->description().isEmpty()) {
-            comment = c;
+            f.comment = text(c->text(), declaresLatin1(*c));
             break;
         }
     }
-    if (!comment && !comments.isEmpty())
-        comment = comments.front();
-    if (comment)
-        f.comment = fromTagLib(comment->toString());
     const TagLib::ID3v2::FrameList &genres = tag.frameList("TCON");
     if (!genres.isEmpty()) {
-        if (auto *frame = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame *>(genres.front())) {
-            // TagLib has already turned "(17)Rock" into "17" and "Rock";
-            // the first entry is the genre.
-            for (const TagLib::String &field : frame->fieldList()) {
-                f.genre = genreFromText(fromTagLib(field));
-                if (f.genre.present)
-                    break;
-            }
+        // TagLib has already turned "(17)Rock" into "17" and "Rock"; the
+        // first entry is the genre.
+        for (const QString &field : text.fields(genres.front())) {
+            f.genre = genreFromText(field);
+            if (f.genre.present)
+                break;
         }
     }
     return f;
@@ -222,30 +288,48 @@ Fields fromApe(TagLib::APE::Tag &tag)
     return f;
 }
 
-Fields fromId3v1(TagLib::ID3v1::Tag &tag)
+// The ID3v1 tag from its 128 bytes ("TAG", title, artist, album, year,
+// comment, genre; an ID3v1.1 comment leaves its last two bytes to a NUL and
+// the track number). Its five texts are read by one decision.
+Fields fromId3v1(const QByteArray &raw)
 {
     Fields f;
-    f.title = fromTagLib(tag.title());
-    f.artist = fromTagLib(tag.artist());
-    f.album = fromTagLib(tag.album());
-    if (tag.year() != 0)
-        f.year = QString::number(tag.year());
-    // Without a track number TagLib takes the 30-byte comment as ISO-8859-1
-    // and skips the string handler; its bytes come back unchanged from
-    // to8Bit(false).
-    if (tag.track() == 0) {
-        const std::string raw = tag.comment().to8Bit(false);
-        f.comment = decodeLegacy(QByteArray(raw.data(), static_cast<qsizetype>(raw.size()))).trimmed();
-    } else {
-        f.comment = fromTagLib(tag.comment());
+    const bool track = raw[125] == '\0' && raw[126] != '\0';
+    const int widths[] = {30, 30, 30, 4, track ? 28 : 30};
+    QList<LegacyField> fields;
+    for (int i = 0, at = 3; i < 5; at += widths[i], ++i) {
+        const QByteArray bytes = raw.mid(at, widths[i]);
+        const qsizetype nul = bytes.indexOf('\0');
+        fields.append({nul < 0 ? bytes : bytes.left(nul), nul < 0});
     }
-    const unsigned int number = tag.genreNumber();
-    if (number < kNoGenre) {
+    const QList<QString> texts = decodeLegacyFields(fields);
+    f.title = texts[0].trimmed();
+    f.artist = texts[1].trimmed();
+    f.album = texts[2].trimmed();
+    // A year of digits is a number ("0000" is none); other text stays as
+    // written, as the writer stores it.
+    bool number = false;
+    const int year = texts[3].trimmed().toInt(&number);
+    f.year = number ? (year > 0 ? QString::number(year) : QString()) : texts[3].trimmed();
+    f.comment = texts[4].trimmed();
+    const auto genre = static_cast<unsigned char>(raw[127]);
+    if (genre < kNoGenre) {
         f.genre.present = true;
-        f.genre.number = static_cast<int>(number);
-        f.genre.name = genreName(f.genre.number);
+        f.genre.number = genre;
+        f.genre.name = genreName(genre);
     }
     return f;
+}
+
+// The last 128 bytes of the file when they are an ID3v1 tag.
+QByteArray id3v1Bytes(int fd)
+{
+    struct stat st;
+    QByteArray raw(128, '\0');
+    if (::fstat(fd, &st) != 0 || st.st_size < raw.size()
+        || !readExactly(fd, st.st_size - raw.size(), raw.data(), raw.size()) || !raw.startsWith("TAG"))
+        return {};
+    return raw;
 }
 
 void toWire(const Fields &f, TagInfoWire &tag)
@@ -330,8 +414,11 @@ bool readFields(int fd, Fields &out)
         f = fromId3v2(*file.ID3v2Tag());
     if (ape)
         f.fillFrom(fromApe(*file.APETag()));
-    if (v1)
-        f.fillFrom(fromId3v1(*file.ID3v1Tag()));
+    if (v1) {
+        const QByteArray raw = id3v1Bytes(fd);
+        if (!raw.isEmpty())
+            f.fillFrom(fromId3v1(raw));
+    }
     out = f;
     return true;
 }
@@ -376,7 +463,6 @@ bool readTagRecord(int fd, TagInfoWire &tag)
 
 std::int16_t vbmp3_init()
 {
-    installLegacyStringHandlers();
     return initFails.load() ? 0 : 1;
 }
 
@@ -394,7 +480,6 @@ std::int16_t vbmp3_getGenre(TagInfoWire &tag)
 
 std::int16_t vbmp3_getFileTagInfo(const char *path, TagInfoWire &tag)
 {
-    installLegacyStringHandlers();
     const Fd fd = openRegularFile(path, O_RDONLY);
     if (!fd.valid())
         return 0;

@@ -1,19 +1,45 @@
 // Text of tags whose bytes declare no encoding: ID3v1 fields and ID3v2
 // frames marked ISO-8859-1. Japanese files hold CP932 (Shift-JIS with
-// Microsoft's extensions) there.
+// Microsoft's extensions) there, Western files Windows-1252 (of which
+// ISO-8859-1 is the printable part), some taggers UTF-8.
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 namespace mp3lib::detail {
 
-// Valid UTF-8 -> UTF-8, else valid CP932 -> CP932, else ISO-8859-1.
+enum class LegacyCodec { Utf8, Cp932, Windows1252 };
+
+// One undeclared text as stored. `cut` says it fills a fixed-width field
+// (no terminator), so its writer may have cut its last character in two.
+struct LegacyField {
+    QByteArray bytes;
+    bool cut = false;
+};
+
+// The code page of all undeclared text of one tag, decided over all of its
+// fields together: UTF-8 when every field is valid UTF-8 (a cut field may
+// end inside a character) and holds at least one multi-byte character;
+// otherwise CP932 or Windows-1252, whichever reads more like text a person
+// wrote (see textcodec.cpp for the signals).
+LegacyCodec detectLegacyCodec(const QList<LegacyField> &fields);
+
+// One field in the code page decided for its tag. A cut field loses a
+// character cut in two; a field that is not CP932 at all in a CP932 tag
+// reads as Windows-1252 rather than as replacement characters.
+QString decodeLegacyAs(LegacyCodec codec, const LegacyField &field);
+
+// Every field of one tag, decided together.
+QList<QString> decodeLegacyFields(const QList<LegacyField> &fields);
+
+// One text standing alone (a file name, say), by the same rule.
 QString decodeLegacy(const QByteArray &bytes);
 
 // Bytes for an ID3v1 field of `maxBytes`: CP932 when every character has a
-// CP932 form, else ISO-8859-1 when every character has one, else CP932 with
-// '?' for the characters it lacks. Cut at a character boundary.
+// CP932 form, else Windows-1252 when every character has one, else CP932
+// with '?' for the characters it lacks. Cut at a character boundary.
 QByteArray encodeLegacy(const QString &text, int maxBytes);
 
 // The system's text (UTF-8) out of a wire field: the bytes before the first
@@ -23,13 +49,5 @@ QString wireText(const char *field, int width);
 // The system's text into a wire field: zero-filled, UTF-8 cut at a
 // character boundary to `width` bytes.
 void setWireText(char *field, int width, const QString &text);
-
-// Makes TagLib read ID3v1 fields and ISO-8859-1 ID3v2 frames through
-// decodeLegacy, and render ID3v1 fields through encodeLegacy (30 bytes; the
-// caller keeps the 28-byte comment and the 4-byte year within their width).
-// TagLib's handlers are process-wide: every code path that parses or
-// renders tags calls this first. Safe to call from several threads; only
-// the first call does anything.
-void installLegacyStringHandlers();
 
 } // namespace mp3lib::detail

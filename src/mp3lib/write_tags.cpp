@@ -24,8 +24,9 @@ String toTagLib(const QString &text)
     return String(text.toUtf8().toStdString(), String::UTF8);
 }
 
-// ISO-8859-1 only for plain ASCII: other text marked ISO-8859-1 would be
-// read back through the legacy 8-bit rule, so it goes out as UTF-16.
+// ISO-8859-1 only for plain ASCII. Text marked ISO-8859-1 is read as CP932
+// or Windows-1252 by what it looks like, and a short text can look like
+// either, so other text goes out as UTF-16, which says what it is.
 String::Type encodingFor(const QString &text)
 {
     for (QChar c : text) {
@@ -134,7 +135,12 @@ void setFrames(RawTags &tags, const TagFields &f, const std::array<bool, kFieldC
     for (int i = 0; i < kFieldCount; ++i) {
         if (!changed[i] || i == Comment)
             continue;
-        const QList<QByteArray> ids = frameIds(Field(i), tags.major);
+        QList<QByteArray> ids = frameIds(Field(i), tags.major);
+        // Without a recording date the year is read from the release date,
+        // else the original release date: a year cleared goes from those
+        // too, or it would come back from them.
+        if (i == Year && f.text[Year].isEmpty())
+            ids << "TDRL" << "TDOR" << "TORY" << "TOR";
         QList<qsizetype> at;
         for (qsizetype n = 0; n < tags.frames.size(); ++n) {
             if (ids.contains(tags.frames[n].id))

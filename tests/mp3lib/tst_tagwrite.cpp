@@ -145,8 +145,8 @@ private slots:
 
     // The six fields land in every tag and read back, through TagLib and
     // through the binding; the audio stays where the tag ends. ID3v1 holds
-    // CP932 cut at a character boundary ('?' where a character has no form
-    // in either legacy code), the year as typed, 255 for a genre without a name.
+    // CP932 cut at a character boundary, else Windows-1252 ('?' where a
+    // character has no form in either legacy code), the year as typed, 255 for a genre without a name.
     void writesEveryTag_data()
     {
         QTest::addColumn<QByteArray>("start");   // "ape": made with TagLib
@@ -162,12 +162,16 @@ private slots:
         QTest::newRow("v2.3 with room; ID3v1 cut before a split character")
             << oldFile(700) << QStringList{"a" + kanji15, "歌手", "アルバム", "2005", "コメント"} << 0
             << "a" + cp932x15.left(28) << komento;
-        QTest::newRow("v2.3 without room; Latin-1 letters; genre past the table")
-            << oldFile(0) << QStringList{"Café", "Björk", "Ça", "1999", "Noël"} << 192 << QByteArray("Caf\xe9")
-            << QByteArray("No\xebl");
+        QTest::newRow("v2.3 without room; Windows-1252 text; genre past the table")
+            << oldFile(0) << QStringList{"Café – Live…", "Björk", "Ça", "1999", "Noël œuvre"} << 192
+            << QByteArray("Caf\xe9 \x96 Live\x85") << QByteArray("No\xebl \x9c" "uvre");
         QTest::newRow("v2.4 stays 2.4; year not a number; no legacy form; last genre")
             << id3v2(4, frame(4, "TIT2", text("old")), 0) + audio() << QStringList{"é日", "A", "Al", "abc", "a😀b"}
             << 191 << QByteArray("?\x93\xfa") << QByteArray("a?b");
+        QTest::newRow("v2.3 year only in TDRL and TORY, cleared")
+            << id3v2(3, frame(3, "TIT2", text("old")) + frame(3, "TDRL", text("1999")) + frame(3, "TORY", text("1970")), 0)
+                   + audio()
+            << QStringList{"T", "A", "Al", "", "C"} << 17 << QByteArray("T") << QByteArray("C");
         QTest::newRow("APE and ID3v1; year empty; negative genre")
             << QByteArray("ape") << QStringList{"T", "A", "Al", "", "C"} << -1 << QByteArray("T") << QByteArray("C");
         QTest::newRow("ID3v1.1: track kept, comment cut to 28; spaces kept")

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -43,7 +44,21 @@ void writeTag(const QString &path, const QString &artist, const QString &title)
 QString makeFile(const QString &dir, const QString &name, const QString &kind)
 {
     const QString path = dir + u'/' + name;
-    if (kind.startsWith(u"tagged:")) {
+    if (kind.startsWith(u"id3v1:")) {
+        // "id3v1:CODEPAGE:ARTIST|TITLE": an ID3v1 tag only, its text in that
+        // code page, as a tagger of that language writes it.
+        const QStringList parts = kind.split(u':');
+        const QStringList fields = parts[2].split(u'|');
+        QStringEncoder encoder(parts[1].toLatin1().constData());
+        auto field = [&](const QString &text) {
+            const QByteArray bytes = encoder.encode(text);
+            return bytes + QByteArray(30 - bytes.size(), '\0');
+        };
+        testdata::copySample(dir, testdata::kStereoMpeg2, name);
+        QFile file(path);
+        if (file.open(QIODevice::Append))
+            file.write("TAG" + field(fields[1]) + field(fields[0]) + QByteArray(64, '\0') + char(255));
+    } else if (kind.startsWith(u"tagged:")) {
         const QStringList parts = kind.mid(7).split(u'|');
         testdata::copySample(dir, testdata::kStereoMpeg2, name);
         writeTag(path, parts[0] == u"-" ? QString() : parts[0], parts[1] == u"-" ? QString() : parts[1]);
@@ -106,6 +121,9 @@ private slots:
         QTest::newRow("tagged") << "a.mp3" << "tagged:  ABC |XYZ  " << "ABC - XYZ.mp3";
         QTest::newRow("upper-case extension") << "X.MP3" << u"tagged:歌手|曲名"_qs << u"歌手 - 曲名.mp3"_qs;
         QTest::newRow("title only") << "t.mp3" << "tagged:-|Title" << " - Title.mp3";
+        QTest::newRow("Western ID3v1") << "w.mp3" << u"id3v1:windows-1252:Édith Piaf|L’hymne à l’amour"_qs
+                                       << u"Édith Piaf - L’hymne à l’amour.mp3"_qs;
+        QTest::newRow("Japanese ID3v1") << "j.mp3" << u"id3v1:CP932:中島ゆき|時代"_qs << u"中島ゆき - 時代.mp3"_qs;
         QTest::newRow("rejected character in tag") << "r.mp3" << "tagged:AC/DC|Song" << kFilenameError;
         QTest::newRow("missing") << "gone.mp3" << "missing" << kFileNotFound;
         QTest::newRow("empty entry") << "" << "empty" << kFileNotFound;
