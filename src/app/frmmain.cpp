@@ -3,6 +3,9 @@
 #include "japanesefont.h"
 
 #include <QApplication>
+#include <QKeySequence>
+#include <QMouseEvent>
+#include <QShortcut>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -276,12 +279,30 @@ void frmMain::buildControls()
             &frmMain::lstMP3Files_Changed);
     // Mouse presses and releases over the list arrive at its viewport.
     lstMP3Files->viewport()->installEventFilter(this);
+
+    // Files and folders dropped from a file manager are added; the file
+    // list's menu and Ctrl+Z undo the last Rename.
+    setAcceptDrops(true);
+    lstMP3Files->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lstMP3Files, &QWidget::customContextMenuRequested, this, &frmMain::showListMenu);
+    auto *undo = new QShortcut(QKeySequence::Undo, this);
+    connect(undo, &QShortcut::activated, this, &frmMain::Undo);
 }
 
 bool frmMain::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == lstMP3Files->viewport())
+    if (watched == lstMP3Files->viewport()) {
+        // The right button opens the list's menu and nothing else: a stray
+        // right click must never drop a selection of hundreds of files.
+        const auto type = event->type();
+        if ((type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease
+             || type == QEvent::MouseButtonDblClick || type == QEvent::MouseMove)
+            && (static_cast<QMouseEvent *>(event)->button() == Qt::RightButton
+                || (type == QEvent::MouseMove
+                    && static_cast<QMouseEvent *>(event)->buttons() == Qt::RightButton)))
+            return true;
         listViewportEvent(event);
+    }
     return QWidget::eventFilter(watched, event);
 }
 

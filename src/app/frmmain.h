@@ -100,6 +100,19 @@ public slots:
     void cmdRewrite_Click();    // Write the edited fields into the current file's tag
     void cmdCopy_Click();       // Copy the edited fields to the buffer and clipboard
     void cmdPaste_Click();      // Put the copy buffer back into the edit fields
+    void Undo();                // Rename the files of the last Rename batch back
+
+public:
+    // Appends MP3 files (exact paths) to the list as Add does: the limit of
+    // entries, proposed names, the first entry current, one click report.
+    void appendFiles(const QList<QByteArray> &files);
+
+    // Adds what a file manager dropped: files as they are, folders with
+    // every MP3 file under them.
+    void addDropped(const QList<QByteArray> &paths);
+
+    // The rename journal's file; tests point it elsewhere.
+    static void setJournalPathForTesting(const QString &path);
 
 signals:
     // Emitted each time lstMP3Files' click notification is raised, right
@@ -110,12 +123,17 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void buildControls();
     void LoadGenreList();
     void setStartPosition(float top, float left);
     void Form_Unload();
+    void afterAppend(int firstNew);
+    void showListMenu(const QPoint &pos);
+    QString journalPath() const;
 
     QString appFolder_;
     std::unique_ptr<inifile_IO> iniFile_;

@@ -9,6 +9,12 @@
 #include "frmmain.h"
 
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QHash>
+#include <QMenu>
+#include <QMimeData>
+#include <QUrl>
 #include <QGroupBox>
 #include <QItemSelectionModel>
 #include <QListWidget>
@@ -19,8 +25,11 @@
 
 #include "frmfileselect.h"
 #include "messagebox.h"
+#include "mp3tree.h"
 #include "paths.h"
+#include "progressrun.h"
 #include "renamefiles.h"
+#include "renamejournal.h"
 #include "renamelist.h"
 #include "waitcursor.h"
 
@@ -202,9 +211,26 @@ void frmMain::cmdOpen_Click()
         frmFileSelect window(lstMP3Files, sMP3Folder_, IniFile(), topTwips(), leftTwips(),
                              windowIcon(), appFolder_, this);
         window.exec();
+    }
+    // The file selection window appends whatever was chosen.
+    afterAppend(n);
+}
 
-        // The file selection window appends whatever was chosen; what lies
-        // past the last index a list can have is taken off again.
+void frmMain::appendFiles(const QList<QByteArray> &files)
+{
+    const int n = lstMP3Files->count();
+    {
+        const ListClickHold hold(*this);
+        frmFileSelect::appendFiles(lstMP3Files, files);
+    }
+    afterAppend(n);
+}
+
+void frmMain::afterAppend(int firstNew)
+{
+    {
+        const ListClickHold hold(*this);
+        // What lies past the last index a list can have is taken off again.
         const int count = lstMP3Files->count();
         if (count > kMaxEntries) {
             lstMP3Files->setVisible(false);
@@ -217,8 +243,8 @@ void frmMain::cmdOpen_Click()
                 QMessageBox::Warning, this);
         }
 
-        if (lstMP3Files->count() > n)
-            MakeRenameList(n);
+        if (lstMP3Files->count() > firstNew)
+            MakeRenameList(firstNew);
         if (lstMP3Files->count() == 0)
             return;
         // The first entry becomes the current one; the selection stays.
@@ -228,9 +254,60 @@ void frmMain::cmdOpen_Click()
     raiseListClick();
 }
 
+// --- Drop ----------------------------------------------------------------
+
+namespace {
+
+// The exact bytes of the local files among dropped URLs: a file URL keeps a
+// name that is not UTF-8 as %XX escapes, which give the bytes back.
+QList<QByteArray> localPaths(const QMimeData *data)
+{
+    QList<QByteArray> out;
+    if (!data || !data->hasUrls())
+        return out;
+    for (const QUrl &url : data->urls()) {
+        if (url.isLocalFile())
+            out.append(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+    }
+    return out;
+}
+
+} // namespace
+
+void frmMain::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!localPaths(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void frmMain::dropEvent(QDropEvent *event)
+{
+    const QList<QByteArray> dropped = localPaths(event->mimeData());
+    if (dropped.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // Added once the drop is over, so the file manager is not kept waiting.
+    QMetaObject::invokeMethod(this, [this, dropped] { addDropped(dropped); }, Qt::QueuedConnection);
+}
+
+void frmMain::addDropped(const QList<QByteArray> &dropped)
+{
+    fileselect::WalkProgress walk;
+    QList<QByteArray> files;
+    ui::runWithProgress(
+        this, QStringLiteral("フォルダーから MP3 ファイルを探しています…"),
+        [&] { files = fileselect::mp3FilesUnder(dropped, &walk); },
+        [&] {
+            return ui::ProgressState{walk.found.load(), 0, paths::display(walk.current.get())};
+        },
+        &walk.cancel);
+    if (walk.cancel.load() || files.isEmpty())
+        return;   // cancelled: nothing is added
+    appendFiles(files);
+}
+
 void frmMain::MakeRenameList(int lStartIndex)
 {
-    const ui::WaitCursor wait;
     QDir::setCurrent(appFolder_); // where it fails, the names do not depend on it
 
     const int count = lstMP3Files->count();
@@ -240,7 +317,23 @@ void frmMain::MakeRenameList(int lStartIndex)
         files.append(entryPath(i));
     if (files.isEmpty())
         return;
-    lstRename->addItems(renaming::makeRenameNames(files));
+    renaming::NameProgress progress;
+    QStringList names;
+    ui::runWithProgress(
+        this, QStringLiteral("タグを読んでいます…"),
+        [&] { names = renaming::makeRenameNames(files, &progress); },
+        [&] {
+            return ui::ProgressState{progress.done.load(), files.size(), paths::display(progress.current.get())};
+        },
+        &progress.cancel);
+    // Cancelled: the entries whose names were not read are not added.
+    if (names.size() < files.size()) {
+        const ListClickHold hold(*this);
+        lstMP3Files->setVisible(false);
+        lstMP3Files->model()->removeRows(lStartIndex + int(names.size()), int(files.size() - names.size()));
+        lstMP3Files->setVisible(true);
+    }
+    lstRename->addItems(names);
 }
 
 QByteArray frmMain::entryPath(int row) const
@@ -330,18 +423,105 @@ void frmMain::cmdRename_Click()
     if (jobs.isEmpty())
         return;
 
+    renaming::RenameJournal journal(journalPath());
+    renaming::RenameProgress progress;
     renaming::RenameResult result;
+    ui::runWithProgress(
+        this, QStringLiteral("ファイル名を変更しています…"),
+        [&] { result = renaming::renameFiles(jobs, &journal, &progress); },
+        [&] {
+            const int at = progress.current.load();
+            return ui::ProgressState{progress.done.load(), jobs.size(),
+                                     at >= 0 ? jobs[at].shown : QString()};
+        },
+        &progress.cancel);
+    // Only the texts change; the selection and the current entry stay.
+    for (const auto &moved : std::as_const(result.newPaths)) {
+        QListWidgetItem *item = lstMP3Files->item(moved.index);
+        item->setText(paths::display(moved.path));
+        item->setData(paths::kPathRole, moved.path);
+    }
+    if (!result.failed.isEmpty() || result.notTried > 0)
+        ui::showMessage(renaming::renameFailureMessage(result.failed, result.notTried),
+                        QMessageBox::Warning, this);
+}
+
+// --- Undo ----------------------------------------------------------------
+
+namespace {
+
+QString journalFile;
+
+} // namespace
+
+void frmMain::setJournalPathForTesting(const QString &path)
+{
+    journalFile = path;
+}
+
+QString frmMain::journalPath() const
+{
+    return journalFile.isEmpty() ? renaming::RenameJournal::defaultPath() : journalFile;
+}
+
+void frmMain::Undo()
+{
+    renaming::RenameJournal journal(journalPath());
+    QList<renaming::JournalEntry> batch;
+    switch (journal.load(batch)) {
+    case renaming::RenameJournal::Load::Nothing:
+        return;
+    case renaming::RenameJournal::Load::Damaged:
+        ui::showMessage(QStringLiteral("名前の変更の記録が壊れているため、元に戻せません。\r\n\r\n")
+                            + QDir::toNativeSeparators(journalPath()),
+                        QMessageBox::Warning, this);
+        journal.clear();
+        return;
+    case renaming::RenameJournal::Load::Loaded:
+        break;
+    }
+
+    renaming::UndoResult result;
     {
         const ui::WaitCursor wait;
-        result = renaming::renameFiles(jobs);
-        // Only the texts change; the selection and the current entry stay.
-        for (const auto &moved : std::as_const(result.newPaths)) {
-            QListWidgetItem *item = lstMP3Files->item(moved.index);
-            item->setText(paths::display(moved.path));
-            item->setData(paths::kPathRole, moved.path);
+        result = renaming::undoBatch(batch);
+        journal.clear();   // a batch is undone once
+        // The entries follow their files.
+        QHash<QByteArray, QByteArray> back;
+        for (const auto &moved : std::as_const(result.moved))
+            back.insert(moved.from, moved.to);
+        for (int row = 0; row < lstMP3Files->count() && !back.isEmpty(); ++row) {
+            const auto it = back.constFind(entryPath(row));
+            if (it == back.constEnd())
+                continue;
+            QListWidgetItem *item = lstMP3Files->item(row);
+            item->setText(paths::display(*it));
+            item->setData(paths::kPathRole, *it);
         }
     }
-    if (!result.failed.isEmpty())
-        ui::showMessage(renaming::renameFailureMessage(result.failed), QMessageBox::Warning,
-                        this);
+    QString text;
+    if (!result.failed.isEmpty()) {
+        text = QStringLiteral("以下のファイルは元に戻せませんでした。\r\n\r\n");
+        for (const QByteArray &path : std::as_const(result.failed))
+            text += paths::display(path) + QStringLiteral("\r\n");
+    }
+    if (result.gone > 0) {
+        if (!text.isEmpty())
+            text += QStringLiteral("\r\n");
+        text += QStringLiteral("%1 件のファイルは見つからないため、元に戻せませんでした。").arg(result.gone);
+    }
+    if (!text.isEmpty())
+        ui::showMessage(text, QMessageBox::Warning, this);
+}
+
+void frmMain::showListMenu(const QPoint &pos)
+{
+    QList<renaming::JournalEntry> batch;
+    const bool undoable = renaming::RenameJournal(journalPath()).load(batch)
+                          != renaming::RenameJournal::Load::Nothing;
+    QMenu menu(this);
+    QAction *undo = menu.addAction(QStringLiteral("元に戻す"), this, &frmMain::Undo);
+    undo->setShortcut(QKeySequence::Undo);
+    undo->setEnabled(undoable);
+    menu.exec(lstMP3Files->viewport()->mapToGlobal(pos));
 }

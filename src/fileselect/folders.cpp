@@ -160,10 +160,15 @@ QHash<QByteArray, QString> deviceLabels()
 
 } // namespace
 
+bool isMp3Name(const QByteArray &name)
+{
+    return name.size() > 4 && !name.startsWith('.') && name.right(4).toLower() == ".mp3";
+}
+
 QList<Entry> mp3FilesIn(const QByteArray &folder)
 {
     return listFolder(folder, [](const QByteArray &in, const QByteArray &name, unsigned char type) {
-        return name.size() > 4 && name.right(4).toLower() == ".mp3" && typeOf(in, name, type) == S_IFREG;
+        return isMp3Name(name) && typeOf(in, name, type) == S_IFREG;
     });
 }
 

@@ -6,6 +6,8 @@
 #include "folders.h"
 #include "foldertreemodel.h"
 #include "frmplay.h"
+#include "mp3tree.h"
+#include "progressrun.h"
 #include "inifile_io.h"
 #include "paths.h"
 #include "twips.h"
@@ -17,6 +19,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -151,6 +154,22 @@ void frmFileSelect::buildControls()
     connect(cmdAddFiles, &QPushButton::clicked, this, [this] { cmdAddFiles_Click(); });
     connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
     connect(File1, &QListWidget::itemDoubleClicked, this, [this] { File1_DblClick(); });
+    // A folder's menu (right button or the Menu key) adds it whole.
+    Dir1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(Dir1, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        QModelIndex index = Dir1->indexAt(pos);
+        if (!index.isValid())
+            index = Dir1->currentIndex();
+        const QByteArray folder = dirModel_->folderPath(index);
+        if (folder.isEmpty())
+            return;
+        QMenu menu(this);
+        menu.addAction(QStringLiteral("サブフォルダーも含めて追加"), this,
+                       [this, folder] { addFolderTree(folder); });
+        menu.exec(Dir1->viewport()->mapToGlobal(index.isValid() && !Dir1->indexAt(pos).isValid()
+                                                    ? Dir1->visualRect(index).center()
+                                                    : pos));
+    });
 }
 
 void frmFileSelect::fillDriveList()
@@ -397,7 +416,11 @@ void frmFileSelect::cmdAddFiles_Click()
     }
     if (lstMP3Files_)
         appendFiles(lstMP3Files_, files);
+    rememberFolder();
+}
 
+void frmFileSelect::rememberFolder()
+{
     if (historyIndexOf(sMP3Folder_) < 0) {
         addHistoryEntry(sMP3Folder_);
         cmbDirList->setCurrentIndex(cmbDirList->count() - 1);
@@ -405,6 +428,24 @@ void frmFileSelect::cmdAddFiles_Click()
     }
     if (cmbDirList->count() == kHistoryFull)
         cmbDirList->removeItem(0);
+}
+
+void frmFileSelect::addFolderTree(const QByteArray &folder)
+{
+    fileselect::WalkProgress walk;
+    QList<QByteArray> files;
+    ui::runWithProgress(
+        this, QStringLiteral("フォルダーから MP3 ファイルを探しています…"),
+        [&] { files = fileselect::mp3FilesUnder({folder}, &walk); },
+        [&] { return ui::ProgressState{walk.found.load(), 0, paths::display(walk.current.get())}; },
+        &walk.cancel);
+    if (walk.cancel.load())
+        return;   // cancelled: nothing is added
+    if (lstMP3Files_)
+        appendFiles(lstMP3Files_, files);
+    // The folder goes into the history as Add puts it there.
+    sMP3Folder_ = folder;
+    rememberFolder();
 }
 
 void frmFileSelect::appendFiles(QListWidget *list, const QList<QByteArray> &files)

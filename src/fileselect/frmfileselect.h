@@ -58,6 +58,11 @@ public:
     // paths::kPathRole; the list is hidden and disabled meanwhile.
     static void appendFiles(QListWidget *list, const QList<QByteArray> &files);
 
+    // The folder's menu entry "サブフォルダーも含めて追加": appends every MP3
+    // file under `folder` (subfolders included) as 追加 appends the chosen
+    // files, and keeps the folder in the history as 追加 does.
+    void addFolderTree(const QByteArray &folder);
+
     // Controls, named as everywhere in the program.
     QComboBox *Drive1 = nullptr;
     QTreeView *Dir1 = nullptr;
@@ -78,6 +83,7 @@ private:
     void Dir1_Change();
     void cmbDirList_Click();
     void cmdAddFiles_Click();
+    void rememberFolder();          // sMP3Folder into the history, as 追加 keeps it
     void cmdCancel_Click();
     void File1_DblClick();
 

@@ -1,5 +1,7 @@
 #include "paths.h"
 
+#include <QMutexLocker>
+
 #include "textcodec.h"
 
 #include <QByteArrayView>
@@ -159,6 +161,18 @@ QByteArray fromSetting(const QString &value)
         }
     }
     return path;
+}
+
+QByteArray SharedPath::get() const
+{
+    const QMutexLocker lock(&mutex_);
+    return path_;
+}
+
+void SharedPath::set(const QByteArray &path)
+{
+    const QMutexLocker lock(&mutex_);
+    path_ = path;
 }
 
 } // namespace paths

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMutex>
 #include <QString>
 #include <QVariant>
 
@@ -51,5 +52,17 @@ bool isUsableFolder(const QByteArray &path);
 QString toSetting(const QByteArray &path);
 // The path a settings value names (the inverse of toSetting).
 QByteArray fromSetting(const QString &value);
+
+// A path one thread sets and another reads: the file or folder long work
+// is at, for its progress dialog.
+class SharedPath {
+public:
+    QByteArray get() const;
+    void set(const QByteArray &path);
+
+private:
+    mutable QMutex mutex_;
+    QByteArray path_;
+};
 
 } // namespace paths

@@ -7,7 +7,19 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+
 namespace renaming {
+
+class RenameJournal;
+
+// Shared with the thread that shows progress: files done, the one being
+// renamed, and a request to stop before the next file.
+struct RenameProgress {
+    std::atomic<int> done{0};
+    std::atomic<int> current{-1};   // index into the jobs
+    std::atomic<bool> cancel{false};
+};
 
 // One selected entry of the list.
 struct RenameJob {
@@ -31,6 +43,8 @@ struct RenameResult {
     // The files that could not be renamed, as the list shows them, in job
     // order.
     QStringList failed;
+    // Jobs not tried because the batch was cancelled.
+    int notTried = 0;
 };
 
 // Renames each job's file to its folder's exact bytes followed by newName
@@ -38,10 +52,16 @@ struct RenameResult {
 // character, or is "." or ".." fails without touching the file; so does a
 // path that names no regular file. Nothing is ever replaced (see
 // renameNoReplace); a name equal to the current one succeeds.
-RenameResult renameFiles(const QList<RenameJob> &jobs);
+// With a journal, the batch is written to it before the first rename and
+// each rename is noted as it succeeds (see RenameJournal); a journal that
+// cannot be written means no Undo, not no Rename. With `progress`, the
+// batch reports as it goes and stops between files when asked to.
+RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal = nullptr,
+                         RenameProgress *progress = nullptr);
 
 // The report of failed files: the sentence, an empty line, then each path
-// followed by CR LF. Empty when nothing failed.
-QString renameFailureMessage(const QStringList &failedPaths);
+// followed by CR LF; then, after a cancelled batch, how many files were not
+// tried. Empty when nothing failed and nothing was left.
+QString renameFailureMessage(const QStringList &failedPaths, int notTried = 0);
 
 } // namespace renaming

@@ -5,6 +5,8 @@
 #include "taginfo.h"
 #include "vbmp3.h"
 
+#include <QMutexLocker>
+
 #include <algorithm>
 #include <atomic>
 #include <system_error>
@@ -33,22 +35,37 @@ QString proposedNameFor(const QByteArray &path)
     return ComposeNewName(tag);
 }
 
-QStringList makeRenameNames(const QList<QByteArray> &paths)
+QStringList makeRenameNames(const QList<QByteArray> &paths, NameProgress *progress)
 {
     const qsizetype count = paths.size();
     QStringList names(count);
     const QByteArray *in = paths.constData();
     QString *out = names.data();   // detached here, before any thread writes
 
+    // Chunks are taken in list order and a cancel stops the taking, not a
+    // chunk: what is done when all threads have stopped is a whole prefix
+    // of the list.
     std::atomic<qsizetype> next{0};
+    std::atomic<qsizetype> taken{0};
     auto work = [&] {
         for (;;) {
+            if (progress && progress->cancel.load(std::memory_order_relaxed))
+                return;
             const qsizetype begin = next.fetch_add(kChunk);
             if (begin >= count)
                 return;
             const qsizetype end = std::min(count, begin + kChunk);
-            for (qsizetype i = begin; i < end; ++i)
+            qsizetype seen = taken.load();
+            while (seen < end && !taken.compare_exchange_weak(seen, end)) {
+            }
+            for (qsizetype i = begin; i < end; ++i) {
                 out[i] = proposedNameFor(in[i]);
+                if (progress) {
+                    progress->done.fetch_add(1, std::memory_order_relaxed);
+                    if (i == begin)
+                        progress->current.set(in[i]);
+                }
+            }
         }
     };
 
@@ -65,6 +82,8 @@ QStringList makeRenameNames(const QList<QByteArray> &paths)
     }
     work();
     pool.clear();   // joins
+    if (taken.load() < count)
+        names.resize(taken.load());
     return names;
 }
 

@@ -6,6 +6,7 @@
 #include "frmfileselect.h"
 #include "paths.h"
 #include "inifile_io.h"
+#include "mp3tree.h"
 #include "testdata.h"
 
 #include <QComboBox>
@@ -18,7 +19,9 @@
 #include <QTest>
 #include <QTreeView>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -58,6 +61,42 @@ class tst_FileSelect : public QObject {
     Q_OBJECT
 
 private slots:
+    // A dropped tree: subfolders walked, hidden folders and files skipped,
+    // links to folders followed once, a link loop ended, names of any bytes
+    // kept; files named directly taken as they are; sorted, no duplicates.
+    void mp3Tree()
+    {
+        QTemporaryDir dir;
+        const QByteArray root = QFile::encodeName(dir.path());
+        const auto make = [&](const QByteArray &relative) {
+            const QByteArray path = root + '/' + relative;
+            if (relative.endsWith('/'))
+                QVERIFY(::mkdir(path.constData(), 0755) == 0);
+            else
+                QVERIFY(::close(::open(path.constData(), O_WRONLY | O_CREAT, 0644)) == 0);
+        };
+        for (const char *p : {"top/", "top/a.mp3", "top/B.MP3", "top/.hidden.mp3", "top/notes.txt",
+                                   "top/sub/", "top/sub/c\x83\x5c.mp3", "top/.cache/", "top/.cache/d.mp3",
+                                   "other/", "other/e.mp3", "single.mp3"})
+            make(p);
+        QVERIFY(::mkfifo(root + "/top/fifo.mp3", 0644) == 0);
+        QVERIFY(::symlink("../other", root + "/top/link") == 0);      // reached twice
+        QVERIFY(::symlink("..", root + "/top/sub/loop") == 0);        // back to top
+        QVERIFY(::symlink("nowhere", root + "/top/broken.mp3") == 0);
+
+        fileselect::WalkProgress progress;
+        const QList<QByteArray> found = fileselect::mp3FilesUnder(
+            {root + "/top", root + "/other", root + "/single.mp3", root + "/top/a.mp3"}, &progress);
+        const QList<QByteArray> expected{root + "/other/e.mp3", root + "/single.mp3", root + "/top/B.MP3",
+                                         root + "/top/a.mp3", root + "/top/sub/c\x83\x5c.mp3"};
+        QCOMPARE(found, expected);
+        QCOMPARE(progress.folders.load(), 3);   // top, sub, other: each once
+
+        progress.cancel = true;
+        QCOMPARE(fileselect::mp3FilesUnder({root + "/top"}, &progress), QList<QByteArray>());
+        ::unlink(root + "/top/sub/c\x83\x5c.mp3");
+    }
+
     void init()
     {
         tmp_ = std::make_unique<QTemporaryDir>();

@@ -9,11 +9,14 @@
 
 #include <sys/stat.h>
 
+#include <thread>
+
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 
 #include "existence.h"
 #include "newname.h"
+#include "renamefiles.h"
 #include "renamelist.h"
 #include "taginfo.h"
 #include "testdata.h"
@@ -166,6 +169,57 @@ private slots:
         QCOMPARE(oneByOne(paths), expected);
         // And again, in the other order: nothing depends on which file came first.
         QCOMPARE(makeRenameNames(native(QStringList(paths.rbegin(), paths.rend()))), QStringList(expected.rbegin(), expected.rend()));
+    }
+
+    // Cancelled in the middle, proposed names cover a prefix of the list (the
+    // entries not read are not added), and a Rename stops between files:
+    // those before are renamed, those after keep their names.
+    void cancelInTheMiddle_data()
+    {
+        QTest::addColumn<bool>("rename");
+        QTest::newRow("reading") << false;
+        QTest::newRow("renaming") << true;
+    }
+
+    void cancelInTheMiddle()
+    {
+        QFETCH(bool, rename);
+        QTemporaryDir dir;
+        const QString first = makeFile(dir.path(), "0000.mp3", "tagged:S|T");
+        QList<QByteArray> paths;
+        QList<RenameJob> jobs;
+        for (int i = 0; i < 3000; ++i) {
+            const QString p = dir.filePath(QStringLiteral("%1.mp3").arg(i, 4, 10, QChar(u'0')));
+            if (i > 0)
+                QVERIFY(QFile::copy(first, p));
+            paths << QFile::encodeName(p);
+            jobs.append({i, paths.last(), QStringLiteral("r%1.mp3").arg(i, 4, 10, QChar(u'0'))});
+        }
+        NameProgress names;
+        RenameProgress renames;
+        QStringList got;
+        RenameResult result;
+        std::thread work([&] {
+            if (rename)
+                result = renameFiles(jobs, nullptr, &renames);
+            else
+                got = makeRenameNames(paths, &names);
+        });
+        while ((rename ? qsizetype(renames.done.load()) : names.done.load()) < 50)
+            std::this_thread::yield();
+        (rename ? renames.cancel : names.cancel) = true;
+        work.join();
+        if (!rename) {
+            QVERIFY(got.size() >= 50 && got.size() < 3000);
+            QCOMPARE(got, QStringList(got.size(), "S - T.mp3"));
+            return;
+        }
+        const int renamed = 3000 - result.notTried;
+        QVERIFY(result.notTried > 0 && renamed >= 50);
+        QCOMPARE(result.failed, QStringList());
+        QCOMPARE(QDir(dir.path()).entryList({"r*.mp3"}).size(), renamed);
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("r%1.mp3").arg(renamed - 1, 4, 10, QChar(u'0')))));
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("%1.mp3").arg(renamed, 4, 10, QChar(u'0')))));
     }
 };
 

@@ -1,0 +1,262 @@
+// Whole collections: a tree dropped from a file manager, a folder added
+// with its subfolders, Cancel while tags are read and while files are
+// renamed, and Undo of the last Rename (also after a restart), through the
+// real windows and files.
+#include <QMenu>
+#include <QMimeData>
+#include <QTreeView>
+#include <QUrl>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "frmfileselect.h"
+#include "foldertreemodel.h"
+#include "mainwindowfixture.h"
+#include "progressrun.h"
+
+class TestCollections : public QObject {
+    Q_OBJECT
+
+    WindowFixture fx_;
+    frmMain *w_ = nullptr;
+
+    // `n` tagged files "NNN.mp3" in `folder` (made), titled after their number.
+    QStringList files(const QString &folder, int n)
+    {
+        QDir().mkpath(fx_.path(folder));
+        const QString first = fx_.file(folder + "/000.mp3", {"Title 000", "Singer"});
+        QStringList out{first};
+        for (int i = 1; i < n; ++i) {
+            const QString p = fx_.path(QStringLiteral("%1/%2.mp3").arg(folder).arg(i, 3, 10, QChar(u'0')));
+            QFile::copy(first, p);
+            out << p;
+        }
+        return out;
+    }
+
+    QByteArrayList entries() const
+    {
+        QByteArrayList out;
+        for (int row = 0; row < w_->lstMP3Files->count(); ++row)
+            out << w_->entryPath(row);
+        return out;
+    }
+
+    void drop(const QList<QUrl> &urls)
+    {
+        QMimeData data;
+        data.setUrls(urls);
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w_, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w_, &dropped);
+        QCoreApplication::processEvents();
+    }
+
+    void selectAll()
+    {
+        w_->lstMP3Files->selectAll();
+        QCoreApplication::processEvents();
+    }
+
+private slots:
+    void init()
+    {
+        fx_.setUp();
+        frmMain::setJournalPathForTesting(fx_.path("config/journal.txt"));
+        fx_.load();
+        w_ = fx_.w.get();
+    }
+
+    void cleanup()
+    {
+        ui::setProgressHookForTesting({});
+        frmMain::setJournalPathForTesting({});
+        fx_.tearDown();
+    }
+
+    // A dropped tree, a dropped file and a folder whose name is not UTF-8:
+    // every MP3 file once, in path order, with its proposed name.
+    void dropTree()
+    {
+        files("tree/a", 2);
+        files("tree/.hidden", 1);
+        const QByteArray odd = QFile::encodeName(fx_.path("tree")) + "/\x89\xb9\x8a\x79";   // CP932 "音楽"
+        QVERIFY(::mkdir(odd.constData(), 0755) == 0);
+        const int fd = ::open((odd + "/x.mp3").constData(), O_WRONLY | O_CREAT, 0644);
+        QVERIFY(fd >= 0);
+        const QByteArray bytes = testdata::readAll(fx_.path("tree/a/000.mp3"));
+        QCOMPARE(::write(fd, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+        ::close(fd);
+        QVERIFY(::symlink("a", (QFile::encodeName(fx_.path("tree")) + "/link").constData()) == 0);
+        const QString single = fx_.file("single.mp3", {"Single", "Solo"});
+
+        QUrl oddUrl = QUrl::fromEncoded("file://" + odd.toPercentEncoding("/"));
+        drop({QUrl::fromLocalFile(fx_.path("tree")), QUrl::fromLocalFile(single)});
+        const QByteArray tree = QFile::encodeName(fx_.path("tree"));
+        QCOMPARE(entries(), (QByteArrayList{QFile::encodeName(single), tree + "/a/000.mp3", tree + "/a/001.mp3",
+                                            odd + "/x.mp3"}));
+        QCOMPARE(texts(w_->lstRename), (QStringList{"Solo - Single.mp3", "Singer - Title 000.mp3",
+                                                    "Singer - Title 000.mp3", "Singer - Title 000.mp3"}));
+        drop({oddUrl});   // the folder by its own bytes
+        QCOMPARE(entries().last(), odd + "/x.mp3");
+        ::unlink((odd + "/x.mp3").constData());
+        ::rmdir(odd.constData());
+    }
+
+    // Cancel while tags are read: the entries not read are not added and the
+    // lists stay in step. Cancel while files are renamed: those not yet
+    // renamed keep their names, and the report says how many. (Cancel lands
+    // before the work starts here; where it stops in the middle is the
+    // rename library's test.)
+    void cancel_data()
+    {
+        QTest::addColumn<bool>("rename");
+        QTest::newRow("reading") << false;
+        QTest::newRow("renaming") << true;
+    }
+
+    void cancel()
+    {
+        QFETCH(bool, rename);
+        const QStringList all = files("many", 60);
+        if (rename) {
+            w_->appendFiles([&] { QByteArrayList b; for (const QString &p : all) b << QFile::encodeName(p); return b; }());
+            QCOMPARE(w_->lstRename->count(), all.size());
+            // Distinct names, so that each rename can succeed.
+            for (int i = 0; i < all.size(); ++i)
+                w_->lstRename->item(i)->setText(QStringLiteral("renamed %1.mp3").arg(i));
+            selectAll();
+        }
+        int shown = 0;
+        ui::setProgressHookForTesting([&] {
+            if (shown++ == 0)
+                QVERIFY(ui::cancelProgressForTesting());
+        });
+        if (rename)
+            w_->cmdRename_Click();
+        else
+            w_->appendFiles([&] { QByteArrayList b; for (const QString &p : all) b << QFile::encodeName(p); return b; }());
+        QVERIFY(shown > 0);
+        QCOMPARE(w_->lstRename->count(), w_->lstMP3Files->count());
+        const QStringList left = QDir(fx_.path("many")).entryList({"0*.mp3", "1*.mp3", "2*.mp3", "3*.mp3",
+                                                                    "4*.mp3", "5*.mp3"});
+        if (!rename) {
+            QCOMPARE(w_->lstMP3Files->count(), 0);
+            QCOMPARE(left.size(), all.size());
+            return;
+        }
+        QCOMPARE(w_->lstMP3Files->count(), all.size());
+        QCOMPARE(left.size(), all.size());   // not tried
+        QCOMPARE(fx_.messages.size(), 1);
+        QVERIFY2(fx_.messages[0].contains(QStringLiteral("%1 件のファイルは変更していません").arg(left.size())),
+                 qPrintable(fx_.messages[0]));
+    }
+
+    // Undo renames the last batch back, through Ctrl+Z or the list's menu,
+    // also after a restart; a file whose old name was taken meanwhile fails
+    // alone; a damaged journal is told, never a crash.
+    void undo_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QStringList>("messages");
+        QTest::newRow("Ctrl+Z") << "keys" << QStringList();
+        QTest::newRow("after a restart") << "restart" << QStringList();
+        QTest::newRow("an old name taken") << "taken" << QStringList{"以下のファイルは元に戻せませんでした。"};
+        QTest::newRow("damaged journal") << "damaged" << QStringList{"名前の変更の記録が壊れているため"};
+    }
+
+    void undo()
+    {
+        QFETCH(QString, how);
+        QFETCH(QStringList, messages);
+        w_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w_));
+        const QStringList all = files("u", 3);
+        QByteArrayList before;
+        for (const QString &p : all)
+            before << QFile::encodeName(p);
+        w_->appendFiles(before);
+        for (int i = 0; i < 3; ++i)
+            w_->lstRename->item(i)->setText(QStringLiteral("new %1.mp3").arg(i));
+        selectAll();
+        w_->cmdRename_Click();
+        QCOMPARE(QDir(fx_.path("u")).entryList(QDir::Files), (QStringList{"new 0.mp3", "new 1.mp3", "new 2.mp3"}));
+
+        if (how == "restart") {
+            fx_.w.reset();
+            fx_.load();
+            w_ = fx_.w.get();
+            w_->show();
+            QVERIFY(QTest::qWaitForWindowExposed(w_));
+        } else if (how == "taken") {
+            testdata::writeAll(fx_.path("u/001.mp3"), "someone else's");
+        } else if (how == "damaged") {
+            testdata::writeAll(fx_.path("config/journal.txt"), "no journal at all");
+        }
+        QTest::keyClick(w_, Qt::Key_Z, Qt::ControlModifier);
+        QStringList got;
+        for (const QString &m : fx_.messages)
+            got << m.left(messages.value(got.size()).size());
+        QCOMPARE(got, messages);
+        const QStringList now = QDir(fx_.path("u")).entryList(QDir::Files);
+        if (how == "damaged")
+            QCOMPARE(now, (QStringList{"new 0.mp3", "new 1.mp3", "new 2.mp3"}));
+        else if (how == "taken")
+            QCOMPARE(now, (QStringList{"000.mp3", "001.mp3", "002.mp3", "new 1.mp3"}));
+        else
+            QCOMPARE(now, (QStringList{"000.mp3", "001.mp3", "002.mp3"}));
+        if (how == "keys")
+            QCOMPARE(entries(), before);   // the entries follow their files
+    }
+
+    // A right click opens the list's menu and leaves the selection alone.
+    void rightClickKeepsSelection()
+    {
+        w_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w_));
+        const QStringList all = files("r", 5);
+        QByteArrayList paths;
+        for (const QString &p : all)
+            paths << QFile::encodeName(p);
+        w_->appendFiles(paths);
+        selectAll();
+        bool menuSeen = false;
+        QTimer::singleShot(0, [&] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            menuSeen = menu && menu->actions().size() == 1 && menu->actions()[0]->text() == "元に戻す"
+                       && !menu->actions()[0]->isEnabled();
+            if (menu)
+                menu->close();
+        });
+        const QPoint at = w_->lstMP3Files->visualItemRect(w_->lstMP3Files->item(2)).center();
+        QTest::mouseClick(w_->lstMP3Files->viewport(), Qt::RightButton, {}, at);
+        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at);
+        QApplication::sendEvent(w_->lstMP3Files->viewport(), &menuEvent);
+        QVERIFY(menuSeen);
+        QCOMPARE(w_->lstMP3Files->selectionModel()->selectedRows().size(), 5);
+    }
+
+    // The folder tree's menu adds a folder with its subfolders, as 追加
+    // adds files, and keeps the folder in the history.
+    void addFolderTree()
+    {
+        files("lib/x", 2);
+        files("lib/x/y", 1);
+        QByteArray sMP3Folder = QFile::encodeName(fx_.path("lib"));
+        const int before = w_->lstMP3Files->count();
+        {
+            frmFileSelect window(w_->lstMP3Files, sMP3Folder, w_->IniFile(), 0, 0, QIcon(), fx_.path("app"), w_);
+            window.addFolderTree(QFile::encodeName(fx_.path("lib/x")));
+            QCOMPARE(window.cmbDirList->itemText(window.cmbDirList->count() - 1), fx_.path("lib/x"));
+        }
+        QCOMPARE(w_->lstMP3Files->count() - before, 3);
+        QCOMPARE(w_->entryPath(before + 2), QFile::encodeName(fx_.path("lib/x/y/000.mp3")));
+    }
+};
+
+QTEST_MAIN(TestCollections)
+#include "tst_collections.moc"
