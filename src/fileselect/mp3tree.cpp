@@ -3,7 +3,6 @@
 #include "folders.h"
 #include "paths.h"
 
-#include <QMutexLocker>
 #include <QSet>
 
 #include <algorithm>

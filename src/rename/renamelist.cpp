@@ -5,7 +5,6 @@
 #include "taginfo.h"
 #include "vbmp3.h"
 
-#include <QMutexLocker>
 
 #include <algorithm>
 #include <atomic>
