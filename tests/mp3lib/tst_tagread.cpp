@@ -1,7 +1,7 @@
 // Reading tags through vbmp3_getFileTagInfo, with real TagLib on real files
 // built here byte by byte where the case is about the bytes.
 
-#include "fileaccess.h"
+#include "id3v2guard.h"
 #include "testdata.h"
 #include "textcodec.h"
 #include "vbmp3.h"
