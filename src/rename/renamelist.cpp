@@ -5,8 +5,6 @@
 #include "taginfo.h"
 #include "vbmp3.h"
 
-#include <QFile>
-
 #include <algorithm>
 #include <atomic>
 #include <system_error>
@@ -18,24 +16,38 @@ namespace renaming {
 namespace {
 
 // Paths taken by one thread at a time: small enough to spread a short list
-// over the cores, large enough to keep the shared counter out of the way.
+// over the threads, large enough to keep the shared counter out of the way.
 constexpr qsizetype kChunk = 8;
 
 } // namespace
 
 QString proposedNameFor(const QString &path)
 {
-    if (!tags::fileExists(path))
+    // The existence test's look at the disk is the one the read makes.
+    const QByteArray native = tags::existencePath(path);
+    if (native.isNull())
         return kFileNotFound;
     tags::TagInfo tag;
     mp3lib::TagInfoWire wire = tag.toWire();
-    if (vbmp3_getFileTagInfo(QFile::encodeName(path).constData(), wire) == 0)
+    switch (mp3lib::readFileTag(native.constData(), wire)) {
+    case mp3lib::TagRead::NotFound:
+        return kFileNotFound;
+    case mp3lib::TagRead::Failed:
         return kTagInfoError;
+    case mp3lib::TagRead::Read:
+        break;
+    }
     tag.fromWire(wire);
     return ComposeNewName(tag);
 }
 
 QStringList makeRenameNames(const QStringList &paths)
+{
+    const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+    return makeRenameNames(paths, std::max(cores, kReadsInFlight));
+}
+
+QStringList makeRenameNames(const QStringList &paths, int threads)
 {
     const qsizetype count = paths.size();
     QStringList names(count);
@@ -55,8 +67,7 @@ QStringList makeRenameNames(const QStringList &paths)
     };
 
     const qsizetype chunks = (count + kChunk - 1) / kChunk;
-    const qsizetype cores = std::max(1u, std::thread::hardware_concurrency());
-    const qsizetype helpers = std::min(cores, chunks) - 1;
+    const qsizetype helpers = std::min<qsizetype>(std::max(1, threads), chunks) - 1;
     std::vector<std::jthread> pool;
     for (qsizetype t = 0; t < helpers; ++t) {
         try {

@@ -6,16 +6,24 @@
 
 namespace tags {
 
-bool fileExists(const QString &path)
+QByteArray existencePath(const QString &path)
 {
     if (path.isEmpty())
-        return false;
+        return {};
     const QString name = path.mid(path.lastIndexOf(u'/') + 1);
     if (name.isEmpty() || name.startsWith(u'.'))
-        return false;
+        return {};
     const QByteArray native = QFile::encodeName(path);
     // A NUL inside the text would silently cut the path short for stat().
     if (native.contains('\0'))
+        return {};
+    return native;
+}
+
+bool fileExists(const QString &path)
+{
+    const QByteArray native = existencePath(path);
+    if (native.isNull())
         return false;
     struct stat st;
     return ::stat(native.constData(), &st) == 0 && S_ISREG(st.st_mode);

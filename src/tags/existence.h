@@ -12,4 +12,9 @@ namespace tags {
 // status is looked at; nothing is opened, so a FIFO or a device never blocks.
 bool fileExists(const QString &path);
 
+// The half of that test that needs no look at the disk: the path's bytes
+// when its text can name such a file (not empty, not a hidden name, no
+// NUL), else a null array. The caller then asks the file system itself.
+QByteArray existencePath(const QString &path);
+
 } // namespace tags
