@@ -17,50 +17,42 @@ TagLib::FileName BlockStream::name() const
     return "";
 }
 
-const FileReader::Block *BlockStream::blockAt(long from) const
-{
-    // The replaced head hides the file's own bytes beneath it.
-    const long replaced = long(replaced_.bytes.size());
-    if (from < replaced)
-        return &replaced_;
-    for (const FileReader::Block *b : {&reader_.head(), &reader_.tail()}) {
-        if (b->holds(from, 1))
-            return b;
-    }
-    return nullptr;
-}
-
 TagLib::ByteVector BlockStream::readBlock(unsigned long length)
 {
     if (length_ < 0 || position_ >= length_)
         return {};
     const long n = long(std::min<unsigned long>(length, static_cast<unsigned long>(length_ - position_)));
+    const long replaced = long(replaced_.bytes.size());
     // Within one block, TagLib gets a view of it, not a copy.
-    if (const FileReader::Block *b = blockAt(position_); b && b->holds(position_, n)) {
-        const long at = position_ - long(b->offset);
+    if (position_ + n <= replaced) {
+        const long at = position_;
         position_ += n;
-        return TagLib::ByteVector(b->bytes, unsigned(at), unsigned(n));
+        return TagLib::ByteVector(replaced_.bytes, unsigned(at), unsigned(n));
     }
-    // Across blocks, or beyond them: pieced together, the gaps read from
-    // the file.
+    if (position_ >= replaced) {
+        const FileReader::Piece p = reader_.pieceAt(position_, n);
+        if (p.block && p.len == n) {
+            const long at = position_ - long(p.block->offset);
+            position_ += n;
+            return TagLib::ByteVector(p.block->bytes, unsigned(at), unsigned(n));
+        }
+    }
+    // Otherwise pieced together: the replaced head, blocks, zeros for
+    // skipped bytes, and reads of the file for the rest.
     TagLib::ByteVector out(unsigned(n), '\0');
     long done = 0;
     while (done < n) {
         const long at = position_ + done;
         long take;
-        if (const FileReader::Block *b = blockAt(at)) {
-            const long end = std::min<long>(position_ + n, long(b->offset) + long(b->bytes.size()));
-            take = end - at;
-            std::memcpy(out.data() + done, b->bytes.data() + (at - b->offset), size_t(take));
+        if (at < replaced) {
+            take = std::min(n - done, replaced - at);
+            std::memcpy(out.data() + done, replaced_.bytes.data() + at, size_t(take));
         } else {
-            // Up to the next block that holds bytes, or the end of the read.
-            long stop = position_ + n;
-            for (const FileReader::Block *b : {&reader_.head(), &reader_.tail()}) {
-                if (!b->bytes.isEmpty() && b->offset > at)
-                    stop = std::min<long>(stop, long(b->offset));
-            }
-            take = stop - at;
-            if (!readExactly(reader_.fd(), at, out.data() + done, take)) {
+            const FileReader::Piece p = reader_.pieceAt(at, n - done);
+            take = long(p.len);
+            if (p.block) {
+                std::memcpy(out.data() + done, p.block->bytes.data() + (at - p.block->offset), size_t(take));
+            } else if (!p.skipped && !readExactly(reader_.fd(), at, out.data() + done, take)) {
                 failed_ = true;
                 out.resize(unsigned(done));
                 position_ += done;

@@ -1,6 +1,7 @@
 // The stream TagLib reads a file through: the blocks the checks have read
-// already (FileReader's head and tail), so that TagLib reads no byte of
-// the tag twice; anything else straight from the descriptor. Optionally the
+// already (FileReader's), so that TagLib reads no byte of the tag twice,
+// zeros for the bytes the checks skipped as giving no field (picture
+// bodies), and anything else straight from the descriptor. Optionally the
 // file's first bytes are replaced by others held in memory, an equivalent
 // tag where TagLib would misread the file's own.
 #pragma once
@@ -34,10 +35,6 @@ public:
     void truncate(long) override {}
 
 private:
-    // Bytes at `from` held in memory: the replaced head or a cached block
-    // (its bytes and where they start), or none.
-    const FileReader::Block *blockAt(long from) const;
-
     FileReader &reader_;
     FileReader::Block replaced_;
     long length_ = -1;

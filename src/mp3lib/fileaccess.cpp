@@ -52,27 +52,33 @@ Fd openRegularFile(const char *path, int flags, struct stat *status, bool *exist
         *exists = false;
     if (!path || !*path)
         return {};
-    // A first look at the path spares devices the open itself (a tape drive
-    // rewinds on close, a terminal may become ours); the check that counts
-    // is the one on the descriptor below, which no later swap of the path
-    // can fool.
     struct stat st;
-    if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode))
+    const bool readOnly = (flags & O_ACCMODE) == O_RDONLY;
+    // Before opening for writing, a first look at the path spares devices
+    // the open itself (a tape drive rewinds on close, a terminal may become
+    // ours). A read-only open without blocking and without a controlling
+    // terminal harms none, and the check on the descriptor below is the one
+    // that counts anyway: no later swap of the path can fool it.
+    if (!readOnly && (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)))
         return {};
-    if (exists)
-        *exists = true;
     int fd;
     do {
         fd = ::open(path, flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
+    if (fd < 0) {
+        // A file there that cannot be opened (no permission) still exists.
+        if (exists)
+            *exists = ::stat(path, &st) == 0 && S_ISREG(st.st_mode);
         return {};
+    }
     Fd file(fd);
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return {};
+    if (exists)
+        *exists = true;
     // Reads of a regular file never block, O_NONBLOCK or not; a file
     // opened for writing gets its ordinary behaviour back.
-    if ((flags & O_ACCMODE) != O_RDONLY) {
+    if (!readOnly) {
         const int fl = ::fcntl(fd, F_GETFL);
         if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0)
             return {};
@@ -183,39 +189,38 @@ bool FileReader::load()
         return false;
     if (!inHead)
         head_.bytes = TagLib::ByteVector(reinterpret_cast<const char *>(first.data()), unsigned(have));
-    if (have == size_)
-        return true;
-
-    // The end: ID3v1 and an APE footer.
-    tail_.offset = std::max(have, size_ - kTail);
-    char last[kTail];
-    if (!readExactly(fd_, tail_.offset, last, size_ - tail_.offset))
-        return false;
-    tail_.bytes = TagLib::ByteVector(last, unsigned(size_ - tail_.offset));
     return true;
+}
+
+const FileReader::Block *FileReader::blockHolding(i64 offset, i64 n) const
+{
+    if (head_.holds(offset, n))
+        return &head_;
+    for (auto b = blocks_.rbegin(); b != blocks_.rend(); ++b) {
+        if (b->holds(offset, n))
+            return &*b;
+    }
+    return nullptr;
 }
 
 const FileReader::u8 *FileReader::at(i64 offset, i64 n)
 {
     if (offset < 0 || n < 0 || offset > size_ || n > size_ - offset)
         return nullptr;
-    if (head_.holds(offset, n))
-        return head_.data() + (offset - head_.offset);
-    if (tail_.holds(offset, n))
-        return tail_.data() + (offset - tail_.offset);
-    if (offset >= bufOffset_ && offset + n <= bufOffset_ + bufLen_)
-        return buf_.get() + (offset - bufOffset_);
-    const i64 len = std::min(std::max(n, kBlock), size_ - offset);
-    if (len > capacity_) {
-        buf_.reset(new u8[size_t(len)]);   // no zero-filling: read over at once
-        capacity_ = len;
-    }
-    bufLen_ = 0;
-    if (!readExact(offset, buf_.get(), len))
+    if (const Block *b = blockHolding(offset, n))
+        return b->data() + (offset - b->offset);
+    i64 len = std::min(std::max(n, kBlock), size_ - offset);
+    if (size_ - (offset + len) <= kRest)
+        len = size_ - offset;   // the end of the file too: ID3v1, APE footer
+    Block block;
+    block.offset = offset;
+    block.bytes = TagLib::ByteVector(unsigned(len), '\0');
+    if (!readExact(offset, reinterpret_cast<u8 *>(block.bytes.data()), len))
         return nullptr;
-    bufOffset_ = offset;
-    bufLen_ = len;
-    return buf_.get();
+    if (blocks_.size() == kMaxBlocks)
+        blocks_.erase(blocks_.begin());
+    blocks_.push_back(std::move(block));
+    return blocks_.back().data();
 }
 
 bool FileReader::copy(i64 offset, i64 n, std::vector<u8> &out)
@@ -223,17 +228,39 @@ bool FileReader::copy(i64 offset, i64 n, std::vector<u8> &out)
     if (offset < 0 || n < 0 || offset > size_ || n > size_ - offset)
         return false;
     out.resize(size_t(n));
-    for (const Block *b : {&head_, &tail_}) {
-        if (b->holds(offset, n)) {
-            std::memcpy(out.data(), b->data() + (offset - b->offset), size_t(n));
-            return true;
-        }
-    }
-    if (offset >= bufOffset_ && offset + n <= bufOffset_ + bufLen_) {
-        std::memcpy(out.data(), buf_.get() + (offset - bufOffset_), size_t(n));
+    if (const Block *b = blockHolding(offset, n)) {
+        std::memcpy(out.data(), b->data() + (offset - b->offset), size_t(n));
         return true;
     }
     return readExact(offset, out.data(), n);
+}
+
+void FileReader::skip(i64 from, i64 to)
+{
+    if (from < to)
+        skipped_.emplace_back(from, to);
+}
+
+FileReader::Piece FileReader::pieceAt(i64 offset, i64 limit) const
+{
+    Piece piece;
+    i64 end = offset + limit;
+    if (head_.holds(offset, 1))
+        return {&head_, false, std::min(end, head_.end()) - offset};
+    for (const Block &b : blocks_) {
+        if (b.holds(offset, 1))
+            return {&b, false, std::min(end, b.end()) - offset};
+        if (b.offset > offset)
+            end = std::min(end, b.offset);
+    }
+    for (const auto &[from, to] : skipped_) {
+        if (from <= offset && offset < to)
+            piece.skipped = true, end = std::min(end, to);
+        else if (from > offset)
+            end = std::min(end, from);
+    }
+    piece.len = end - offset;
+    return piece;
 }
 
 } // namespace mp3lib::detail

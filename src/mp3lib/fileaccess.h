@@ -6,7 +6,7 @@
 #include <taglib/tbytevector.h>
 
 #include <cstdint>
-#include <memory>
+#include <utility>
 #include <vector>
 
 struct stat;
@@ -40,9 +40,9 @@ bool readExactly(int fd, std::int64_t offset, char *data, std::int64_t size);
 // (O_RDONLY or O_RDWR) and returns the descriptor only when it names a
 // regular file (links followed), checked on the open descriptor. An
 // invalid Fd otherwise. `st`, when given, receives the descriptor's status.
-// `exists`, when given, says whether the path named a regular file before
-// the open (false: missing, a folder, a device), so that a caller learns
-// from this one call what an existence test would say.
+// `exists`, when given, says whether the path names a regular file (false:
+// missing, a folder, a device), also when it cannot be opened, so that a
+// caller learns from this one call what an existence test would say.
 Fd openRegularFile(const char *path, int flags, struct stat *st = nullptr, bool *exists = nullptr);
 
 // A path through which TagLib, which only takes paths, opens exactly the
@@ -70,11 +70,14 @@ constexpr int kMaxStackedTags = 64;
 
 // The bytes of one open file that the audio search, the ID3v2 guard and
 // TagLib need, in as few reads as the file allows: a head block from the
-// start that covers the whole ID3v2 tag (stacked tags included) and the
-// first audio frames after it, and a tail block at the end that covers an
-// ID3v1 tag and an APE footer. Anything else goes through one more block,
-// read on demand. The size is the one the file had when the reader was
-// made; later reads of bytes past a shrunken end fail.
+// start that covers the ID3v2 tag (stacked tags included) and the first
+// audio frames after it, and one at the end for an ID3v1 tag and an APE
+// footer (or the rest of the file, where little is left). A tag too large for the head (one with a cover
+// picture) is read where it is walked: frame headers, and the frames that
+// give fields; the bodies of frames that give none (pictures, objects) are
+// noted as skipped and never read. Other bytes come in blocks read on
+// demand. The size is the one the file had when the reader was made; later
+// reads of bytes past a shrunken end fail.
 class FileReader {
 public:
     using u8 = std::uint8_t;
@@ -82,10 +85,10 @@ public:
 
     static constexpr i64 kHead = 16 * 1024;       // most tags and a few frames
     static constexpr i64 kAfterTag = 8 * 1024;    // frames after a larger tag
-    static constexpr i64 kMaxHead = 64 << 20;     // beyond: read on demand
+    static constexpr i64 kMaxHead = 64 * 1024;    // beyond: walked, not read whole
     static constexpr i64 kRest = 16 * 1024;       // read with the head when no more is left
-    static constexpr i64 kTail = 160;             // ID3v1 and an APE footer
     static constexpr i64 kBlock = 8 * 1024;       // on-demand reads
+    static constexpr size_t kMaxBlocks = 8;       // on-demand blocks kept
 
     // `size`: the file's size when known (from an fstat just made), else -1.
     explicit FileReader(int fd, i64 size = -1);
@@ -102,30 +105,39 @@ public:
     // shorter or a read fails.
     bool copy(i64 offset, i64 n, std::vector<u8> &out);
 
-    // The cached blocks: bytes [offset, offset + size) of the file.
+    // Notes [from, to) as bytes no field is read from (the body of a
+    // picture frame): a reader of the tag may take zeros for them.
+    void skip(i64 from, i64 to);
+
+    // Bytes [offset, offset + size) of the file, held in memory.
     struct Block {
         i64 offset = 0;
         TagLib::ByteVector bytes;
-        bool holds(i64 from, i64 n) const
-        {
-            return from >= offset && n >= 0 && from + n <= offset + i64(bytes.size());
-        }
+        i64 end() const { return offset + i64(bytes.size()); }
+        bool holds(i64 from, i64 n) const { return from >= offset && n >= 0 && from + n <= end(); }
         const u8 *data() const { return reinterpret_cast<const u8 *>(bytes.data()); }
     };
-    const Block &head() const { return head_; }
-    const Block &tail() const { return tail_; }
+
+    // What stands at `offset`, for at most `limit` bytes: a block holding
+    // them, a skipped stretch (zeros will do), or neither (`len` bytes
+    // to read from the file).
+    struct Piece {
+        const Block *block = nullptr;
+        bool skipped = false;
+        i64 len = 0;
+    };
+    Piece pieceAt(i64 offset, i64 limit) const;
 
 private:
     bool load();
     bool readExact(i64 offset, u8 *to, i64 n);
+    const Block *blockHolding(i64 offset, i64 n) const;
 
     int fd_;
     i64 size_ = -1;
-    Block head_, tail_;
-    std::unique_ptr<u8[]> buf_;   // the on-demand block
-    i64 capacity_ = 0;
-    i64 bufOffset_ = 0;
-    i64 bufLen_ = 0;
+    Block head_;
+    std::vector<Block> blocks_;                    // read on demand, oldest first
+    std::vector<std::pair<i64, i64>> skipped_;
 };
 
 } // namespace mp3lib::detail

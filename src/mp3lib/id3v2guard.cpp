@@ -67,6 +67,14 @@ public:
         }
     }
 
+    // Notes [pos, pos + n) as bytes no field is read from, where they are
+    // the file's own.
+    void skip(u32 pos, u32 n) const
+    {
+        if (reader_)
+            reader_->skip(offset_ + pos, offset_ + pos + n);
+    }
+
     // A view of up to `n` bytes at `pos`; valid until the next call.
     Bytes view(u32 pos, u32 n) const
     {
@@ -182,6 +190,12 @@ bool idIs(Bytes id, const char *name)
 }
 
 // Frames whose body TagLib turns into strings (four bytes a character).
+// Frames that give no field and may be large: their bodies are not read.
+bool givesNoField(Bytes id)
+{
+    return idIs(id, "APIC") || idIs(id, "PIC") || idIs(id, "GEOB") || idIs(id, "GEO") || idIs(id, "PRIV");
+}
+
 bool isTextFrame(Bytes id)
 {
     return !id.empty()
@@ -293,10 +307,12 @@ bool walkFrames(const Source &src, u32 pos, u32 loopEnd, bool stopAtZero, const 
 
         const Bytes idView(id, 4);
         const bool chapter = idIs(idView, "CHAP") || idIs(idView, "CTOC");
+        const bool undo = major > 3 && (tag.unsync || frameUnsync);
+        if (depth == 0 && givesNoField(idView) && !undo && !compressed && !encrypted && !lengthIndicator)
+            src.skip(pos + hs, size);
 
         // The bytes TagLib hands to the frame: the rest of the tag, or only
         // the frame with its unsynchronisation undone.
-        const bool undo = major > 3 && (tag.unsync || frameUnsync);
         Source frameSrc{std::vector<u8>{}};
         const Source *fs = &src;
         u32 base = pos;

@@ -179,6 +179,10 @@ AudioSpan locateAudio(FileReader &reader)
     if (size <= 0)
         return span;
 
+    // Where the tags at the start end: the block read there (for a tag too
+    // large for the head) often reaches the end of the file as well.
+    const i64 begin = skipId3Tags(reader, 0);
+
     // The end: before an ID3v1 tag ("TAG", last 128 bytes) and an APEv2 tag
     // (footer "APETAGEX" just before ID3v1 or at the very end).
     // One read of the file's last 160 bytes covers both.
@@ -202,7 +206,6 @@ AudioSpan locateAudio(FileReader &reader)
         }
     }
 
-    const i64 begin = skipId3Tags(reader, 0);
     if (begin >= end)
         return span;
 

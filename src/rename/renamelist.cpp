@@ -27,8 +27,7 @@ QString proposedNameFor(const QString &path)
     const QByteArray native = tags::existencePath(path);
     if (native.isNull())
         return kFileNotFound;
-    tags::TagInfo tag;
-    mp3lib::TagInfoWire wire = tag.toWire();
+    mp3lib::TagInfoWire wire{};
     switch (mp3lib::readFileTag(native.constData(), wire)) {
     case mp3lib::TagRead::NotFound:
         return kFileNotFound;
@@ -37,6 +36,7 @@ QString proposedNameFor(const QString &path)
     case mp3lib::TagRead::Read:
         break;
     }
+    tags::TagInfo tag;
     tag.fromWire(wire);
     return ComposeNewName(tag);
 }
