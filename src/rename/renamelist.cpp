@@ -36,9 +36,7 @@ QString proposedNameFor(const QString &path)
     case mp3lib::TagRead::Read:
         break;
     }
-    tags::TagInfo tag;
-    tag.fromWire(wire);
-    return ComposeNewName(tag);
+    return ComposeNewName(wire);
 }
 
 QStringList makeRenameNames(const QStringList &paths)

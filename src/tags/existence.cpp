@@ -10,8 +10,9 @@ QByteArray existencePath(const QString &path)
 {
     if (path.isEmpty())
         return {};
-    const QString name = path.mid(path.lastIndexOf(u'/') + 1);
-    if (name.isEmpty() || name.startsWith(u'.'))
+    // The file's own name: not empty, not hidden.
+    const qsizetype name = path.lastIndexOf(u'/') + 1;
+    if (name == path.size() || path.at(name) == u'.')
         return {};
     const QByteArray native = QFile::encodeName(path);
     // A NUL inside the text would silently cut the path short for stat().
