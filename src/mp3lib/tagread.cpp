@@ -270,13 +270,12 @@ void toWire(const Fields &f, TagInfoWire &tag)
 TagLib::ByteVector equivalentTag(FileReader &reader, const AudioSpan &audio)
 {
     const std::uint8_t *h = audio.begin >= 10 ? reader.at(0, 10) : nullptr;
-    if (!h)
+    if (!h || std::memcmp(h, "ID3", 3) != 0)
         return {};
-    const Id3Header first = parseId3Header(h);
-    if (!first.present)
-        return {};
-    const bool extended = first.extended;
-    const std::uint8_t *next = first.complete + 10 <= audio.begin ? reader.at(first.complete, 3) : nullptr;
+    const std::int64_t first = 10 + (std::int64_t(h[6] & 0x7F) << 21 | (h[7] & 0x7F) << 14 | (h[8] & 0x7F) << 7 | (h[9] & 0x7F))
+                               + ((h[3] == 4 && (h[5] & 0x10)) ? 10 : 0);
+    const bool extended = h[5] & 0x40;
+    const std::uint8_t *next = first + 10 <= audio.begin ? reader.at(first, 3) : nullptr;
     const bool chained = next && std::memcmp(next, "ID3", 3) == 0;
     if (!extended && !chained)
         return {};
