@@ -5,9 +5,10 @@
 // The files are made in a temporary folder from a committed sample: half
 // with ASCII tags, half Japanese (UTF-16 frames, or ISO-8859-1 frames holding
 // CP932 as Japanese taggers write them), one in five with an ID3v1 tag too,
-// one in five with a 100 KB cover picture; and a mix of rarer shapes: APE
-// tags, ID3v2.4, junk between tag and audio, a chained tag with an extended
-// header, ID3v1 only, no tag at all, a tag declaring more than the file.
+// one in five with a 100 KB cover picture; one in seven with an APE tag,
+// one in eleven ID3v2.4, one in nineteen with ID3v1 only; and, one in fifty
+// to seventy each, rare shapes: junk between tag and audio, a chained tag
+// with an extended header, no tag at all, a tag declaring more than the file.
 //
 // First every file's record (or failure) is checked to be the one the
 // binding gives when TagLib reads through its own FileStream. Then both
@@ -82,9 +83,9 @@ bool reshape(const QString &path, int i)
     const int tagEnd = tagged ? 10 + ((bytes[6] & 0x7F) << 21 | (bytes[7] & 0x7F) << 14 | (bytes[8] & 0x7F) << 7
                                       | (bytes[9] & 0x7F))
                               : 0;
-    if (i % 13 == 5) {
+    if (i % 53 == 5) {
         bytes.insert(tagEnd, QByteArray(3000, '\x55'));
-    } else if (i % 17 == 6 && tagged) {
+    } else if (i % 59 == 6 && tagged) {
         // Of the saved tag's version: ID3v2.4 sizes are syncsafe.
         const bool v4 = bytes[3] == 4;
         const QByteArray be6("\0\0\0\x06", 4), be9("\0\0\0\x09", 4);
@@ -92,7 +93,7 @@ bool reshape(const QString &path, int i)
         const QByteArray title = "TIT2" + (v4 ? syncsafe(9) : be9) + QByteArray(2, '\0') + '\0' + "Chained!";
         const QByteArray body = ext + title + QByteArray(40, '\0');
         bytes.prepend("ID3" + QByteArray(1, bytes[3]) + QByteArray("\0\x40", 2) + syncsafe(quint32(body.size())) + body);
-    } else if (i % 29 == 9 && tagged) {
+    } else if (i % 67 == 9 && tagged) {
         bytes.replace(6, 4, syncsafe(quint32(bytes.size() * 2)));
     } else {
         return true;
@@ -152,7 +153,7 @@ bool makeFile(const QString &path, const QByteArray &audio, int i)
         ape->setGenre("Jazz");
         tags |= TagLib::MPEG::File::APE;
     }
-    if (i % 23 == 8)
+    if (i % 61 == 8)
         return true;   // no tag at all
     if (!f.save(tags, TagLib::File::StripOthers, i % 11 == 4 ? TagLib::ID3v2::v4 : TagLib::ID3v2::v3))
         return false;
