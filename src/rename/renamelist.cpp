@@ -7,9 +7,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace renaming {
 
@@ -18,6 +22,16 @@ namespace {
 // Paths taken by one thread at a time: small enough to spread a short list
 // over the threads, large enough to keep the shared counter out of the way.
 constexpr qsizetype kChunk = 8;
+
+// How often the calling thread has waited (gave up its core before its
+// time was up): a read of a file that is not in the page cache waits for
+// the disk; a thread that other work on the machine pushes aside does not
+// count.
+long waitsSoFar()
+{
+    rusage use;
+    return ::getrusage(RUSAGE_THREAD, &use) == 0 ? use.ru_nvcsw : 0;
+}
 
 } // namespace
 
@@ -52,30 +66,56 @@ QStringList makeRenameNames(const QStringList &paths, int threads)
     const QString *in = paths.constData();
     QString *out = names.data();   // detached here, before any thread writes
 
+    // One thread per core to begin with; another one, up to `threads`,
+    // whenever a thread waited for most files of a chunk: they were not in
+    // the page cache, and one more read in flight keeps the disk busier.
+    // With a warm cache no thread waits, and no more threads than cores
+    // compete for them.
+    const qsizetype chunks = (count + kChunk - 1) / kChunk;
+    const qsizetype most = std::min<qsizetype>(std::max(1, threads), chunks);
+    const qsizetype cores = std::max(1u, std::thread::hardware_concurrency());
     std::atomic<qsizetype> next{0};
-    auto work = [&] {
+    std::mutex poolMutex;
+    std::vector<std::jthread> pool;
+    bool closed = false;
+    std::function<void()> work;
+    auto grow = [&] {
+        const std::lock_guard lock(poolMutex);
+        if (closed || qsizetype(pool.size()) + 1 >= most)
+            return false;
+        try {
+            pool.emplace_back(work);
+        } catch (const std::system_error &) {
+            return false;   // fewer threads: the others share the rest
+        }
+        return true;
+    };
+    work = [&] {
         for (;;) {
             const qsizetype begin = next.fetch_add(kChunk);
             if (begin >= count)
                 return;
+            const long waits = waitsSoFar();
             const qsizetype end = std::min(count, begin + kChunk);
             for (qsizetype i = begin; i < end; ++i)
                 out[i] = proposedNameFor(in[i]);
+            if (2 * (waitsSoFar() - waits) > end - begin)
+                grow();
         }
     };
 
-    const qsizetype chunks = (count + kChunk - 1) / kChunk;
-    const qsizetype helpers = std::min<qsizetype>(std::max(1, threads), chunks) - 1;
-    std::vector<std::jthread> pool;
-    for (qsizetype t = 0; t < helpers; ++t) {
-        try {
-            pool.emplace_back(work);
-        } catch (const std::system_error &) {
-            break;   // fewer threads: the others and this one share the rest
-        }
+    for (qsizetype t = 1; t < std::min(cores, most); ++t) {
+        if (!grow())
+            break;
     }
     work();
-    pool.clear();   // joins
+    std::vector<std::jthread> done;
+    {
+        const std::lock_guard lock(poolMutex);
+        closed = true;
+        done.swap(pool);
+    }
+    done.clear();   // joins
     return names;
 }
 

@@ -15,17 +15,16 @@ QString proposedNameFor(const QString &path);
 // core: with a cold page cache each thread mostly waits for the disk, and
 // more reads queued at once keep the disk busy. On a 2-core machine with a
 // virtual disk bench_renamelist's cold rate grows up to 16 reads in flight
-// (3.5x one read at a time) and no further with 32 or 64; with a warm cache
-// the extra threads cost next to nothing.
+// (3.5x one read at a time) and no further with 32 or 64.
 inline constexpr int kReadsInFlight = 16;
 
 // One proposed name or marker per path, in the order of `paths`. The tags
-// are read on kReadsInFlight threads (at least one per core); each file is
-// read into a fresh record, so the result does not depend on which thread
-// read what, nor on the order.
+// are read on one thread per core, and on up to kReadsInFlight threads while
+// the reads wait for the disk; each file is read into a fresh record, so the
+// result does not depend on which thread read what, nor on the order.
 QStringList makeRenameNames(const QStringList &paths);
 
-// The same on `threads` threads (at least one), for measuring.
+// The same with at most `threads` threads (at least one), for measuring.
 QStringList makeRenameNames(const QStringList &paths, int threads);
 
 } // namespace renaming
