@@ -14,8 +14,9 @@ QString proposedNameFor(const QString &path);
 // Tag reads kept in flight at once by makeRenameNames, at least one per
 // core: with a cold page cache each thread mostly waits for the disk, and
 // more reads queued at once keep the disk busy. On a 2-core machine with a
-// virtual disk bench_renamelist's cold rate grows up to 16 reads in flight
-// (3.5x one read at a time) and no further with 32 or 64.
+// virtual disk bench_renamelist's cold rate grows steadily up to 16 reads
+// in flight (3 to 4x one read at a time); 32 and 64 gave no steady gain
+// beyond, from one run to the next, and cost a thread (and its stack) each.
 inline constexpr int kReadsInFlight = 16;
 
 // One proposed name or marker per path, in the order of `paths`. The tags
