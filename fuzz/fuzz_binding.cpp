@@ -7,7 +7,7 @@
 // - either way nothing else is left in the folder;
 // - whatever a read gives is valid UTF-8 in every text field.
 
-#include "fileaccess.h"
+#include "mpegaudio.h"
 #include "taginfo.h"
 #include "vbmp3.h"
 

@@ -1,21 +1,19 @@
+// Descriptors and the read cache: opening a file so that nothing blocks,
+// exact reads, and FileReader, the blocks of a file that the audio search,
+// the ID3v2 guard and the tag stream share.
+
 #include "fileaccess.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
-#include <span>
-#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 namespace mp3lib::detail {
-
-// ---------------------------------------------------------------------------
-// Descriptors
 
 bool readExactly(int fd, std::int64_t offset, char *data, std::int64_t size)
 {
@@ -48,29 +46,45 @@ Fd &Fd::operator=(Fd &&other) noexcept
     return *this;
 }
 
-Fd openRegularFile(const char *path, int flags)
+Fd openRegularFile(const char *path, int flags, struct stat *status, bool *exists)
 {
+    if (exists)
+        *exists = false;
     if (!path || !*path)
         return {};
-    // A first look at the path spares devices the open itself (a tape drive
-    // rewinds on close, a terminal may become ours); the check that counts
-    // is the one on the descriptor below, which no later swap of the path
-    // can fool.
     struct stat st;
-    if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode))
+    const bool readOnly = (flags & O_ACCMODE) == O_RDONLY;
+    // Before opening for writing, a first look at the path spares devices
+    // the open itself (a tape drive rewinds on close, a terminal may become
+    // ours). A read-only open without blocking and without a controlling
+    // terminal harms none, and the check on the descriptor below is the one
+    // that counts anyway: no later swap of the path can fool it.
+    if (!readOnly && (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)))
         return {};
     int fd;
     do {
         fd = ::open(path, flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
+    if (fd < 0) {
+        // A file there that cannot be opened (no permission) still exists.
+        if (exists)
+            *exists = ::stat(path, &st) == 0 && S_ISREG(st.st_mode);
         return {};
+    }
     Fd file(fd);
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return {};
-    const int fl = ::fcntl(fd, F_GETFL);
-    if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0)
-        return {};
+    if (exists)
+        *exists = true;
+    // Reads of a regular file never block, O_NONBLOCK or not; a file
+    // opened for writing gets its ordinary behaviour back.
+    if (!readOnly) {
+        const int fl = ::fcntl(fd, F_GETFL);
+        if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0)
+            return {};
+    }
+    if (status)
+        *status = st;
     return file;
 }
 
@@ -80,247 +94,13 @@ const char *fdPath(int fd, char (&buffer)[64])
     return buffer;
 }
 
-// ---------------------------------------------------------------------------
-// Reading the file
-
-namespace {
-
-using u8 = std::uint8_t;
-using u32 = std::uint32_t;
-using i64 = std::int64_t;
-using u64 = std::uint64_t;
-using Bytes = std::span<const u8>;
-
-// Reads through one cached block, so that the header checks, the frame
-// walk and the audio search cost a couple of system calls per file.
-class FileReader {
-public:
-    static constexpr i64 kBlock = 8 * 1024;   // most tags and three frames
-
-    explicit FileReader(int fd) : fd_(fd)
-    {
-        struct stat st;
-        size_ = (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) ? st.st_size : -1;
-    }
-
-    bool ok() const { return size_ >= 0; }
-    i64 size() const { return size_; }
-
-    // `n` bytes at `offset`, or nullptr when they are not all in the file.
-    // Valid until the next call.
-    const u8 *at(i64 offset, i64 n)
-    {
-        if (offset < 0 || n < 0 || offset > size_ || n > size_ - offset)
-            return nullptr;
-        if (offset >= bufOffset_ && offset + n <= bufOffset_ + bufLen_)
-            return buf_.get() + (offset - bufOffset_);
-        const i64 len = std::min(std::max(n, kBlock), size_ - offset);
-        if (len > capacity_) {
-            buf_.reset(new u8[size_t(len)]);   // no zero-filling: read over at once
-            capacity_ = len;
-        }
-        bufLen_ = 0;
-        if (!readExact(offset, buf_.get(), len))
-            return nullptr;
-        bufOffset_ = offset;
-        bufLen_ = len;
-        return buf_.get();
-    }
-
-    // Reads [offset, offset + n) into `to`, past the cache.
-    bool read(i64 offset, i64 n, u8 *to)
-    {
-        if (offset < 0 || n < 0 || offset > size_ || n > size_ - offset)
-            return false;
-        return readExact(offset, to, n);
-    }
-
-    // Copies [offset, offset + n) into `out`; false when the file is shorter.
-    bool copy(i64 offset, i64 n, std::vector<u8> &out)
-    {
-        if (offset < 0 || n < 0 || offset > size_ || n > size_ - offset)
-            return false;
-        out.resize(size_t(n));
-        if (offset >= bufOffset_ && offset + n <= bufOffset_ + bufLen_) {
-            std::memcpy(out.data(), buf_.get() + (offset - bufOffset_), size_t(n));
-            return true;
-        }
-        return readExact(offset, out.data(), n);
-    }
-
-private:
-    bool readExact(i64 offset, u8 *to, i64 n)
-    {
-        return readExactly(fd_, offset, reinterpret_cast<char *>(to), n);
-    }
-
-    int fd_;
-    i64 size_ = -1;
-    std::unique_ptr<u8[]> buf_;
-    i64 capacity_ = 0;
-    i64 bufOffset_ = 0;
-    i64 bufLen_ = 0;
-};
-
-// ---------------------------------------------------------------------------
-// MPEG audio frame headers
-
-struct FrameHeader {
-    bool valid = false;
-    int version = 0;        // 1, 2, or 25 for MPEG 2.5
-    int layer = 0;          // 1..3
-    int sampleRateIndex = 0;
-    bool mono = false;
-    i64 length = 0;         // bytes, header included
-};
-
-const int kBitrates[2][3][16] = {
-    {   // MPEG 1, layers I, II, III
-        {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
-        {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
-        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0},
-    },
-    {   // MPEG 2 and 2.5
-        {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
-        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
-        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
-    },
-};
-
-const int kSampleRates[3][3] = {
-    {44100, 48000, 32000},   // MPEG 1
-    {22050, 24000, 16000},   // MPEG 2
-    {11025, 12000, 8000},    // MPEG 2.5
-};
-
-// `taglibLength` computes the length the way TagLib 1.13 does (it differs
-// from the standard for layer I), for predicting where TagLib stops looking.
-FrameHeader parseFrameHeader(const u8 *h, bool taglibLength = false)
-{
-    FrameHeader f;
-    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0)
-        return f;
-    const int versionBits = (h[1] >> 3) & 3;
-    const int layerBits = (h[1] >> 1) & 3;
-    const int bitrateIndex = h[2] >> 4;
-    const int rateIndex = (h[2] >> 2) & 3;
-    if (versionBits == 1 || layerBits == 0 || bitrateIndex == 0 || bitrateIndex == 15
-        || rateIndex == 3)
-        return f;
-    f.version = versionBits == 3 ? 1 : versionBits == 2 ? 2 : 25;
-    f.layer = 4 - layerBits;
-    f.sampleRateIndex = rateIndex;
-    f.mono = ((h[3] >> 6) & 3) == 3;
-    const bool padded = (h[2] >> 1) & 1;
-    const bool mpeg1 = f.version == 1;
-    const i64 bitrate = kBitrates[mpeg1 ? 0 : 1][f.layer - 1][bitrateIndex] * i64(1000);
-    const i64 rate = kSampleRates[mpeg1 ? 0 : f.version == 2 ? 1 : 2][rateIndex];
-    if (f.layer == 1) {
-        f.length = taglibLength ? 384 * bitrate / 8 / rate + (padded ? 4 : 0)
-                                : (12 * bitrate / rate + (padded ? 1 : 0)) * 4;
-    } else {
-        const i64 samples = (f.layer == 3 && !mpeg1) ? 576 : 1152;
-        f.length = samples * bitrate / 8 / rate + (padded ? 1 : 0);
-    }
-    f.valid = f.length >= 4;
-    return f;
-}
-
-bool sameStream(const FrameHeader &a, const FrameHeader &b)
-{
-    return b.valid && a.version == b.version && a.layer == b.layer
-        && a.sampleRateIndex == b.sampleRateIndex && a.mono == b.mono;
-}
-
-// Three consecutive frames of one stream starting at `pos` in `data`, all
-// before `end` (the third at least with its header).
-bool chainAt(const u8 *data, i64 size, i64 pos, i64 end)
-{
-    end = std::min(end, size);
-    if (pos + 4 > end)
-        return false;
-    const FrameHeader first = parseFrameHeader(data + pos);
-    if (!first.valid)
-        return false;
-    i64 next = pos + first.length;
-    if (next + 4 > end)
-        return false;
-    const FrameHeader second = parseFrameHeader(data + next);
-    if (!sameStream(first, second))
-        return false;
-    next += second.length;
-    if (next + 4 > end)
-        return false;
-    return sameStream(first, parseFrameHeader(data + next));
-}
-
-// chainAt over the file.
-bool chainInFile(FileReader &reader, i64 pos, i64 end)
-{
-    u8 h[4];
-    FrameHeader first;
-    for (int i = 0; i < 3; ++i) {
-        if (pos + 4 > end)
-            return false;
-        const u8 *p = reader.at(pos, 4);
-        if (!p)
-            return false;
-        std::memcpy(h, p, 4);
-        const FrameHeader f = parseFrameHeader(h);
-        if (i == 0)
-            first = f;
-        if (!f.valid || (i > 0 && !sameStream(first, f)))
-            return false;
-        pos += f.length;
-    }
-    return true;
-}
-
-// The frame test TagLib 1.13 uses while looking for an ID3v2 tag: a frame
-// sync (second byte not FF), a valid header, and the next frame's header
-// agreeing in version, layer and sample rate.
-bool taglibSeesFrame(FileReader &reader, i64 pos)
-{
-    const u8 *h = reader.at(pos, 4);
-    if (!h || h[1] == 0xFF)
-        return false;
-    u8 head[4];
-    std::memcpy(head, h, 4);
-    const FrameHeader f = parseFrameHeader(head, true);
-    if (!f.valid)
-        return false;
-    const u8 *n = reader.at(pos + f.length, 4);
-    if (!n)
-        return false;
-    const u32 mask = 0xFFFE0C00u;
-    const u32 a = u32(head[0]) << 24 | u32(head[1]) << 16 | u32(head[2]) << 8 | head[3];
-    const u32 b = u32(n[0]) << 24 | u32(n[1]) << 16 | u32(n[2]) << 8 | n[3];
-    return (a & mask) == (b & mask);
-}
-
-// ---------------------------------------------------------------------------
-// ID3v2 headers
-
-constexpr int kId3HeaderSize = 10;
-
-struct Id3Header {
-    bool present = false;
-    int major = 4;
-    bool unsync = false;
-    bool extended = false;
-    bool footer = false;
-    u32 tagSize = 0;      // bytes after the header (footer not included)
-    i64 complete = 0;     // header, body and footer
-};
-
-// Read as TagLib reads it: size bytes of 0x80 or more make a tag of size 0.
-Id3Header parseId3Header(const u8 *h)
+Id3Header parseId3Header(const std::uint8_t *h)
 {
     Id3Header t;
     if (std::memcmp(h, "ID3", 3) != 0)
         return t;
     t.present = true;
-    t.complete = kId3HeaderSize;
+    t.complete = Id3Header::kSize;
     for (int i = 6; i < 10; ++i) {
         if (h[i] >= 0x80)
             return t;
@@ -329,571 +109,158 @@ Id3Header parseId3Header(const u8 *h)
     t.unsync = h[5] & 0x80;
     t.extended = h[5] & 0x40;
     t.footer = h[5] & 0x10;
-    t.tagSize = u32(h[6]) << 21 | u32(h[7]) << 14 | u32(h[8]) << 7 | h[9];
-    t.complete = i64(t.tagSize) + kId3HeaderSize + (t.footer ? kId3HeaderSize : 0);
+    t.tagSize = std::uint32_t(h[6]) << 21 | std::uint32_t(h[7]) << 14 | std::uint32_t(h[8]) << 7 | h[9];
+    t.complete = std::int64_t(t.tagSize) + Id3Header::kSize + (t.footer ? Id3Header::kSize : 0);
     return t;
 }
 
-Id3Header id3HeaderAt(FileReader &reader, i64 pos)
+// ---------------------------------------------------------------------------
+// FileReader
+
+FileReader::FileReader(int fd, i64 size) : fd_(fd), size_(size)
 {
-    const u8 *h = reader.at(pos, kId3HeaderSize);
-    return h ? parseId3Header(h) : Id3Header{};
+    if (size_ < 0) {
+        struct stat st;
+        size_ = (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) ? st.st_size : -1;
+    }
+    if (size_ > 0 && !load())
+        size_ = -1;
 }
 
-// An ID3v2 tag may be followed directly by more ID3v2 tags (some taggers
-// wrote a new one in front of the old one); they count as one.
-constexpr int kMaxStackedTags = 64;
-
-i64 skipId3Tags(FileReader &reader, i64 pos)
+bool FileReader::readExact(i64 offset, u8 *to, i64 n)
 {
-    for (int i = 0; i < kMaxStackedTags; ++i) {
-        const Id3Header t = id3HeaderAt(reader, pos);
+    return readExactly(fd_, offset, reinterpret_cast<char *>(to), n);
+}
+
+bool FileReader::load()
+{
+    // The first block goes into a buffer of the thread's own; the head is
+    // made from it, or around it once the tag turns out larger, so that no
+    // byte is read twice.
+    thread_local std::vector<u8> first;
+    first.resize(size_t(kHead + kRest));
+    i64 have = size_ <= kHead + kRest ? size_ : kHead;
+    if (!readExact(0, first.data(), have))
+        return false;
+    bool inHead = false;   // the bytes read so far are in head_, not `first`
+
+    // Makes [0, end) available: 1 done, 0 too large (left to on-demand
+    // reads), -1 a read failed. Little left after it: the rest too.
+    auto extend = [&](i64 end) {
+        end = std::min(end, size_);
+        if (end <= have)
+            return 1;
+        if (end > kMaxHead)
+            return 0;
+        if (size_ - end <= kRest)
+            end = size_;
+        if (!inHead) {
+            head_.bytes = TagLib::ByteVector(unsigned(end), '\0');
+            std::memcpy(head_.bytes.data(), first.data(), size_t(have));
+            inHead = true;
+        } else {
+            head_.bytes.resize(unsigned(end));
+        }
+        if (!readExactly(fd_, have, head_.bytes.data() + have, end - have))
+            return -1;
+        have = end;
+        return 1;
+    };
+
+    // The head reaches to the end of the tags at the start (stacked ones
+    // included) and a few frames beyond, so that neither the guard nor
+    // TagLib reads the tag again.
+    i64 pos = 0;
+    for (int i = 0; i < kMaxStackedTags && pos + Id3Header::kSize <= size_; ++i) {
+        if (pos + Id3Header::kSize > have) {
+            const int r = extend(pos + Id3Header::kSize + kAfterTag);
+            if (r < 0)
+                return false;
+            if (r == 0)
+                break;
+        }
+        const u8 *bytes = inHead ? head_.data() : first.data();
+        const Id3Header t = parseId3Header(bytes + pos);
         if (!t.present)
             break;
         pos += t.complete;
     }
-    return pos;
-}
-
-// ---------------------------------------------------------------------------
-// Where the audio is
-
-constexpr i64 kSearchWindow = 64 * 1024;   // junk allowed before the first frame
-constexpr i64 kMaxFrameLength = 2881;      // MPEG 2 layer II, 160 kbit/s at 8 kHz
-
-AudioSpan locateAudio(FileReader &reader)
-{
-    AudioSpan span;
-    const i64 size = reader.size();
-    if (size <= 0)
-        return span;
-
-    // The end: before an ID3v1 tag ("TAG", last 128 bytes) and an APEv2 tag
-    // (footer "APETAGEX" just before ID3v1 or at the very end).
-    // One read of the file's last 160 bytes covers both.
-    const i64 tailLen = std::min<i64>(size, 160);
-    u8 tail[160];
-    if (!reader.read(size - tailLen, tailLen, tail))
-        return span;
-    auto tailAt = [&](i64 offset) { return tail + (offset - (size - tailLen)); };
-    i64 end = size;
-    if (size >= 128 && std::memcmp(tailAt(size - 128), "TAG", 3) == 0)
-        end = size - 128;
-    if (end >= 32 && end - 32 >= size - tailLen) {
-        const u8 *a = tailAt(end - 32);
-        if (std::memcmp(a, "APETAGEX", 8) == 0) {
-            const u32 tagSize = u32(a[12]) | u32(a[13]) << 8 | u32(a[14]) << 16 | u32(a[15]) << 24;
-            const u32 flags = u32(a[20]) | u32(a[21]) << 8 | u32(a[22]) << 16 | u32(a[23]) << 24;
-            const i64 complete = i64(tagSize) + ((flags & 0x80000000u) ? 32 : 0);
-            // A size that reaches back past the file's start claims the whole
-            // file: no room for audio.
-            end = complete >= 32 ? std::max<i64>(end - complete, 0) : end - 32;
-        }
-    }
-
-    const i64 begin = skipId3Tags(reader, 0);
-    if (begin >= end)
-        return span;
-
-    // Fast path: the audio starts right after the tag (its frame headers are
-    // usually in the block already read for the tag).
-    if (chainInFile(reader, begin, end)) {
-        span.found = true;
-        span.begin = begin;
-        span.end = end;
-        return span;
-    }
-
-    // Otherwise search a bounded window for the first chain of frames,
-    // stepping over an ID3v2 tag met on the way.
-    std::vector<u8> window;
-    const i64 len = std::min(end - begin, kSearchWindow + 2 * kMaxFrameLength + 4);
-    if (!reader.copy(begin, len, window))
-        return span;
-    const u8 *d = window.data();
-    const i64 lastStart = std::min(len, kSearchWindow);
-    int tagsSkipped = 0;
-    for (i64 p = 0; p < lastStart; ++p) {
-        if (d[p] == 'I' && p + kId3HeaderSize <= len && tagsSkipped < kMaxStackedTags) {
-            const Id3Header t = parseId3Header(d + p);
-            if (t.present) {
-                ++tagsSkipped;
-                p += t.complete - 1;
-                continue;
-            }
-        }
-        if (d[p] != 0xFF)
-            continue;
-        if (chainAt(d, len, p, len)) {
-            span.found = true;
-            span.begin = begin + p;
-            span.end = end;
-            return span;
-        }
-    }
-    return span;
-}
-
-// ---------------------------------------------------------------------------
-// The ID3v2 guard
-//
-// TagLib 1.13 trusts the sizes in an ID3v2 tag: it reads a declared tag size
-// past the end of the file (and, saving, deletes that many bytes: the
-// audio), inflates compressed frames with no bound, and builds an object
-// per frame, embedded chapter frames included (a chapter may hold chapters,
-// recursively). The walk below follows TagLib's own parsing of the tag, so
-// that it sees exactly the frames TagLib will see, and refuses the tag
-// before TagLib gets to it.
-
-constexpr int kMaxFrames = 10000;
-constexpr u32 kMaxInflatedFrame = 8u << 20;
-constexpr u32 kMaxInflatedTextFrame = 1u << 20;
-constexpr std::uint64_t kMaxInflatedTotal = 16u << 20;
-// Text is held as wide characters in TagLib (four bytes each) besides its
-// bytes: it counts fivefold toward the total.
-constexpr std::uint64_t kTextWeight = 5;
-
-// Bytes of the tag body, from the file or from memory (after the
-// unsynchronisation of a whole ID3v2.3 tag has been undone).
-class Source {
-public:
-    Source(FileReader &reader, i64 offset, u32 size) : reader_(&reader), offset_(offset), size_(size) {}
-    explicit Source(std::vector<u8> bytes) : bytes_(std::move(bytes)), size_(u32(bytes_.size())) {}
-
-    u32 size() const { return size_; }
-
-    // Up to `n` bytes at `pos` (fewer at the end), copied into `out`.
-    void take(u32 pos, u32 n, std::vector<u8> &out) const
-    {
-        if (pos >= size_) {
-            out.clear();
-            return;
-        }
-        n = std::min(n, size_ - pos);
-        if (reader_) {
-            if (!reader_->copy(offset_ + pos, n, out))
-                out.clear();
-        } else {
-            out.assign(bytes_.begin() + pos, bytes_.begin() + pos + n);
-        }
-    }
-
-    // A view of up to `n` bytes at `pos`; valid until the next call.
-    Bytes view(u32 pos, u32 n) const
-    {
-        if (pos >= size_)
-            return {};
-        n = std::min(n, size_ - pos);
-        if (!reader_)
-            return {bytes_.data() + pos, n};
-        const u8 *p = reader_->at(offset_ + pos, n);
-        return p ? Bytes(p, n) : Bytes();
-    }
-
-private:
-    FileReader *reader_ = nullptr;
-    i64 offset_ = 0;
-    std::vector<u8> bytes_;
-    u32 size_ = 0;
-};
-
-std::vector<u8> undoUnsync(const std::vector<u8> &in)
-{
-    // FF 00 stands for FF.
-    std::vector<u8> out;
-    out.reserve(in.size());
-    for (size_t i = 0; i < in.size(); ++i) {
-        out.push_back(in[i]);
-        if (in[i] == 0xFF && i + 1 < in.size() && in[i + 1] == 0x00)
-            ++i;
-    }
-    return out;
-}
-
-u32 bigEndian(Bytes b)
-{
-    u32 v = 0;
-    for (u8 c : b)
-        v = v << 8 | c;
-    return v;
-}
-
-// A 28-bit size in four 7-bit bytes; like TagLib, bytes with the high bit
-// set mean a writer put a plain integer there.
-u32 syncsafe(Bytes b)
-{
-    if (b.size() > 4)
-        b = b.subspan(0, 4);
-    u32 v = 0;
-    for (u8 c : b) {
-        if (c & 0x80)
-            return bigEndian(b);
-        v = v << 7 | c;
-    }
-    return v;
-}
-
-bool validFrameId(Bytes id)
-{
-    if (id.size() != 4)
+    if (extend(std::max(pos + Id3Header::kSize + kAfterTag, size_ - have <= kRest ? size_ : 0)) < 0)
         return false;
-    for (u8 c : id) {
-        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
-            return false;
-    }
+    if (!inHead)
+        head_.bytes = TagLib::ByteVector(reinterpret_cast<const char *>(first.data()), unsigned(have));
     return true;
 }
 
-struct WalkState {
-    int frames = 0;
-    std::uint64_t inflated = 0;
-};
-
-// How many bytes inflating `in` from its start gives (as TagLib does: up to
-// the end of the zlib stream or the first error), stopping once past
-// `limit`.
-std::uint64_t inflatedSize(const Source &src, u32 from, u32 to, std::uint64_t limit)
+const FileReader::Block *FileReader::blockHolding(i64 offset, i64 n) const
 {
-    z_stream z;
-    std::memset(&z, 0, sizeof z);
-    if (inflateInit(&z) != Z_OK)
-        return limit + 1;
-    std::vector<u8> in;
-    static thread_local u8 out[64 * 1024];
-    std::uint64_t total = 0;
-    u32 pos = from;
-    bool done = false;
-    while (!done && total <= limit) {
-        if (z.avail_in == 0) {
-            if (pos >= to)
-                break;
-            src.take(pos, std::min<u32>(to - pos, 64 * 1024), in);
-            if (in.empty())
-                break;
-            pos += u32(in.size());
-            z.next_in = in.data();
-            z.avail_in = uInt(in.size());
-        }
-        z.next_out = out;
-        z.avail_out = sizeof out;
-        const int rc = inflate(&z, Z_NO_FLUSH);
-        total += sizeof out - z.avail_out;
-        if (rc == Z_STREAM_END || (rc != Z_OK && rc != Z_BUF_ERROR))
-            done = true;
-        else if (rc == Z_BUF_ERROR && z.avail_in != 0)
-            done = true;   // no progress possible
+    if (head_.holds(offset, n))
+        return &head_;
+    for (auto b = blocks_.rbegin(); b != blocks_.rend(); ++b) {
+        if (b->holds(offset, n))
+            return &*b;
     }
-    inflateEnd(&z);
-    return total;
+    return nullptr;
 }
 
-bool idIs(Bytes id, const char *name)
+const FileReader::u8 *FileReader::at(i64 offset, i64 n)
 {
-    return id.size() == 4 && std::memcmp(id.data(), name, 4) == 0;
+    if (offset < 0 || n < 0 || offset > size_ || n > size_ - offset)
+        return nullptr;
+    if (const Block *b = blockHolding(offset, n))
+        return b->data() + (offset - b->offset);
+    i64 len = std::min(std::max(n, kBlock), size_ - offset);
+    if (size_ - (offset + len) <= kRest)
+        len = size_ - offset;   // the end of the file too: ID3v1, APE footer
+    Block block;
+    block.offset = offset;
+    block.bytes = TagLib::ByteVector(unsigned(len), '\0');
+    if (!readExact(offset, reinterpret_cast<u8 *>(block.bytes.data()), len))
+        return nullptr;
+    if (blocks_.size() == kMaxBlocks)
+        blocks_.erase(blocks_.begin());
+    blocks_.push_back(std::move(block));
+    return blocks_.back().data();
 }
 
-// Frames whose body TagLib turns into strings (four bytes a character).
-bool isTextFrame(Bytes id)
+bool FileReader::copy(i64 offset, i64 n, std::vector<u8> &out)
 {
-    return !id.empty()
-        && (id[0] == 'T' || id[0] == 'W' || idIs(id, "COMM") || idIs(id, "USLT") || idIs(id, "SYLT"));
-}
-
-// Position just past a NUL-terminated Latin-1 string at `pos` in `body`, or
-// `pos` itself when no NUL follows (TagLib leaves the position alone then).
-u32 skipString(const std::vector<u8> &body, u32 pos)
-{
-    if (pos >= body.size())
-        return pos;
-    const void *nul = std::memchr(body.data() + pos, 0, body.size() - pos);
-    return nul ? u32(static_cast<const u8 *>(nul) - body.data()) + 1 : pos;
-}
-
-bool walkFrames(const Source &src, u32 pos, u32 loopEnd, bool stopAtZero, const Id3Header &tag,
-                int depth, WalkState &st);
-
-// The frames embedded in a chapter (CHAP) or table of contents (CTOC)
-// frame's body, as TagLib 1.13 finds them.
-bool walkEmbedded(std::vector<u8> body, bool toc, const Id3Header &tag, int depth, WalkState &st)
-{
-    const u32 hs = tag.major < 3 ? 6 : 10;
-    const u32 size = u32(body.size());
-    if (size < (toc ? 6u : 18u))
+    if (offset < 0 || n < 0 || offset > size_ || n > size_ - offset)
+        return false;
+    out.resize(size_t(n));
+    if (const Block *b = blockHolding(offset, n)) {
+        std::memcpy(out.data(), b->data() + (offset - b->offset), size_t(n));
         return true;
-    u32 pos = skipString(body, 0);
-    if (toc) {
-        pos += 1;                                              // flags
-        const unsigned count = pos < size ? body[pos] : 0;
-        pos += 1;
-        for (unsigned i = 0; i < count; ++i)
-            pos = skipString(body, pos);
-    } else {
-        pos += 16;                                             // times and offsets
     }
-    if (pos > size)
-        return true;   // nothing left for frames
-    if (size - pos < hs)
-        return true;
-    const u32 loopEnd = pos + (size - pos - hs);
-    return walkFrames(Source(std::move(body)), pos, loopEnd, false, tag, depth, st);
+    return readExact(offset, out.data(), n);
 }
 
-bool walkFrames(const Source &src, u32 pos, u32 loopEnd, bool stopAtZero, const Id3Header &tag,
-                int depth, WalkState &st)
+void FileReader::skip(i64 from, i64 to)
 {
-    const int major = tag.major;
-    const u32 hs = major < 3 ? 6 : 10;
-    const u32 dataEnd = src.size();
-    std::vector<u8> body;
-    while (pos < loopEnd) {
-        if (pos >= dataEnd)
-            break;
-        const u32 rest = dataEnd - pos;
-        const Bytes headView = src.view(pos, std::min<u32>(rest, hs));
-        if (headView.size() != std::min<u32>(rest, hs))
-            return false;   // the file changed under us
-        if (stopAtZero && headView[0] == 0)
-            break;          // padding
-        if (rest < hs)
-            break;
-        u8 headBytes[10];
-        std::memcpy(headBytes, headView.data(), hs);
-        const Bytes head(headBytes, hs);
-        u8 id[4] = {0, 0, 0, 0};
-        std::memcpy(id, head.data(), major < 3 ? 3 : 4);
-        u32 size = 0;
-        bool compressed = false, encrypted = false, frameUnsync = false, lengthIndicator = false;
-        if (major < 3) {
-            size = bigEndian(head.subspan(3, 3));
-        } else if (major == 3) {
-            size = bigEndian(head.subspan(4, 4));
-            compressed = head[9] & 0x80;
-            encrypted = head[9] & 0x40;
-        } else {
-            size = syncsafe(head.subspan(4, 4));
-            compressed = head[9] & 0x08;
-            encrypted = head[9] & 0x04;
-            frameUnsync = head[9] & 0x02;
-            lengthIndicator = head[9] & 0x01;
-            // TagLib takes a plain size instead when only that one leads to
-            // another frame (iTunes wrote such tags).
-            // (TagLib adds in 32 bits, counting from this frame.)
-            auto idAfter = [&](u32 frameSize) {
-                const u64 at = u64(pos) + u32(frameSize + 10);
-                return at < dataEnd && validFrameId(src.view(u32(at), 4));
-            };
-            if (size > 127 && !idAfter(size)) {
-                const u32 plain = bigEndian(head.subspan(4, 4));
-                if (idAfter(plain))
-                    size = plain;
-            }
-        }
-        // TagLib stops at a frame whose ID is not A-Z/0-9 (garbage after the
-        // last frame) or that has no data. A real frame running past the end
-        // of the tag means the sizes cannot be trusted: refused.
-        const int idLen = major < 3 ? 3 : (major == 3 && id[3] == 0) ? 3 : 4;
-        bool idOk = true;
-        for (int i = 0; i < idLen; ++i)
-            idOk = idOk && ((id[i] >= 'A' && id[i] <= 'Z') || (id[i] >= '0' && id[i] <= '9'));
-        if (!idOk || size <= (lengthIndicator ? 4u : 0u))
-            break;
-        if (u64(hs) + size > rest)
-            return false;
-        if (++st.frames > kMaxFrames)
-            return false;
+    if (from < to)
+        skipped_.emplace_back(from, to);
+}
 
-        const Bytes idView(id, 4);
-        const bool chapter = idIs(idView, "CHAP") || idIs(idView, "CTOC");
-
-        // The bytes TagLib hands to the frame: the rest of the tag, or only
-        // the frame with its unsynchronisation undone.
-        const bool undo = major > 3 && (tag.unsync || frameUnsync);
-        Source frameSrc{std::vector<u8>{}};
-        const Source *fs = &src;
-        u32 base = pos;
-        if (undo) {
-            src.take(pos + hs, size, body);
-            std::vector<u8> frame(head.begin(), head.end());
-            const std::vector<u8> decoded = undoUnsync(body);
-            frame.insert(frame.end(), decoded.begin(), decoded.end());
-            frameSrc = Source(std::move(frame));
-            fs = &frameSrc;
-            base = 0;
-        }
-        const u32 fsEnd = fs->size();
-
-        if (compressed && !encrypted) {
-            if (chapter)
-                return false;   // chapters packed inside chapters: refused
-            const u32 dataOffset = base + hs + 4;
-            const u32 declared = syncsafe(fs->view(base + hs, 4));
-            const bool text = isTextFrame(idView);
-            const u32 frameLimit = text ? kMaxInflatedTextFrame : kMaxInflatedFrame;
-            const u64 weight = text ? kTextWeight : 1;
-            if (declared > frameLimit)
-                return false;
-            if (fsEnd > dataOffset) {
-                const u64 room = (kMaxInflatedTotal - st.inflated) / weight;
-                const u64 limit = std::min<u64>(frameLimit, room);
-                const u64 n = inflatedSize(*fs, dataOffset, fsEnd, limit);
-                if (n > limit)
-                    return false;
-                st.inflated += n * weight;
-            }
-        } else if (chapter && !encrypted) {
-            if (depth > 0)
-                return false;   // a chapter inside a chapter
-            const u32 dataOffset = base + hs + (lengthIndicator ? 4 : 0);
-            const u32 length = lengthIndicator ? syncsafe(fs->view(base + hs, 4)) : size;
-            fs->take(dataOffset, length, body);
-            if (!walkEmbedded(std::move(body), idIs(idView, "CTOC"), tag, depth + 1, st))
-                return false;
-            body = {};
-        }
-        pos += hs + size;
+FileReader::Piece FileReader::pieceAt(i64 offset, i64 limit) const
+{
+    Piece piece;
+    i64 end = offset + limit;
+    if (head_.holds(offset, 1))
+        return {&head_, false, std::min(end, head_.end()) - offset};
+    for (const Block &b : blocks_) {
+        if (b.holds(offset, 1))
+            return {&b, false, std::min(end, b.end()) - offset};
+        if (b.offset > offset)
+            end = std::min(end, b.offset);
     }
-    return true;
-}
-
-// The guard over one tag's body (the bytes after its header), as TagLib
-// will parse it.
-bool bodyIsSafe(Source src, const Id3Header &tag)
-{
-    if (tag.unsync && tag.major <= 3) {
-        std::vector<u8> raw;
-        src.take(0, src.size(), raw);
-        if (raw.size() != src.size())
-            return false;
-        src = Source(undoUnsync(raw));
+    for (const auto &[from, to] : skipped_) {
+        if (from <= offset && offset < to)
+            piece.skipped = true, end = std::min(end, to);
+        else if (from > offset)
+            end = std::min(end, from);
     }
-
-    const u32 dataLen = src.size();
-    u32 pos = 0;
-    if (tag.extended) {
-        const u32 extSize = syncsafe(src.view(0, 4));
-        if (extSize <= dataLen)
-            pos = extSize;
-    }
-    u32 frameDataLen = dataLen;
-    if (tag.footer && frameDataLen >= kId3HeaderSize)
-        frameDataLen -= kId3HeaderSize;
-    const u32 hs = tag.major < 3 ? 6 : 10;
-    // Unsigned on purpose, as in TagLib: a tag shorter than a frame header
-    // wraps around, and the frame checks end the walk instead.
-    const u32 loopEnd = frameDataLen - hs;
-    WalkState st;
-    return walkFrames(src, pos, loopEnd, true, tag, 0, st);
-}
-
-// The guard over the tag TagLib will parse at `at`, and the tags stacked
-// right after it (TagLib counts them into the first tag's size).
-bool tagIsSafe(FileReader &reader, i64 at)
-{
-    const i64 fileSize = reader.size();
-    const Id3Header tag = id3HeaderAt(reader, at);
-    if (!tag.present)
-        return true;
-    if (tag.complete > fileSize - at)
-        return false;
-    i64 next = at + tag.complete;
-    for (int i = 0;; ++i) {
-        const Id3Header more = id3HeaderAt(reader, next);
-        if (!more.present)
-            break;
-        if (i == kMaxStackedTags || more.complete > fileSize - next)
-            return false;
-        next += more.complete;
-    }
-    if (tag.tagSize == 0)
-        return true;   // TagLib reads no frames
-    return bodyIsSafe(Source(reader, at + kId3HeaderSize, tag.tagSize), tag);
-}
-
-// Where TagLib will look for the ID3v2 tag: at the start when the file
-// begins with "ID3"; otherwise at the first "ID3" met before the first
-// frame TagLib recognises (it scans the file from the start). -1: no tag.
-// -2: undecided within the bounded scan (TagLib would read on).
-i64 taglibTagPosition(FileReader &reader)
-{
-    const i64 size = reader.size();
-    if (size >= 3) {
-        const u8 *h = reader.at(0, 3);
-        if (h && std::memcmp(h, "ID3", 3) == 0)
-            return 0;
-    }
-    if (taglibSeesFrame(reader, 0))
-        return -1;
-    // Scan as TagLib would, in blocks; stop at the first frame.
-    std::vector<u8> block;
-    constexpr i64 kScanBlock = 64 * 1024;
-    constexpr i64 kScanLimit = 4 * kScanBlock;
-    for (i64 start = 0; start < size; start += kScanBlock) {
-        if (start >= kScanLimit)
-            return -2;
-        const i64 len = std::min(kScanBlock + 2, size - start);
-        if (!reader.copy(start, len, block))
-            return -2;
-        const i64 stop = std::min(kScanBlock, len);
-        for (i64 i = 0; i < stop; ++i) {
-            const u8 c = block[size_t(i)];
-            if (c == 'I' && i + 2 < len && block[size_t(i + 1)] == 'D' && block[size_t(i + 2)] == '3')
-                return start + i;
-            if (c == 0xFF && taglibSeesFrame(reader, start + i))
-                return -1;
-        }
-    }
-    return -1;
-}
-
-bool id3v2Safe(FileReader &reader)
-{
-    if (!reader.ok())
-        return false;
-    const i64 at = taglibTagPosition(reader);
-    if (at == -2)
-        return false;
-    return at < 0 || tagIsSafe(reader, at);
-}
-
-} // namespace
-
-AudioSpan findMpegAudio(int fd)
-{
-    FileReader reader(fd);
-    if (!reader.ok())
-        return {};
-    return locateAudio(reader);
-}
-
-bool id3v2TagIsSafe(const QByteArray &tag)
-{
-    if (tag.size() < kId3HeaderSize)
-        return false;
-    const Id3Header header = parseId3Header(reinterpret_cast<const u8 *>(tag.constData()));
-    if (!header.present || header.complete != tag.size())
-        return false;
-    const u8 *body = reinterpret_cast<const u8 *>(tag.constData()) + kId3HeaderSize;
-    return header.tagSize == 0 || bodyIsSafe(Source(std::vector<u8>(body, body + header.tagSize)), header);
-}
-
-bool id3v2IsSafe(int fd)
-{
-    FileReader reader(fd);
-    return id3v2Safe(reader);
-}
-
-FileCheck checkFile(int fd)
-{
-    FileCheck check;
-    FileReader reader(fd);
-    if (!reader.ok())
-        return check;
-    check.audio = locateAudio(reader);
-    // Without audio the file is refused anyway; no need to scan it for a
-    // tag TagLib might find.
-    if (check.audio.found)
-        check.id3v2Safe = id3v2Safe(reader);
-    return check;
+    piece.len = end - offset;
+    return piece;
 }
 
 } // namespace mp3lib::detail

@@ -12,7 +12,7 @@
 // `mutex_`; the worker never does. The volumes and the stop and running
 // flags are atomics.
 
-#include "fileaccess.h"
+#include "mpegaudio.h"
 #include "vbmp3.h"
 
 #include <mpg123.h>

@@ -8,9 +8,10 @@
 
 #include "vbmp3.h"
 
+#include "blockstream.h"
 #include "fileaccess.h"
 #include "id3v2frames.h"
-#include "splicedstream.h"
+#include "id3v2guard.h"
 #include "tagrecord.h"
 #include "textcodec.h"
 #include "write_files.h"
@@ -44,6 +45,7 @@ namespace {
 
 std::atomic<bool> initFails{false};
 std::atomic<bool> emptyGenreTable{false};
+std::atomic<bool> taglibFileStream{false};
 
 // TagLib 1.13 names genres 0 to 191.
 constexpr int kNoGenre = 255;
@@ -321,15 +323,14 @@ Fields fromId3v1(const QByteArray &raw)
     return f;
 }
 
-// The last 128 bytes of the file when they are an ID3v1 tag.
-QByteArray id3v1Bytes(int fd)
+// The last 128 bytes of the file when they are an ID3v1 tag (from the
+// blocks the checks read: no read of its own).
+QByteArray id3v1Bytes(FileReader &reader)
 {
-    struct stat st;
-    QByteArray raw(128, '\0');
-    if (::fstat(fd, &st) != 0 || st.st_size < raw.size()
-        || !readExactly(fd, st.st_size - raw.size(), raw.data(), raw.size()) || !raw.startsWith("TAG"))
+    const FileReader::u8 *p = reader.size() >= 128 ? reader.at(reader.size() - 128, 128) : nullptr;
+    if (!p || std::memcmp(p, "TAG", 3) != 0)
         return {};
-    return raw;
+    return QByteArray(reinterpret_cast<const char *>(p), 128);
 }
 
 void toWire(const Fields &f, TagInfoWire &tag)
@@ -348,46 +349,50 @@ void toWire(const Fields &f, TagInfoWire &tag)
 // misread that: the same frames without an extended header, chained tags
 // merged into one, in the same number of bytes. Empty where TagLib reads
 // the file as it is, or where the tag cannot be read at all.
-QByteArray equivalentTag(int fd, const AudioSpan &audio)
+TagLib::ByteVector equivalentTag(FileReader &reader, const AudioSpan &audio)
 {
-    char header[10];
-    if (audio.begin < 10 || !readExactly(fd, 0, header, 10) || std::memcmp(header, "ID3", 3) != 0)
+    const std::uint8_t *h = audio.begin >= 10 ? reader.at(0, 10) : nullptr;
+    if (!h || std::memcmp(h, "ID3", 3) != 0)
         return {};
-    const auto size = [](const char *h) {
-        return (std::int64_t(h[6] & 0x7F) << 21) | ((h[7] & 0x7F) << 14) | ((h[8] & 0x7F) << 7) | (h[9] & 0x7F);
-    };
-    const std::int64_t first = 10 + size(header) + ((header[3] == 4 && (header[5] & 0x10)) ? 10 : 0);
-    char next[3];
-    const bool chained = first + 10 <= audio.begin && readExactly(fd, first, next, 3)
-                         && std::memcmp(next, "ID3", 3) == 0;
-    if (!(header[5] & 0x40) && !chained)
+    const std::int64_t first = 10 + (std::int64_t(h[6] & 0x7F) << 21 | (h[7] & 0x7F) << 14 | (h[8] & 0x7F) << 7 | (h[9] & 0x7F))
+                               + ((h[3] == 4 && (h[5] & 0x10)) ? 10 : 0);
+    const bool extended = h[5] & 0x40;
+    const std::uint8_t *next = first + 10 <= audio.begin ? reader.at(first, 3) : nullptr;
+    const bool chained = next && std::memcmp(next, "ID3", 3) == 0;
+    if (!extended && !chained)
         return {};
-    const QByteArray head = readAt(fd, 0, audio.begin);
+    std::vector<std::uint8_t> bytes;
+    if (!reader.copy(0, audio.begin, bytes))
+        return {};
+    const QByteArray head(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
     RawTags tags;
-    if (head.isEmpty() || parseTags(head, tags) != TagParse::Parsed || tags.taglibReadsAsIs())
+    if (parseTags(head, tags) != TagParse::Parsed || tags.taglibReadsAsIs())
         return {};
-    QByteArray tag = tags.render(tags.end);
+    const QByteArray tag = tags.render(tags.end);
     if (tag.size() != tags.end || !id3v2TagIsSafe(tag))
         return {};
-    return tag;
+    return TagLib::ByteVector(tag.constData(), unsigned(tag.size()));
 }
 
 // The fields of the file's tags, ID3v2 first, then APE, then ID3v1; false
-// when the file is not one to hand to TagLib or has no tag.
-bool readFields(int fd, Fields &out)
+// when the file is not one to hand to TagLib, has no tag, or could not be
+// read whole. `size` is the file's size from the fstat of its opening.
+bool readFields(int fd, std::int64_t size, Fields &out)
 {
-    const FileCheck check = checkFile(fd);
+    FileReader reader(fd, size);
+    const FileCheck check = checkFile(reader);
     if (!check.audio.found)
         return false;
-    const QByteArray equivalent = equivalentTag(fd, check.audio);
+    const TagLib::ByteVector equivalent = equivalentTag(reader, check.audio);
     if (equivalent.isEmpty() && !check.id3v2Safe)
         return false;
 
     // TagLib reads the very file checked above, read-only, and the tags
-    // only: through a duplicate of the descriptor (cheaper than reopening
-    // it by its /proc path), or with the equivalent tag in front.
+    // only, through the blocks already read for the checks.
     std::unique_ptr<TagLib::IOStream> stream;
-    if (equivalent.isEmpty()) {
+    BlockStream *blocks = nullptr;
+    if (equivalent.isEmpty() && taglibFileStream.load()) {
+        // TagLib's own reading, for comparisons.
         const int dupFd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
         if (dupFd < 0)
             return false;
@@ -398,10 +403,12 @@ bool readFields(int fd, Fields &out)
         }
         stream = std::move(fileStream);
     } else {
-        stream = std::make_unique<SplicedStream>(fd, equivalent);
+        auto own = std::make_unique<BlockStream>(reader, equivalent);
+        blocks = own.get();
+        stream = std::move(own);
     }
     TagLib::MPEG::File file(stream.get(), TagLib::ID3v2::FrameFactory::instance(), false);
-    if (!file.isValid())
+    if (!file.isValid() || (blocks && blocks->failed()))
         return false;
     const bool v2 = file.hasID3v2Tag();
     const bool ape = file.hasAPETag();
@@ -415,7 +422,7 @@ bool readFields(int fd, Fields &out)
     if (ape)
         f.fillFrom(fromApe(*file.APETag()));
     if (v1) {
-        const QByteArray raw = id3v1Bytes(fd);
+        const QByteArray raw = id3v1Bytes(reader);
         if (!raw.isEmpty())
             f.fillFrom(fromId3v1(raw));
     }
@@ -432,6 +439,12 @@ void tidyFolderOnce(const char *path)
     QByteArray folder(path);
     const qsizetype slash = folder.lastIndexOf('/');
     folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : folder.left(slash);
+    // A list is mostly whole folders: the folder of this thread's last file
+    // needs no lock.
+    thread_local QByteArray last;
+    if (folder == last)
+        return;
+    last = folder;
     {
         const QMutexLocker lock(&mutex);
         if (tidied.contains(folder))
@@ -447,9 +460,14 @@ namespace mp3lib::detail {
 
 bool readTagRecord(int fd, TagInfoWire &tag)
 {
+    return readTagRecord(fd, -1, tag);
+}
+
+bool readTagRecord(int fd, std::int64_t size, TagInfoWire &tag)
+{
     try {
         Fields f;
-        if (!readFields(fd, f))
+        if (!readFields(fd, size, f))
             return false;
         toWire(f, tag);
         return true;
@@ -480,14 +498,26 @@ std::int16_t vbmp3_getGenre(TagInfoWire &tag)
 
 std::int16_t vbmp3_getFileTagInfo(const char *path, TagInfoWire &tag)
 {
-    const Fd fd = openRegularFile(path, O_RDONLY);
-    if (!fd.valid())
-        return 0;
-    tidyFolderOnce(path);
-    return readTagRecord(fd.get(), tag) ? 1 : 0;
+    return mp3lib::readFileTag(path, tag) == mp3lib::TagRead::Read ? 1 : 0;
 }
 
 namespace mp3lib {
+
+TagRead readFileTag(const char *path, TagInfoWire &tag)
+{
+    struct stat st;
+    bool exists = false;
+    const Fd fd = openRegularFile(path, O_RDONLY, &st, &exists);
+    if (!fd.valid())
+        return exists ? TagRead::Failed : TagRead::NotFound;
+    tidyFolderOnce(path);
+    return readTagRecord(fd.get(), st.st_size, tag) ? TagRead::Read : TagRead::Failed;
+}
+
+void setTagLibFileStreamForTesting(bool on)
+{
+    taglibFileStream.store(on);
+}
 
 void setInitFailureForTesting(bool fail)
 {

@@ -10,4 +10,7 @@ namespace mp3lib::detail {
 // it gives nothing (no audio, no tag, a tag refused by the guard).
 bool readTagRecord(int fd, TagInfoWire &tag);
 
+// The same, with the file's size as an fstat of `fd` has just given it.
+bool readTagRecord(int fd, std::int64_t size, TagInfoWire &tag);
+
 } // namespace mp3lib::detail

@@ -16,6 +16,7 @@
 #include "vbmp3.h"
 
 #include "fileaccess.h"
+#include "id3v2guard.h"
 #include "id3v2frames.h"
 #include "tagrecord.h"
 #include "write_files.h"

@@ -64,7 +64,19 @@ namespace mp3lib {
 // the first tag of one.
 void removeLeftoverCopies(const char *folder);
 
+// vbmp3_getFileTagInfo for a caller that has not tested the path yet: the
+// one look at the path that opening the file needs also tells a missing
+// file (nothing there, or no regular file, links followed) from one whose
+// tag cannot be read.
+enum class TagRead { NotFound, Failed, Read };
+TagRead readFileTag(const char *path, TagInfoWire &tag);
+
 // Hooks for tests; the program itself never calls them.
+
+// Makes TagLib read files through its own FileStream over the descriptor,
+// as it reads them by itself (`on` true), instead of through the blocks the
+// binding has read already: both must give the same records.
+void setTagLibFileStreamForTesting(bool on);
 
 // Sends the sound of every later vbmp3_open to a WAV file at `path` through
 // out123's built-in "wav" output instead of the sound server. An empty or

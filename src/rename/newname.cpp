@@ -27,15 +27,31 @@ bool isAcceptableName(QStringView name)
     return true;
 }
 
-QString ComposeNewName(const tags::TagInfo &tag)
+namespace {
+
+QString compose(const QString &singer, const QString &title)
 {
-    const QString joined =
-        tags::TrimTagStr(tag.ArtistName) + QStringLiteral(" - ") + tags::TrimTagStr(tag.TrackName);
+    const QString joined = singer + QStringLiteral(" - ") + title;
     for (QChar c : joined) {
         if (isRejectedNameChar(c))
             return kFilenameError;
     }
     return joined + QStringLiteral(".mp3");
+}
+
+} // namespace
+
+QString ComposeNewName(const tags::TagInfo &tag)
+{
+    return compose(tags::TrimTagStr(tag.ArtistName), tags::TrimTagStr(tag.TrackName));
+}
+
+QString ComposeNewName(const mp3lib::TagInfoWire &wire)
+{
+    // What TagInfo::fromWire makes of the two fields, as TrimTagStr reads
+    // it: the padding it adds is cut off again at the first NUL.
+    auto field = [](const char *bytes) { return tags::TrimTagStr(QString::fromUtf8(bytes, tags::kTextWidth)); };
+    return compose(field(wire.ArtistName), field(wire.TrackName));
 }
 
 QString GetFolderPath(const QString &path)

@@ -30,6 +30,10 @@ bool isAcceptableName(QStringView name);
 // not limited here, a name too long for the file system fails at rename.
 QString ComposeNewName(const tags::TagInfo &tag);
 
+// The same for a record as the library leaves it, without converting the
+// fields the name does not use.
+QString ComposeNewName(const mp3lib::TagInfoWire &wire);
+
 // The part of `path` up to and including its last "/", or the empty text
 // when there is none.
 QString GetFolderPath(const QString &path);

@@ -4,15 +4,21 @@
 
 namespace tags {
 
-bool fileExists(const QByteArray &path)
+bool namesVisibleFile(const QByteArray &path)
 {
     if (path.isEmpty())
         return false;
-    const QByteArray name = path.mid(path.lastIndexOf('/') + 1);
-    if (name.isEmpty() || name.startsWith('.'))
+    // The file's own name: not empty, not hidden.
+    const qsizetype name = path.lastIndexOf('/') + 1;
+    if (name == path.size() || path.at(name) == '.')
         return false;
     // A NUL inside would silently cut the path short for stat().
-    if (path.contains('\0'))
+    return !path.contains('\0');
+}
+
+bool fileExists(const QByteArray &path)
+{
+    if (!namesVisibleFile(path))
         return false;
     struct stat st;
     return ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode);

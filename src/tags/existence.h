@@ -13,4 +13,9 @@ namespace tags {
 // FIFO or a device never blocks.
 bool fileExists(const QByteArray &path);
 
+// The half of that test that needs no look at the disk: whether the path
+// can name such a file (not empty, not a hidden name, no NUL). The caller
+// then asks the file system itself.
+bool namesVisibleFile(const QByteArray &path);
+
 } // namespace tags

@@ -1,7 +1,8 @@
 // Reading tags through vbmp3_getFileTagInfo, with real TagLib on real files
 // built here byte by byte where the case is about the bytes.
 
-#include "fileaccess.h"
+#include "blockstream.h"
+#include "id3v2guard.h"
 #include "testdata.h"
 #include "textcodec.h"
 #include "vbmp3.h"
@@ -165,6 +166,16 @@ class TestTagRead : public QObject {
         return vbmp3_getFileTagInfo(QFile::encodeName(p).constData(), w) != 0;
     }
 
+    // The record as it is read when TagLib reads the file by itself.
+    static QByteArray readByTagLib(const QString &p)
+    {
+        mp3lib::setTagLibFileStreamForTesting(true);
+        TagInfoWire w = marked();
+        const bool ok = read(p, w);
+        mp3lib::setTagLibFileStreamForTesting(false);
+        return ok ? QByteArray(reinterpret_cast<const char *>(&w), sizeof w) : QByteArray();
+    }
+
 private slots:
     void initTestCase()
     {
@@ -305,6 +316,7 @@ private slots:
             QCOMPARE(field(w, e.section('=', 0, 0)), e.section('=', 1));
         QCOMPARE(QByteArray(w.Padding, 3), QByteArray(3, '\0'));
         QCOMPARE(testdata::readAll(p), file);
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(&w), sizeof w), readByTagLib(p));
     }
 
     // The labelled corpus, per writer's code page and tag form: at least 99%
@@ -417,6 +429,77 @@ private slots:
             QCOMPARE(testdata::readAll(p), file);
         if (unsafeTag)
             QVERIFY(!id3v2IsSafe(openRegularFile(QFile::encodeName(p).constData(), O_RDONLY).get()));
+    }
+
+    // The stream TagLib reads through: reads inside, across and beyond the
+    // blocks read for the checks give the file's bytes, zeros where a
+    // picture's body was skipped, and a replaced head in place of the
+    // file's first bytes. A file that shrinks after it was opened, or a
+    // read the system fails, fails the stream rather than handing TagLib
+    // other bytes.
+    void stream_data()
+    {
+        QTest::addColumn<qint64>("offset");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QString>("change");   // "shrink", "grow", "fail reads", "replace head"
+        QTest::addColumn<bool>("ok");
+        const qint64 body = 10 + 17 + 10;      // the picture's body, after TIT2 and its header
+        const qint64 size = 10 + 17 + 10 + 100000 + 64 + 10 * audio().size() + 128;
+        QTest::newRow("inside the head") << qint64(0) << 100 << "" << true;
+        QTest::newRow("head into the skipped picture") << qint64(16000) << 1000 << "" << true;
+        QTest::newRow("the tag whole") << qint64(10) << 100081 << "" << true;
+        QTest::newRow("audio beyond every block") << qint64(200000) << 5000 << "" << true;
+        QTest::newRow("the end, past it") << size - 200 << 1000 << "" << true;
+        QTest::newRow("replaced head into the file") << qint64(0) << 30 << "replace head" << true;
+        QTest::newRow("grown: as opened") << size - 100 << 1000 << "grow" << true;
+        QTest::newRow("shrunk: blocks as read") << qint64(0) << 20000 << "shrink" << true;
+        QTest::newRow("shrunk: past the new end") << qint64(200000) << 5000 << "shrink" << false;
+        QTest::newRow("failing reads: blocks as read") << body - 20 << 16000 << "fail reads" << true;
+        QTest::newRow("failing reads: audio") << qint64(150000) << 100 << "fail reads" << false;
+    }
+
+    void stream()
+    {
+        QFETCH(qint64, offset);
+        QFETCH(int, length);
+        QFETCH(QString, change);
+        QFETCH(bool, ok);
+        QByteArray picture(100000, '\0');
+        for (int i = 0; i < picture.size(); ++i)
+            picture[i] = char(i * 7 + 1);
+        const QByteArray file = id3v2(3, latin1Frame(3, "TIT2", "Title") + frame(3, "APIC", picture))
+                                + audio().repeated(10) + id3v1("t");
+        const QString p = write(file);
+        // The picture's body past the head block is never read.
+        const qsizetype unread = 10 + 17 + 10 + picture.size() - FileReader::kHead;
+        QByteArray expected = file;
+        expected.replace(FileReader::kHead, unread, QByteArray(unread, '\0'));
+        const QByteArray replacement(20, 'R');
+        if (change == "replace head")
+            expected.replace(0, replacement.size(), replacement);
+        expected = expected.mid(offset, length);
+
+        const Fd fd = openRegularFile(QFile::encodeName(p).constData(), O_RDONLY);
+        FileReader reader(fd.get());
+        QVERIFY(checkFile(reader).id3v2Safe);
+        BlockStream stream(reader, change == "replace head" ? TagLib::ByteVector(replacement.constData(), 20)
+                                                            : TagLib::ByteVector());
+        if (change == "grow")
+            testdata::writeAll(p, file + QByteArray(5000, 'g'));
+        else if (change == "shrink")
+            QCOMPARE(::truncate(QFile::encodeName(p).constData(), 100000), 0);
+        else if (change == "fail reads")   // the descriptor now refuses reads (EBADF)
+            QVERIFY(::dup2(Fd(::open(QFile::encodeName(p).constData(), O_WRONLY)).get(), fd.get()) == fd.get());
+        stream.seek(offset);
+        const TagLib::ByteVector got = stream.readBlock(length);
+        const QByteArray bytes(got.data(), got.size());
+        QCOMPARE(stream.length(), long(file.size()));
+        QCOMPARE(stream.failed(), !ok);
+        if (ok)
+            QCOMPARE(bytes, expected);
+        else
+            QVERIFY(bytes.size() < expected.size() && expected.startsWith(bytes));
+        QCOMPARE(stream.tell(), long(offset + bytes.size()));
     }
 
     // Several threads reading different files at once get what one thread

@@ -2,16 +2,19 @@
 // calls fail (faultshim) or kill it.
 //
 //   fault_child tag PATH          writes a fixed tag with vbmp3_setTagInfo
+//   fault_child read PATH         reads the tag and prints the record in hex
 //   fault_child ini PATH VALUE    stores VALUE under Folder/MP3 with WriteStr
 //   fault_child ini-loop PATH     prints "go", then stores Loop/Counter = 1,
 //                                 2, 3, ... until killed
 //
-// Exit status: 0 written, 1 the write reported failure, 2 bad arguments.
+// Exit status: 0 written (read), 1 the write (read) reported failure, 2 bad
+// arguments.
 
 #include "inifile_io.h"
 #include "taginfo.h"
 #include "vbmp3.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstdio>
@@ -30,6 +33,14 @@ int main(int argc, char **argv)
         tag.GenreNo = 17;
         mp3lib::TagInfoWire wire = tag.toWire();
         return vbmp3_setTagInfo(argv[2], wire, 0, 1) ? 0 : 1;
+    }
+    if (argc >= 3 && std::strcmp(argv[1], "read") == 0) {
+        vbmp3_init();
+        mp3lib::TagInfoWire wire{};
+        if (!vbmp3_getFileTagInfo(argv[2], wire))
+            return 1;
+        std::printf("%s\n", QByteArray(reinterpret_cast<const char *>(&wire), sizeof wire).toHex().constData());
+        return 0;
     }
     inifile_IO ini;
     if (argc >= 4 && std::strcmp(argv[1], "ini") == 0) {

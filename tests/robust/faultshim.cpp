@@ -1,12 +1,14 @@
 // A fault injector loaded with LD_PRELOAD into a child process: it makes
-// chosen calls that write, flush, truncate or rename files fail, so that the
-// tests can see what a tag write or a settings write does when the disk
-// says no at any step.
+// chosen calls that write, flush, truncate or rename files fail, or those
+// that read them, so that the tests can see what a tag write, a settings
+// write or a tag read does when the disk says no at any step.
 //
 // Controlled by environment variables, read once:
 //   DORVASU_FAULT_NTH=N      fail the Nth counted call (1-based) only
 //   DORVASU_FAULT_PATH=TEXT  fail every counted call on a path holding TEXT
 //   DORVASU_FAULT_ERRNO=E    the error of a failed call (default EIO)
+//   DORVASU_FAULT_READS=1    count positioned reads (pread) instead of the
+//                            calls that change files
 //   DORVASU_FAULT_REPORT=F   at exit, write to F the number of counted calls
 //                            and the name of the call that was failed, and
 //                            on a second line the names of all counted calls
@@ -31,9 +33,12 @@ struct Config {
     const char *path = nullptr;
     int error = EIO;
     const char *report = nullptr;
+    bool reads = false;
 
     Config()
     {
+        if (const char *r = std::getenv("DORVASU_FAULT_READS"))
+            reads = std::atoi(r) != 0;
         if (const char *n = std::getenv("DORVASU_FAULT_NTH"))
             nth = std::atol(n);
         path = std::getenv("DORVASU_FAULT_PATH");
@@ -101,7 +106,8 @@ bool shouldFail(const char *name, bool matches)
 
 bool failFd(const char *name, int fd)
 {
-    if (!isRegular(fd))
+    const bool read = std::strcmp(name, "pread") == 0;
+    if (read != config().reads || !isRegular(fd))
         return false;
     const Config &c = config();
     return shouldFail(name, c.path && fdMatches(fd, c.path));
@@ -110,6 +116,8 @@ bool failFd(const char *name, int fd)
 bool failPaths(const char *name, const char *a, const char *b)
 {
     const Config &c = config();
+    if (c.reads)
+        return false;
     return shouldFail(name, c.path && (pathMatches(a, c.path) || pathMatches(b, c.path)));
 }
 
@@ -138,6 +146,18 @@ ssize_t write(int fd, const void *data, size_t size)
 {
     static const auto real = next<ssize_t (*)(int, const void *, size_t)>("write");
     return failFd("write", fd) ? -1 : real(fd, data, size);
+}
+
+ssize_t pread(int fd, void *data, size_t size, off_t offset)
+{
+    static const auto real = next<ssize_t (*)(int, void *, size_t, off_t)>("pread");
+    return failFd("pread", fd) ? -1 : real(fd, data, size, offset);
+}
+
+ssize_t pread64(int fd, void *data, size_t size, off64_t offset)
+{
+    static const auto real = next<ssize_t (*)(int, void *, size_t, off64_t)>("pread64");
+    return failFd("pread", fd) ? -1 : real(fd, data, size, offset);
 }
 
 ssize_t pwrite(int fd, const void *data, size_t size, off_t offset)

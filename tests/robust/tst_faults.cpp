@@ -3,7 +3,8 @@
 // preloaded into a child), the disk fills up, or the writer is killed.
 // Each time: a failure is reported as one, the file is exactly as it was
 // (or exactly as a clean write leaves it), and no temporary file stays
-// beyond the next write.
+// beyond the next write. Tag reads when each read of the file fails: a
+// failure, never another record.
 
 #include "hostile.h"
 #include "inifile_io.h"
@@ -31,6 +32,7 @@ struct Run {
     long calls = 0;         // calls the shim counted
     QString failedCall;     // "-" when none failed
     QStringList sequence;   // the names of the calls counted, in order
+    QByteArray output;      // what the child printed
 };
 
 // A settings file as the program leaves it, with a long history.
@@ -65,7 +67,7 @@ class TestFaults : public QObject {
 
     QString target(const QString &kind) const
     {
-        return folder_ + (kind == "tag" ? "/song.mp3" : "/settings.ini");
+        return folder_ + (kind == "ini" ? "/settings.ini" : "/song.mp3");
     }
 
     // A clean folder holding `original` (nothing at all when it is null).
@@ -90,8 +92,8 @@ class TestFaults : public QObject {
             env.insert(f.section(u'=', 0, 0), f.section(u'=', 1));
         QProcess p;
         p.setProcessEnvironment(env);
-        p.start(DORVASU_FAULT_CHILD, kind == "tag" ? QStringList{"tag", target(kind)}
-                                                   : QStringList{"ini", target(kind), "/home/user/Music/new"});
+        p.start(DORVASU_FAULT_CHILD, kind == "ini" ? QStringList{"ini", target(kind), "/home/user/Music/new"}
+                                                   : QStringList{kind, target(kind)});
         if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit) {
             qWarning("child: %s", p.readAllStandardError().constData());
             return {};
@@ -99,7 +101,7 @@ class TestFaults : public QObject {
         const QList<QByteArray> lines = testdata::readAll(report).split('\n');
         const QList<QByteArray> words = lines.value(0).split(' ');
         return {p.exitCode(), words.value(0).toLong(), QString::fromLatin1(words.value(1)),
-                QString::fromLatin1(lines.value(1)).split(u' ', Qt::SkipEmptyParts)};
+                QString::fromLatin1(lines.value(1)).split(u' ', Qt::SkipEmptyParts), p.readAllStandardOutput()};
     }
 
     QByteArray current(const QString &kind) const
@@ -174,6 +176,30 @@ private slots:
         qInfo("%ld calls (%s) failed one at a time: %d reported as failure, %d harmless, "
               "%d left a file behind (removed by the next write)",
               clean.calls, qPrintable(clean.sequence.join(u' ')), reported, harmless, leftBehind);
+    }
+
+    // Each read of a tagged file with a cover fails in turn, then all of
+    // them: the read fails, or gives the record a clean read gives.
+    void readFaults()
+    {
+        const QByteArray file = hostile::id3v2Tag(3, {{"TIT2", "Title"}, {"TPE1", "Singer"},
+                                                      {"APIC", QByteArray(100000, 'p')}}, 500)
+                                + mp3(false).mid(hostile::id3v2Tag(3, {{"TIT2", "old"}}).size()).repeated(20)
+                                + "TAG" + QByteArray(125, ' ');
+        setUp("read", file);
+        const Run clean = run("read", {"DORVASU_FAULT_READS=1"});
+        QVERIFY(clean.exit == 0 && clean.calls >= 2 && !clean.output.isEmpty());
+        int failed = 0;
+        for (long n = 1; n <= clean.calls; ++n) {
+            const Run r = run("read", {"DORVASU_FAULT_READS=1", QStringLiteral("DORVASU_FAULT_NTH=%1").arg(n)});
+            QVERIFY2(r.exit == 1 || (r.exit == 0 && r.output == clean.output),
+                     qPrintable(QStringLiteral("read %1 failing: exit %2").arg(n).arg(r.exit)));
+            failed += r.exit == 1;
+        }
+        QCOMPARE(run("read", {"DORVASU_FAULT_READS=1", "DORVASU_FAULT_PATH=song.mp3"}).exit, 1);
+        QCOMPARE(current("read"), file);
+        qInfo("%ld reads failed one at a time: %d failed the tag read, %ld gave the same record",
+              clean.calls, failed, clean.calls - failed);
     }
 
     // A real full disk: a small tmpfs with room for part of the new file.

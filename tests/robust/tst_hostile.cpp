@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstring>
+
 using hostile::kSanitized;
 
 class TestHostile : public QObject {
@@ -60,8 +62,13 @@ private slots:
         QString why;
         QVERIFY2(hostile::runInChild(10, [&] {
             QVariantMap out;
-            mp3lib::TagInfoWire wire{};
+            mp3lib::TagInfoWire wire{}, byTagLib{};
             out["read"] = vbmp3_getFileTagInfo(path.constData(), wire) != 0;
+            // The same as when TagLib reads the file by itself.
+            mp3lib::setTagLibFileStreamForTesting(true);
+            out["readByTagLib"] = vbmp3_getFileTagInfo(path.constData(), byTagLib) != 0;
+            mp3lib::setTagLibFileStreamForTesting(false);
+            out["sameRecord"] = std::memcmp(&wire, &byTagLib, sizeof wire) == 0;
             out["proposed"] = renaming::makeRenameNames({path}).value(0);
             mp3lib::OpenInfoWire info{};
             out["open"] = vbmp3_open(path.constData(), info) != 0;
@@ -88,6 +95,8 @@ private slots:
         if (kb > worstKb_)
             worstKb_ = kb, largest_ = file.what;
         QCOMPARE(o["read"].toBool(), file.tagReads);
+        QCOMPARE(o["readByTagLib"].toBool(), file.tagReads);
+        QVERIFY(o["sameRecord"].toBool());
         QCOMPARE(o["proposed"].toString(), file.proposed);
         QCOMPARE(o["open"].toBool(), file.plays);
         QCOMPARE(o["write"].toBool(), file.tagWrites);
