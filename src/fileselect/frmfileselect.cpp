@@ -20,6 +20,7 @@
 #include <QItemSelectionModel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -315,6 +316,16 @@ void frmFileSelect::scrollToCurrentFolder()
 
 bool frmFileSelect::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == Dir1->viewport()) {
+        // The right button opens the folder's menu and nothing else: were it
+        // to make the folder current, the tree would scroll to it and the
+        // menu would then act on whatever folder came under the pointer.
+        const auto type = event->type();
+        if ((type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease
+             || type == QEvent::MouseButtonDblClick)
+            && static_cast<QMouseEvent *>(event)->button() == Qt::RightButton)
+            return true;
+    }
     if (watched == Dir1->viewport()
         && (event->type() == QEvent::Wheel || event->type() == QEvent::MouseButtonPress))
         keepCurrentInView_ = false;

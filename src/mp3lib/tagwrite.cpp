@@ -136,8 +136,14 @@ bool holdsPlan(int fd, const Write &w)
         || readAt(fd, 0, w.tag.size()) != w.tag
         || readAt(fd, st.st_size - kId3v1Size, kId3v1Size) != w.id3v1)
         return false;
+    // The audio is where the new tag puts it, as long as before, and each of
+    // its bytes as it was (TagLib's rewrite of an APE tag, say, must not
+    // have taken any of it).
     const std::int64_t shift = w.tag.size() - w.tagEnd;
-    if (!sameBytes(w.fd, w.audio.begin, fd, w.audio.begin + shift, w.audio.end - w.audio.begin))
+    const AudioSpan audio = findMpegAudio(fd);
+    if (!audio.found || audio.begin != w.audio.begin + shift
+        || audio.end - audio.begin != w.audio.end - w.audio.begin
+        || !sameBytes(w.fd, w.audio.begin, fd, audio.begin, audio.end - audio.begin))
         return false;
     mp3lib::TagInfoWire back{};
     return readTagRecord(fd, back) && holdsChangedFields(TagFields::fromWire(back), w.fields, w.changed);

@@ -109,6 +109,7 @@ void RenameJournal::finish()
 {
     if (fd_ < 0)
         return;
+    writeAll(fd_, "E\n");
     ::fsync(fd_);
     ::close(fd_);
     fd_ = -1;
@@ -144,6 +145,9 @@ RenameJournal::Load RenameJournal::load(QList<JournalEntry> &batch) const
             if (!okNumber || n < 0 || n >= batch.size())
                 return Load::Damaged;
             batch[n].done = true;
+        } else if (lines[i] == "E") {
+            for (JournalEntry &e : batch)
+                e.batchOver = true;
         } else if (i != lines.size() - 1) {
             // A last line cut short by a crash is a note that never was;
             // anything else is damage.
@@ -171,6 +175,8 @@ UndoResult undoBatch(const QList<JournalEntry> &batch)
         // not noted, only when it is the very file that was renamed, which a
         // crash between the rename and its note leaves.
         quint64 device, inode;
+        if (!e.done && e.batchOver)
+            continue;   // it failed: the file never moved
         if (!identify(e.to, &device, &inode) || (!e.done && !isFile(e.to, e))) {
             if (e.done)
                 ++result.gone;

@@ -10,7 +10,8 @@
 //
 // The file is text: a first line "Dorvasu rename journal 1", then one line
 // per file, "F <device> <inode> <old path> <new path>", the paths' bytes
-// percent-encoded, and one line "D <number>" per file renamed.
+// percent-encoded, one line "D <number>" per file renamed, and "E" once the
+// batch is over (a batch without it was cut short by a crash).
 #pragma once
 
 #include <QByteArray>
@@ -25,6 +26,7 @@ struct JournalEntry {
     quint64 device = 0;
     quint64 inode = 0;
     bool done = false;  // noted as renamed
+    bool batchOver = false;   // the batch ended: entries not done failed
 };
 
 class RenameJournal {
@@ -43,7 +45,7 @@ public:
     // Notes that entry `number` of the batch has been renamed.
     void markDone(int number);
 
-    // Flushes the notes of the batch.
+    // Notes that the batch is over and flushes the notes.
     void finish();
 
     enum class Load { Nothing, Loaded, Damaged };
@@ -70,7 +72,9 @@ struct UndoResult {
 
 // Renames every file of `batch` that is still where the batch put it back to
 // its old path, last first, never replacing a file: a file whose old name
-// was taken meanwhile fails.
+// was taken meanwhile fails. Of a batch that ended, only the renames noted
+// as done are undone; of one a crash cut short, also those whose file is
+// under its new path, though not noted.
 UndoResult undoBatch(const QList<JournalEntry> &batch);
 
 } // namespace renaming

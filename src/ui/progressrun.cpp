@@ -60,7 +60,8 @@ protected:
 
 QString counts(const ProgressState &s)
 {
-    return s.total > 0 ? QStringLiteral("%1 / %2").arg(s.done).arg(s.total) : QString::number(s.done);
+    return s.total > 0 ? QStringLiteral("%1 / %2 件").arg(s.done).arg(s.total)
+                       : QStringLiteral("%1 件").arg(s.done);
 }
 
 } // namespace

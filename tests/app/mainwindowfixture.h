@@ -61,6 +61,7 @@ struct WindowFixture {
         QVERIFY(dir->isValid() && QDir(dir->path()).mkdir(QStringLiteral("app")));
         savedCurrent = QDir::currentPath();
         frmMain::setAppFolderForTesting(path(QStringLiteral("app")));
+        frmMain::setJournalPathForTesting(path(QStringLiteral("config/journal.txt")));
         messages.clear();
         icons.clear();
         ui::setMessageSinkForTesting([this](const QString &text, QMessageBox::Icon icon) {
@@ -82,6 +83,7 @@ struct WindowFixture {
         mp3lib::setEmptyGenreTableForTesting(false);
         ui::setMessageSinkForTesting({});
         frmMain::setAppFolderForTesting(QString());
+        frmMain::setJournalPathForTesting(QString());
         QDir::setCurrent(savedCurrent);
         dir.reset();
     }

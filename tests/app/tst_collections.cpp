@@ -66,7 +66,6 @@ private slots:
     void init()
     {
         fx_.setUp();
-        frmMain::setJournalPathForTesting(fx_.path("config/journal.txt"));
         fx_.load();
         w_ = fx_.w.get();
     }
@@ -74,7 +73,6 @@ private slots:
     void cleanup()
     {
         ui::setProgressHookForTesting({});
-        frmMain::setJournalPathForTesting({});
         fx_.tearDown();
     }
 
@@ -234,7 +232,7 @@ private slots:
         });
         const QPoint at = w_->lstMP3Files->visualItemRect(w_->lstMP3Files->item(2)).center();
         QTest::mouseClick(w_->lstMP3Files->viewport(), Qt::RightButton, {}, at);
-        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at);
+        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, w_->lstMP3Files->viewport()->mapToGlobal(at));
         QApplication::sendEvent(w_->lstMP3Files->viewport(), &menuEvent);
         QVERIFY(menuSeen);
         QCOMPARE(w_->lstMP3Files->selectionModel()->selectedRows().size(), 5);

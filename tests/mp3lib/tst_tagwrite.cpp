@@ -375,6 +375,8 @@ private slots:
         row("size limit: ID3v1 after a tag written in place", oldFile(800));
         row("control: unprivileged, writable", oldFile(0), true);
         row("no write bit for anyone, also for root", oldFile(0));
+        row("APE footer claiming no size (TagLib's rewrite would take audio)",
+            audio() + "APETAGEX" + QByteArray(22, '\0') + QByteArray("\0\x11", 2));
         row("chained tags of two versions", tag(3, frame(3, "TIT2", text("old")), 0)
                                                 + tag(4, frame(4, "TPE1", text("S")), 0) + audio());
         row("control: read-only folder, one page changes", inPlaceFile(), true);

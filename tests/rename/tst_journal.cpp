@@ -56,6 +56,8 @@ private slots:
         QTest::addColumn<int>("gone");
         const QByteArrayList start{"a", "b", "c\xff"};
         QTest::newRow("whole batch") << 3 << 3 << "" << start << 0 << 0;
+        QTest::newRow("batch over, one rename failed, same file under its name")
+            << 2 << 2 << "link C, end" << QByteArrayList{"C", "a", "b", "c\xff"} << 0 << 0;
         QTest::newRow("crash before any note") << 3 << 0 << "" << start << 0 << 0;
         QTest::newRow("crash in the middle") << 2 << 1 << "" << start << 0 << 0;
         QTest::newRow("crash before the first rename") << 0 << 0 << "" << start << 0 << 0;
@@ -95,6 +97,14 @@ private slots:
                     journal.markDone(i);
             }
         }   // the program ends (or crashes) here
+        if (meanwhile == "link C, end") {
+            // The third rename failed: a hard link of the same file had the
+            // name. The batch ended; that file must stay where it is.
+            QVERIFY(::link(path("c\xff").constData(), path("C").constData()) == 0);
+            QFile f(QFile::decodeName(journalPath));
+            QVERIFY(f.open(QIODevice::Append));
+            f.write("E\n");
+        }
         if (meanwhile == "take b")
             QFile(dir_.filePath("b")).open(QIODevice::WriteOnly);
         else if (meanwhile == "delete A")
