@@ -153,7 +153,7 @@ private slots:
         QVERIFY(share(w->cmbGenre->view()->grab().toImage(), yellow) > 0.5);
         w->cmbGenre->hidePopup();
 
-        const QString text = QStringLiteral("山田太郎の歌");
+        const QString text = QStringLiteral("02 夜明け前 秋桜 音楽データ");
         w->lstMP3Files->addItem(text);
         const QColor teal(0, 128, 128);
         const QRect row = w->lstMP3Files->visualItemRect(w->lstMP3Files->item(0));

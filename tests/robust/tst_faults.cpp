@@ -50,7 +50,7 @@ QByteArray mp3(bool roomForTag)
     const QByteArray audio = testdata::readAll(testdata::sample(testdata::kStereoMpeg1));
     if (!roomForTag)
         return hostile::id3v2Tag(3, {{"TIT2", "old"}}) + audio;
-    QByteArray v1 = "TAG" + QByteArray(124, '\0');
+    QByteArray v1 = "TAG" + QByteArray(125, '\0');
     v1[127] = char(255);
     return hostile::id3v2Tag(3, {{"TIT2", "old"}, {"TPE1", "singer"}}, 1000) + audio + v1;
 }
