@@ -499,17 +499,7 @@ void frmMain::Undo()
             item->setData(paths::kPathRole, *it);
         }
     }
-    QString text;
-    if (!result.failed.isEmpty()) {
-        text = QStringLiteral("以下のファイルは元に戻せませんでした。\r\n\r\n");
-        for (const QByteArray &path : std::as_const(result.failed))
-            text += paths::display(path) + QStringLiteral("\r\n");
-    }
-    if (result.gone > 0) {
-        if (!text.isEmpty())
-            text += QStringLiteral("\r\n");
-        text += QStringLiteral("%1 件のファイルは見つからないため、元に戻せませんでした。").arg(result.gone);
-    }
+    const QString text = renaming::undoFailureMessage(result);
     if (!text.isEmpty())
         ui::showMessage(text, QMessageBox::Warning, this);
 }

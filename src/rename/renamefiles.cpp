@@ -28,23 +28,17 @@ RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal, R
     QList<QByteArray> targets;
     QList<JournalEntry> batch;
     QList<int> batchIndex(jobs.size(), -1);
-    for (const RenameJob &job : jobs) {
+    for (qsizetype i = 0; i < jobs.size(); ++i) {
         QByteArray target;
-        if (isAcceptableName(job.newName) && isRegularFile(job.path))
-            target = paths::folderOf(job.path) + job.newName.toUtf8();
-        if (!target.isEmpty() && target != job.path)
-            batch.append({job.path, target});
+        if (isAcceptableName(jobs[i].newName) && isRegularFile(jobs[i].path))
+            target = paths::folderOf(jobs[i].path) + jobs[i].newName.toUtf8();
+        if (!target.isEmpty() && target != jobs[i].path) {
+            batchIndex[i] = int(batch.size());
+            batch.append({jobs[i].path, target});
+        }
         targets.append(target);
     }
     const bool journalled = journal && !batch.isEmpty() && journal->begin(batch);
-    if (journalled) {
-        for (int b = 0, j = 0; b < batch.size(); ++b) {
-            while (j < jobs.size() && (jobs[j].path != batch[b].from || targets[j] != batch[b].to))
-                ++j;
-            if (j < jobs.size())
-                batchIndex[j++] = b;
-        }
-    }
 
     RenameResult result;
     for (qsizetype i = 0; i < jobs.size(); ++i) {
@@ -74,6 +68,22 @@ RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal, R
     if (journalled)
         journal->finish();
     return result;
+}
+
+QString undoFailureMessage(const UndoResult &result)
+{
+    QString text;
+    if (!result.failed.isEmpty()) {
+        text = QStringLiteral("以下のファイルは元に戻せませんでした。\r\n\r\n");
+        for (const QByteArray &path : result.failed)
+            text += paths::display(path) + QStringLiteral("\r\n");
+    }
+    if (result.gone > 0) {
+        if (!text.isEmpty())
+            text += QStringLiteral("\r\n");
+        text += QStringLiteral("%1 件のファイルは見つからないため、元に戻せませんでした。").arg(result.gone);
+    }
+    return text;
 }
 
 QString renameFailureMessage(const QStringList &failedPaths, int notTried)

@@ -12,6 +12,7 @@
 namespace renaming {
 
 class RenameJournal;
+struct UndoResult;
 
 // Shared with the thread that shows progress: files done, the one being
 // renamed, and a request to stop before the next file.
@@ -63,5 +64,10 @@ RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal = 
 // followed by CR LF; then, after a cancelled batch, how many files were not
 // tried. Empty when nothing failed and nothing was left.
 QString renameFailureMessage(const QStringList &failedPaths, int notTried = 0);
+
+// The report of an Undo: the files that could not go back (shown decoded),
+// then how many were no longer where the batch put them. Empty when all
+// went back.
+QString undoFailureMessage(const UndoResult &result);
 
 } // namespace renaming

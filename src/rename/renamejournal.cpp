@@ -64,18 +64,15 @@ QString RenameJournal::defaultPath()
 
 RenameJournal::RenameJournal(QString path) : path_(std::move(path)) {}
 
-bool RenameJournal::begin(QList<JournalEntry> &batch)
+bool RenameJournal::begin(const QList<JournalEntry> &batch)
 {
     finish();
-    QList<JournalEntry> known;
     QByteArray text = kFirstLine + '\n';
-    for (JournalEntry e : std::as_const(batch)) {
+    for (JournalEntry e : batch) {
         if (!identify(e.from, &e.device, &e.inode))
-            continue;
-        e.done = false;
+            return false;
         text += "F " + QByteArray::number(e.device) + ' ' + QByteArray::number(e.inode) + ' '
                 + e.from.toPercentEncoding(kKeptAsIs) + ' ' + e.to.toPercentEncoding(kKeptAsIs) + '\n';
-        known.append(e);
     }
     // The batch replaces the last one in one step, flushed before any file
     // is renamed.
@@ -91,10 +88,7 @@ bool RenameJournal::begin(QList<JournalEntry> &batch)
         ::close(dir);
     }
     fd_ = ::open(QFile::encodeName(path_).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd_ < 0)
-        return false;
-    batch = known;
-    return true;
+    return fd_ >= 0;
 }
 
 void RenameJournal::markDone(int number)

@@ -36,11 +36,10 @@ public:
 
     explicit RenameJournal(QString path = defaultPath());
 
-    // Writes the batch (replacing the last one) and flushes it to disk.
-    // Entries whose file cannot be identified are left out of the batch.
-    // False when the journal cannot be written; the caller then renames
-    // nothing.
-    bool begin(QList<JournalEntry> &batch);
+    // Writes the batch (replacing the last one) with each file's identity
+    // and flushes it to disk. False when a file cannot be identified or the
+    // journal cannot be written: the batch then has no Undo.
+    bool begin(const QList<JournalEntry> &batch);
 
     // Notes that entry `number` of the batch has been renamed.
     void markDone(int number);

@@ -22,6 +22,8 @@
 #include <taglib/tpropertymap.h>
 
 #include "frmfileselect.h"
+#include <filesystem>
+
 #include "frmmain.h"
 #include "messagebox.h"
 #include "testdata.h"
@@ -85,27 +87,41 @@ struct WindowFixture {
         frmMain::setAppFolderForTesting(QString());
         frmMain::setJournalPathForTesting(QString());
         QDir::setCurrent(savedCurrent);
+        // Names that are not UTF-8 are beyond QTemporaryDir: bytes remove all.
+        std::filesystem::remove_all(QFile::encodeName(dir->path()).constData());
         dir.reset();
+    }
+
+    // Runs `act` on the first modal window of type T that comes up while
+    // `trigger` runs. False when none came up.
+    template <typename T>
+    static bool whenModal(const std::function<void(T &)> &act, const std::function<void()> &trigger)
+    {
+        bool seen = false;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            auto *window = qobject_cast<T *>(QApplication::activeModalWidget());
+            if (!window)
+                return;
+            timer.stop();
+            seen = true;
+            act(*window);
+        });
+        timer.start(10);
+        trigger();
+        return seen;
     }
 
     // Presses Add; `act` runs in the file selection window once it is up,
     // which 閉じる then closes. False when the window never came up.
     bool inFileSelect(const std::function<void(frmFileSelect &)> &act)
     {
-        bool seen = false;
-        QTimer timer;
-        QObject::connect(&timer, &QTimer::timeout, [&] {
-            auto *fs = qobject_cast<frmFileSelect *>(QApplication::activeModalWidget());
-            if (!fs)
-                return;
-            timer.stop();
-            seen = true;
-            act(*fs);
-            QTest::mouseClick(fs->cmdCancel, Qt::LeftButton);
-        });
-        timer.start(10);
-        QTest::mouseClick(w->cmdOpen, Qt::LeftButton);
-        return seen;
+        return whenModal<frmFileSelect>(
+            [&](frmFileSelect &fs) {
+                act(fs);
+                QTest::mouseClick(fs.cmdCancel, Qt::LeftButton);
+            },
+            [&] { QTest::mouseClick(w->cmdOpen, Qt::LeftButton); });
     }
 
     // A copy of a sample named `name`, with an ID3v2.4 tag (the year kept

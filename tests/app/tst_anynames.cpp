@@ -80,12 +80,7 @@ private slots:
         }
         fx_.load();
     }
-    void cleanup()
-    {
-        // QTemporaryDir cannot remove what it cannot name.
-        std::filesystem::remove_all(folder_.constData());
-        fx_.tearDown();
-    }
+    void cleanup() { fx_.tearDown(); }
 
     void settingsSpelling_data()
     {
@@ -221,20 +216,17 @@ private slots:
             const QList<QListWidgetItem *> items =
                 fs.File1->findItems(shownName(kFiles[file]), Qt::MatchExactly);
             QCOMPARE(items.size(), 1);
-            QTimer watch;
-            QObject::connect(&watch, &QTimer::timeout, [&] {
-                auto *player = qobject_cast<frmPLay *>(QApplication::activeModalWidget());
-                if (!player)
-                    return;
-                watch.stop();
-                played = QTest::qWaitFor([&] { return hasSound(wav); }, 5000);
-                player->close();
-            });
-            watch.start(10);
             const QPoint at = fs.File1->visualItemRect(items.first()).center();
-            QTest::mouseClick(fs.File1->viewport(), Qt::LeftButton, {}, at);
-            QTest::mouseDClick(fs.File1->viewport(), Qt::LeftButton, {}, at);
-            QTest::mouseRelease(fs.File1->viewport(), Qt::LeftButton, {}, at);
+            WindowFixture::whenModal<frmPLay>(
+                [&](frmPLay &player) {
+                    played = QTest::qWaitFor([&] { return hasSound(wav); }, 5000);
+                    player.close();
+                },
+                [&] {
+                    QTest::mouseClick(fs.File1->viewport(), Qt::LeftButton, {}, at);
+                    QTest::mouseDClick(fs.File1->viewport(), Qt::LeftButton, {}, at);
+                    QTest::mouseRelease(fs.File1->viewport(), Qt::LeftButton, {}, at);
+                });
         }));
         mp3lib::setWavOutputForTesting(nullptr);
         QVERIFY(played);
