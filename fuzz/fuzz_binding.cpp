@@ -5,7 +5,8 @@
 //   whose MPEG audio bytes are those of the original;
 // - a refused write leaves the file byte for byte as it was;
 // - either way nothing else is left in the folder;
-// - whatever a read gives is valid UTF-8 in every text field.
+// - whatever a read gives is valid UTF-8 in every text field, and the same
+//   as when TagLib reads the whole file by itself.
 
 #include "mpegaudio.h"
 #include "taginfo.h"
@@ -147,8 +148,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     TagInfoWire read;
     std::memset(&read, 0, sizeof read);
-    if (vbmp3_getFileTagInfo(path.c_str(), read))
+    const bool ok = vbmp3_getFileTagInfo(path.c_str(), read) != 0;
+    if (ok)
         checkUtf8(read);
+    TagInfoWire byTagLib;
+    std::memset(&byTagLib, 0, sizeof byTagLib);
+    mp3lib::setTagLibFileStreamForTesting(true);
+    const bool okByTagLib = vbmp3_getFileTagInfo(path.c_str(), byTagLib) != 0;
+    mp3lib::setTagLibFileStreamForTesting(false);
+    if (ok != okByTagLib || std::memcmp(&read, &byTagLib, sizeof read) != 0)
+        fail("the tag reads otherwise than through TagLib alone");
 
     TagInfoWire wire = record();
     const bool written = vbmp3_setTagInfo(path.c_str(), wire, 0, 1) != 0;

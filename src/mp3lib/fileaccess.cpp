@@ -134,15 +134,19 @@ bool FileReader::readExact(i64 offset, u8 *to, i64 n)
 
 bool FileReader::load()
 {
-    // The first block goes into a buffer of the thread's own; the head is
-    // made from it, or around it once the tag turns out larger, so that no
-    // byte is read twice.
-    thread_local std::vector<u8> first;
-    first.resize(size_t(kHead + kRest));
+    // The head is read into a buffer of the thread's own, large enough for
+    // any head, and handed out as a view of it: no byte is read twice nor
+    // copied. The buffer is the thread's again once the reader and what
+    // TagLib made of it are gone; were a view of it still alive, writing to
+    // it would give the thread a buffer of its own first (ByteVector copies
+    // on write).
+    thread_local TagLib::ByteVector buffer;
+    if (buffer.size() != unsigned(kMaxHead + kRest))
+        buffer = TagLib::ByteVector(unsigned(kMaxHead + kRest), '\0');
+    u8 *const bytes = reinterpret_cast<u8 *>(buffer.data());
     i64 have = size_ <= kHead + kRest ? size_ : kHead;
-    if (!readExact(0, first.data(), have))
+    if (!readExact(0, bytes, have))
         return false;
-    bool inHead = false;   // the bytes read so far are in head_, not `first`
 
     // Makes [0, end) available: 1 done, 0 too large (left to on-demand
     // reads), -1 a read failed. Little left after it: the rest too.
@@ -154,14 +158,7 @@ bool FileReader::load()
             return 0;
         if (size_ - end <= kRest)
             end = size_;
-        if (!inHead) {
-            head_.bytes = TagLib::ByteVector(unsigned(end), '\0');
-            std::memcpy(head_.bytes.data(), first.data(), size_t(have));
-            inHead = true;
-        } else {
-            head_.bytes.resize(unsigned(end));
-        }
-        if (!readExactly(fd_, have, head_.bytes.data() + have, end - have))
+        if (!readExact(have, bytes + have, end - have))
             return -1;
         have = end;
         return 1;
@@ -179,7 +176,6 @@ bool FileReader::load()
             if (r == 0)
                 break;
         }
-        const u8 *bytes = inHead ? head_.data() : first.data();
         const Id3Header t = parseId3Header(bytes + pos);
         if (!t.present)
             break;
@@ -187,8 +183,7 @@ bool FileReader::load()
     }
     if (extend(std::max(pos + Id3Header::kSize + kAfterTag, size_ - have <= kRest ? size_ : 0)) < 0)
         return false;
-    if (!inHead)
-        head_.bytes = TagLib::ByteVector(reinterpret_cast<const char *>(first.data()), unsigned(have));
+    head_.bytes = TagLib::ByteVector(buffer, 0, unsigned(have));
     return true;
 }
 

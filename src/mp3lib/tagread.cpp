@@ -12,6 +12,7 @@
 #include "fileaccess.h"
 #include "id3v2frames.h"
 #include "id3v2guard.h"
+#include "id3v2text.h"
 #include "tagrecord.h"
 #include "textcodec.h"
 #include "write_files.h"
@@ -23,13 +24,11 @@
 #include <QStringList>
 
 #include <taglib/apetag.h>
-#include <taglib/commentsframe.h>
 #include <taglib/tfilestream.h>
 #include <taglib/id3v1genres.h>
 #include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
-#include <taglib/textidentificationframe.h>
 
 #include <atomic>
 #include <memory>
@@ -172,83 +171,45 @@ struct Fields {
     }
 };
 
-// The undeclared text of one ID3v2 tag: every field of its frames marked
-// ISO-8859-1, read by one decision over all of them. TagLib's own ISO-8859-1
-// reading keeps each byte as the character of the same code, so the bytes
-// come back unchanged from to8Bit(false).
-// Whether a frame declares ISO-8859-1. TagLib keeps the encoding byte as it
-// found it, also when it is none of the four: compared at once, never held
-// as a String::Type.
-template <typename Frame>
-bool declaresLatin1(const Frame &frame)
+// The fields of one ID3v2 tag from its text and comment frames. Text
+// without a declared encoding (frames marked ISO-8859-1) is read by one
+// decision over all such fields of the tag.
+Fields fromId3v2(const TextFrames &frames)
 {
-    return frame.textEncoding() == TagLib::String::Latin1;
-}
-
-class Id3v2Text {
-public:
-    explicit Id3v2Text(const TagLib::ID3v2::Tag &tag)
-    {
-        QList<LegacyField> fields;
-        for (const TagLib::ID3v2::Frame *frame : tag.frameList()) {
-            if (const auto *text = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame *>(frame)) {
-                if (declaresLatin1(*text)) {
-                    for (const TagLib::String &field : text->fieldList())
-                        fields.append({raw(field)});
-                }
-            } else if (const auto *c = dynamic_cast<const TagLib::ID3v2::CommentsFrame *>(frame)) {
-                if (declaresLatin1(*c))
-                    fields.append({raw(c->text())});
-            }
+    QList<LegacyField> legacy;
+    for (const TextFrame &frame : frames) {
+        if (frame.latin1) {
+            for (const QString &field : frame.fields)
+                legacy.append({field.toLatin1()});
         }
-        codec_ = detectLegacyCodec(fields);
     }
-
-    QString operator()(const TagLib::String &text, bool latin1) const
-    {
-        return latin1 ? decodeLegacyAs(codec_, {raw(text)}) : fromTagLib(text);
-    }
-
-    // A text frame's fields, each read as above.
-    QStringList fields(const TagLib::ID3v2::Frame *frame) const
-    {
+    const LegacyCodec codec = detectLegacyCodec(legacy);
+    auto read = [&](const TextFrame &frame, const QString &field) {
+        return frame.latin1 ? decodeLegacyAs(codec, {field.toLatin1()}) : field;
+    };
+    // The fields of the first frame `id` (none when it is not a text frame).
+    auto fields = [&](const char *id) {
         QStringList out;
-        if (const auto *text = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame *>(frame)) {
-            for (const TagLib::String &field : text->fieldList())
-                out << (*this)(field, declaresLatin1(*text));
+        for (const TextFrame &frame : frames) {
+            if (!frame.is(id))
+                continue;
+            if (frame.text) {
+                for (const QString &field : frame.fields)
+                    out << read(frame, field);
+            }
+            break;
         }
         return out;
-    }
-
-    // The first frame `id`, its fields joined as TagLib joins them.
-    QString first(const TagLib::ID3v2::Tag &tag, const char *id) const
-    {
-        const TagLib::ID3v2::FrameList &frames = tag.frameList(id);
-        return frames.isEmpty() ? QString() : fields(frames.front()).join(u' ');
-    }
-
-private:
-    static QByteArray raw(const TagLib::String &text)
-    {
-        const std::string bytes = text.to8Bit(false);
-        return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    }
-
-    LegacyCodec codec_ = LegacyCodec::Windows1252;
-};
-
-Fields fromId3v2(TagLib::ID3v2::Tag &tag)
-{
-    const Id3v2Text text(tag);
+    };
     Fields f;
-    f.title = text.first(tag, "TIT2");
-    f.artist = text.first(tag, "TPE1");
-    f.album = text.first(tag, "TALB");
+    f.title = fields("TIT2").join(u' ');
+    f.artist = fields("TPE1").join(u' ');
+    f.album = fields("TALB").join(u' ');
     // The recording time, else the release time, else the original release
-    // time. TagLib files ID3v2.3's TYER (and ID3v2.2's TYE) under TDRC and
-    // ID3v2.3's TORY under TDOR, and keeps TDRL as found in either version.
+    // time. ID3v2.3's TYER (and ID3v2.2's TYE) stand as TDRC here, ID3v2.3's
+    // TORY as TDOR.
     for (const char *id : {"TDRC", "TDRL", "TDOR"}) {
-        f.year = yearText(text.first(tag, id));
+        f.year = yearText(fields(id).join(u' '));
         if (!blank(f.year))
             break;
     }
@@ -256,22 +217,17 @@ Fields fromId3v2(TagLib::ID3v2::Tag &tag)
     // ones are never it: iTunes keeps its volume data (iTunNORM), gapless
     // figures (iTunSMPB, iTunPGAP) and CD keys (iTunes_CDDB_...) there. A
     // tag without one has no comment of its own; ID3v1's may fill it.
-    for (const TagLib::ID3v2::Frame *frame : tag.frameList("COMM")) {
-        const auto *c = dynamic_cast<const TagLib::ID3v2::CommentsFrame *>(frame);
-        if (c && c->description().isEmpty()) {
-            f.comment = text(c->text(), declaresLatin1(*c));
+    for (const TextFrame &frame : frames) {
+        if (frame.comment && !frame.described) {
+            f.comment = read(frame, frame.fields.value(0));
             break;
         }
     }
-    const TagLib::ID3v2::FrameList &genres = tag.frameList("TCON");
-    if (!genres.isEmpty()) {
-        // TagLib has already turned "(17)Rock" into "17" and "Rock"; the
-        // first entry is the genre.
-        for (const QString &field : text.fields(genres.front())) {
-            f.genre = genreFromText(field);
-            if (f.genre.present)
-                break;
-        }
+    // "(17)Rock" stands as "17" and "Rock"; the first entry is the genre.
+    for (const QString &field : fields("TCON")) {
+        f.genre = genreFromText(field);
+        if (f.genre.present)
+            break;
     }
     return f;
 }
@@ -345,6 +301,23 @@ void toWire(const Fields &f, TagInfoWire &tag)
     setWireText(tag.GenreName, sizeof tag.GenreName, f.genre.present ? f.genre.name : QString());
 }
 
+// What stands at the end of the file, found where TagLib looks: 1 an ID3v1
+// tag (unless the bytes before it are an APE footer's, whose "APETAGEX"
+// holds "TAG"), 0 none, -1 an APE tag (left to TagLib) or a file too short
+// to tell.
+int tagsAtEnd(FileReader &reader)
+{
+    const std::int64_t size = reader.size();
+    const std::uint8_t *end = size >= 131 ? reader.at(size - 131, 131) : nullptr;
+    if (!end)
+        return -1;
+    const bool v1 = std::memcmp(end + 3, "TAG", 3) == 0 && std::memcmp(end, "APETAGEX", 8) != 0;
+    const std::uint8_t *ape = reader.at(size - (v1 ? 128 : 0) - 32, 8);
+    if (!ape || std::memcmp(ape, "APETAGEX", 8) == 0)
+        return -1;
+    return v1 ? 1 : 0;
+}
+
 // The tag TagLib is to read in place of the file's own, where it would
 // misread that: the same frames without an extended header, chained tags
 // merged into one, in the same number of bytes. Empty where TagLib reads
@@ -387,6 +360,26 @@ bool readFields(int fd, std::int64_t size, Fields &out)
     if (equivalent.isEmpty() && !check.id3v2Safe)
         return false;
 
+    // A plain ID3v2 tag at the start, no APE tag: read from the blocks the
+    // checks have read, as TagLib would read it.
+    if (equivalent.isEmpty() && !taglibFileStream.load()) {
+        TextFrames frames;
+        switch (readPlainTag(reader, frames)) {
+        case PlainTag::Failed:
+            return false;
+        case PlainTag::Read:
+            if (const int v1 = tagsAtEnd(reader); v1 >= 0) {
+                out = fromId3v2(frames);
+                if (v1 == 1)
+                    out.fillFrom(fromId3v1(id3v1Bytes(reader)));
+                return true;
+            }
+            break;
+        case PlainTag::NotPlain:
+            break;
+        }
+    }
+
     // TagLib reads the very file checked above, read-only, and the tags
     // only, through the blocks already read for the checks.
     std::unique_ptr<TagLib::IOStream> stream;
@@ -418,7 +411,7 @@ bool readFields(int fd, std::int64_t size, Fields &out)
 
     Fields f;
     if (v2)
-        f = fromId3v2(*file.ID3v2Tag());
+        f = fromId3v2(textFrames(*file.ID3v2Tag()));
     if (ape)
         f.fillFrom(fromApe(*file.APETag()));
     if (v1) {

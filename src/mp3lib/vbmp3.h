@@ -73,9 +73,10 @@ TagRead readFileTag(const char *path, TagInfoWire &tag);
 
 // Hooks for tests; the program itself never calls them.
 
-// Makes TagLib read files through its own FileStream over the descriptor,
-// as it reads them by itself (`on` true), instead of through the blocks the
-// binding has read already: both must give the same records.
+// Makes TagLib read every file through its own FileStream over the
+// descriptor, as it reads them by itself (`on` true), instead of the
+// binding reading plain ID3v2 tags itself and handing TagLib the blocks it
+// has read for the rest: both must give the same records.
 void setTagLibFileStreamForTesting(bool on);
 
 // Sends the sound of every later vbmp3_open to a WAV file at `path` through

@@ -1,0 +1,389 @@
+// Text and comment frames of an ID3v2 tag; see id3v2text.h.
+//
+// The plain reader gives exactly what TagLib 1.13 makes of the same bytes:
+// the same frames in the same order (ID3v2.3's TYER, TORY and IPLS under
+// their ID3v2.4 names, the four frames ID3v2.4 dropped left out), fields
+// split and trimmed as TagLib splits them, UTF-16 byte order taken from a
+// field's own mark or the first field's, a genre "(17)Rock" split into "17"
+// and "Rock", and the walk stopping where TagLib's stops (padding, a frame
+// ID of other characters, a size of 0 or past the tag). Where TagLib's
+// reading depends on more than this (unsynchronisation, compression,
+// characters outside the Basic Multilingual Plane, a byte-order mark that
+// Qt's conversion would drop, numbers TagLib's wcstol might read otherwise,
+// ID3v2.3 dates that TagLib joins), the tag is not plain.
+
+#include "id3v2text.h"
+
+#include <taglib/commentsframe.h>
+#include <taglib/id3v1genres.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/textidentificationframe.h>
+
+#include <algorithm>
+
+namespace mp3lib::detail {
+
+namespace {
+
+using u8 = std::uint8_t;
+
+QString fromTagLib(const TagLib::String &text)
+{
+    return QString::fromWCharArray(text.toCWString(), static_cast<qsizetype>(text.size()));
+}
+
+// A frame's text as the reader takes it: declared ISO-8859-1 as its bytes
+// (one character each), Unicode as read.
+QString fieldText(const TagLib::String &text, bool latin1)
+{
+    if (!latin1)
+        return fromTagLib(text);
+    const std::string bytes = text.to8Bit(false);
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+void setId(TextFrame &frame, const char *id, int size)
+{
+    std::memcpy(frame.id, id, size_t(std::min(size, 4)));
+}
+
+// ---------------------------------------------------------------------------
+// The plain reader
+
+enum Encoding { Latin1 = 0, Utf16 = 1, Utf16BE = 2, Utf8 = 3, Utf16LE = 4 };
+
+bool frameIdChar(u8 c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+std::uint32_t bigEndian(const u8 *p)
+{
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+// A frame size of ID3v2.4: synchsafe, or, where a byte has its top bit set,
+// a plain number as buggy writers gave it.
+std::uint32_t synchsafe(const u8 *p)
+{
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] & 0x80)
+            return bigEndian(p);
+    }
+    return std::uint32_t(p[0]) << 21 | std::uint32_t(p[1]) << 14 | std::uint32_t(p[2]) << 7 | p[3];
+}
+
+struct Bytes {
+    const u8 *data = nullptr;
+    qsizetype size = 0;
+    Bytes mid(qsizetype at, qsizetype n) const
+    {
+        at = std::min(at, size);
+        return {data + at, std::min(n, size - at)};
+    }
+};
+
+// Splits `b` at each `delim`-byte run of zeros found at a multiple of
+// `delim` (TagLib's ByteVectorList::split); at most `max` pieces when given.
+QList<Bytes> split(Bytes b, int delim, int max = 0)
+{
+    QList<Bytes> out;
+    qsizetype previous = 0;
+    auto find = [&](qsizetype from) -> qsizetype {
+        for (qsizetype i = from; i + delim <= b.size; i += delim) {
+            if (b.data[i] == 0 && (delim == 1 || b.data[i + 1] == 0))
+                return i;
+        }
+        return -1;
+    };
+    for (qsizetype at = find(0); at >= 0 && (max == 0 || max > out.size() + 1); at = find(at + delim)) {
+        out.append(b.mid(previous, at - previous));
+        previous = at + delim;
+    }
+    if (previous < b.size)
+        out.append(b.mid(previous, b.size - previous));
+    return out;
+}
+
+// Text in one of the encodings as TagLib's String reads it, cut at its
+// first NUL, into `out`; false where Qt's reading of TagLib's result could
+// differ from this one (then the tag is TagLib's to read).
+bool decode(Bytes b, int encoding, QString &out)
+{
+    out.clear();
+    if (encoding == Latin1) {
+        const u8 *nul = static_cast<const u8 *>(std::memchr(b.data, 0, size_t(b.size)));
+        out = QString::fromLatin1(reinterpret_cast<const char *>(b.data), nul ? nul - b.data : b.size);
+        return true;
+    }
+    if (encoding == Utf8) {
+        const QByteArrayView bytes(b.data, b.size);
+        // Four-byte sequences become surrogate pairs in TagLib; a BOM and
+        // the two noncharacters are left to it as well.
+        if (!bytes.isValidUtf8() || bytes.contains("\xEF\xBB\xBF") || bytes.contains("\xEF\xBF\xBE")
+            || bytes.contains("\xEF\xBF\xBF"))
+            return false;
+        for (u8 c : bytes) {
+            if (c >= 0xF0)
+                return false;
+        }
+        out = QString::fromUtf8(bytes);
+        if (const qsizetype nul = out.indexOf(QChar(u'\0')); nul >= 0)
+            out.truncate(nul);
+        return true;
+    }
+    qsizetype units = b.size / 2;
+    const u8 *p = b.data;
+    bool bigEndianText = encoding == Utf16BE;
+    if (encoding == Utf16) {
+        if (units < 1)
+            return true;
+        if (p[0] == 0xFF && p[1] == 0xFE)
+            bigEndianText = false;
+        else if (p[0] == 0xFE && p[1] == 0xFF)
+            bigEndianText = true;
+        else
+            return true;   // no byte-order mark: TagLib reads nothing
+        p += 2;
+        --units;
+    }
+    out.reserve(units);
+    for (qsizetype i = 0; i < units; ++i, p += 2) {
+        const char16_t c = bigEndianText ? char16_t(p[0] << 8 | p[1]) : char16_t(p[1] << 8 | p[0]);
+        if (c == 0)
+            break;
+        if ((c >= 0xD800 && c <= 0xDFFF) || c == 0xFEFF || c == 0xFFFE || c == 0xFFFF)
+            return false;
+        out.append(QChar(c));
+    }
+    return true;
+}
+
+// TagLib's reading of a genre frame's fields: each "(n)" in front is a
+// genre number of its own, unless the text after it is that genre's name;
+// "(RX)" and "(CR)" are kept as such. False where TagLib's number reading
+// (wcstol) is not plainly all digits or plainly none.
+bool splitGenres(QStringList &fields)
+{
+    static const QStringList names = [] {
+        QStringList t;
+        for (int n = 0; n < 256; ++n)
+            t << fromTagLib(TagLib::ID3v1::genre(n));
+        return t;
+    }();
+    QStringList out;
+    for (QString s : fields) {
+        qsizetype end = 0;
+        while (!s.isEmpty() && s[0] == u'(' && (end = s.indexOf(u')', 1)) > 0) {
+            const QString code = s.mid(1, end - 1);
+            s = s.mid(end + 1);
+            bool digits = !code.isEmpty() && code.size() <= 9;
+            bool anyDigit = false;
+            for (QChar c : code) {
+                digits = digits && c >= u'0' && c <= u'9';
+                anyDigit = anyDigit || (c >= u'0' && c <= u'9') || c.isDigit();
+            }
+            if (!digits && anyDigit)
+                return false;
+            const int number = digits ? code.toInt() : -1;
+            if ((number >= 0 && number <= 255 && names[number] != s) || code == u"RX" || code == u"CR")
+                out << code;
+        }
+        if (!s.isEmpty())
+            out << s;
+    }
+    fields = out;
+    return true;
+}
+
+// The encoding byte of a frame body: false when it names none of the four.
+bool readEncoding(Bytes body, TextFrame &frame, int &encoding, int &align)
+{
+    encoding = body.data[0];
+    if (encoding > Utf8)
+        return false;
+    frame.latin1 = encoding == Latin1;
+    align = encoding == Latin1 || encoding == Utf8 ? 1 : 2;
+    return true;
+}
+
+// A text frame's body: encoding byte, then fields split by NUL, trailing
+// NULs dropped, empty fields skipped.
+bool readTextFrame(Bytes body, TextFrame &frame)
+{
+    frame.text = true;
+    frame.latin1 = true;
+    if (body.size < 2)
+        return true;
+    int encoding, align;
+    if (!readEncoding(body, frame, encoding, align))
+        return false;
+    qsizetype length = body.size - 1;
+    while (length > 0 && body.data[length] == 0)
+        --length;
+    while (length % align != 0)
+        ++length;
+    const QList<Bytes> pieces = split(body.mid(1, length), align);
+    // UTF-16 fields without a byte-order mark take the first field's order
+    // (when the first field is not empty and has one).
+    int firstOrder = Utf16;
+    for (qsizetype i = 0; i < pieces.size(); ++i) {
+        const Bytes &piece = pieces[i];
+        if (piece.size == 0)
+            continue;
+        if (align == 2 && piece.size % 2 != 0)
+            return false;
+        int as = encoding;
+        if (encoding == Utf16) {
+            const int order = piece.data[0] == 0xFE && piece.data[1] == 0xFF   ? Utf16BE
+                              : piece.data[0] == 0xFF && piece.data[1] == 0xFE ? Utf16LE
+                                                                               : Utf16;
+            if (i == 0)
+                firstOrder = order;
+            else if (order == Utf16)
+                as = firstOrder;
+        }
+        QString text;
+        if (!decode(piece, as, text))
+            return false;
+        frame.fields << text;
+    }
+    return !frame.is("TCON") || splitGenres(frame.fields);
+}
+
+// A comment frame's body: encoding byte, language, description and text
+// (the text keeps what follows the first delimiter, cut at a NUL). Fewer
+// than five bytes, or no text after the description, reads as a comment
+// with neither.
+bool readCommentFrame(Bytes body, TextFrame &frame)
+{
+    frame.comment = true;
+    frame.latin1 = true;
+    if (body.size < 5) {
+        frame.fields << QString();
+        return true;
+    }
+    int encoding, align;
+    if (!readEncoding(body, frame, encoding, align))
+        return false;
+    const QList<Bytes> pieces = split(body.mid(4, body.size), align, 2);
+    QString description, text;
+    if (pieces.size() == 2 && (!decode(pieces[0], encoding, description) || !decode(pieces[1], encoding, text)))
+        return false;
+    frame.described = !description.isEmpty();
+    frame.fields << text;
+    return true;
+}
+
+} // namespace
+
+TextFrames textFrames(const TagLib::ID3v2::Tag &tag)
+{
+    TextFrames out;
+    for (const TagLib::ID3v2::Frame *frame : tag.frameList()) {
+        TextFrame t;
+        const TagLib::ByteVector id = frame->frameID();
+        setId(t, id.data(), int(id.size()));
+        if (const auto *text = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame *>(frame)) {
+            t.text = true;
+            t.latin1 = text->textEncoding() == TagLib::String::Latin1;
+            for (const TagLib::String &field : text->fieldList())
+                t.fields << fieldText(field, t.latin1);
+        } else if (const auto *c = dynamic_cast<const TagLib::ID3v2::CommentsFrame *>(frame)) {
+            t.comment = true;
+            t.latin1 = c->textEncoding() == TagLib::String::Latin1;
+            t.described = !c->description().isEmpty();
+            t.fields << fieldText(c->text(), t.latin1);
+        }
+        out.append(t);
+    }
+    return out;
+}
+
+PlainTag readPlainTag(FileReader &reader, TextFrames &frames)
+{
+    frames.clear();
+    const u8 *h = reader.at(0, 10);
+    if (!h || std::memcmp(h, "ID3", 3) != 0 || (h[3] != 3 && h[3] != 4) || h[5] != 0)
+        return PlainTag::NotPlain;
+    for (int i = 6; i < 10; ++i) {
+        if (h[i] & 0x80)
+            return PlainTag::NotPlain;
+    }
+    const int major = h[3];
+    const qint64 length = qint64(h[6]) << 21 | qint64(h[7]) << 14 | qint64(h[8]) << 7 | h[9];
+    if ((length != 0 && length <= 10) || 10 + length > reader.size())
+        return PlainTag::NotPlain;
+    const qint64 base = 10;
+    // Whether four bytes of the tag at `at` form a frame ID.
+    auto idAt = [&](qint64 at, bool &failed) {
+        if (at < 0 || at + 4 > length)
+            return false;
+        const u8 *p = reader.at(base + at, 4);
+        failed = failed || !p;
+        return p && frameIdChar(p[0]) && frameIdChar(p[1]) && frameIdChar(p[2]) && frameIdChar(p[3]);
+    };
+    for (qint64 pos = 0; length != 0 && pos < length - 10;) {
+        const u8 *p = reader.at(base + pos, 10);
+        if (!p)
+            return PlainTag::Failed;
+        if (p[0] == 0)
+            break;   // padding
+        char id[5] = {char(p[0]), char(p[1]), char(p[2]), char(p[3]), 0};
+        const std::uint8_t flags[2] = {p[8], p[9]};
+        qint64 size = major == 3 ? bigEndian(p + 4) : synchsafe(p + 4);
+        if (major == 4 && size > 127) {
+            // iTunes wrote ID3v2.4 frames with ID3v2.3 sizes: TagLib takes
+            // the plain number where only it lands on a frame ID.
+            bool failed = false;
+            if (!idAt(pos + size + 10, failed)) {
+                const qint64 plain = bigEndian(p + 4);
+                if (idAt(pos + plain + 10, failed))
+                    size = plain;
+            }
+            if (failed)
+                return PlainTag::Failed;
+        }
+        if (size == 0 || size > length - pos)
+            break;
+        if (major == 3 && id[3] == 0)
+            return PlainTag::NotPlain;   // an ID3v2.2 frame inside, as iTunes wrote them
+        if (!frameIdChar(u8(id[0])) || !frameIdChar(u8(id[1])) || !frameIdChar(u8(id[2]))
+            || !frameIdChar(u8(id[3])))
+            break;
+        if (flags[0] != 0 || flags[1] != 0 || pos + 10 + size > length)
+            return PlainTag::NotPlain;
+        const QByteArrayView name(id, 4);
+        if (major == 3) {
+            if (name == "TDAT")
+                return PlainTag::NotPlain;
+            if (name == "TIME" || name == "TRDA" || name == "TSIZ") {
+                pos += 10 + size;
+                continue;
+            }
+            if (name == "TYER")
+                std::memcpy(id, "TDRC", 4);
+            else if (name == "TORY")
+                std::memcpy(id, "TDOR", 4);
+            else if (name == "IPLS")
+                std::memcpy(id, "TIPL", 4);
+        } else if (name == "TRDC") {
+            std::memcpy(id, "TDRC", 4);
+        }
+        const bool text = id[0] == 'T' || name == "WFED" || name == "MVNM" || name == "MVIN" || name == "GRP1";
+        if (text || name == "COMM") {
+            const u8 *body = reader.at(base + pos + 10, size);
+            if (!body)
+                return PlainTag::Failed;
+            TextFrame frame;
+            setId(frame, id, 4);
+            if (!(text ? readTextFrame({body, size}, frame) : readCommentFrame({body, size}, frame)))
+                return PlainTag::NotPlain;
+            frames.append(frame);
+        }
+        pos += 10 + size;
+    }
+    return PlainTag::Read;
+}
+
+} // namespace mp3lib::detail
