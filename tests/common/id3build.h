@@ -1,9 +1,16 @@
 // ID3 tags built byte by byte, the way other tools write them, so that each
-// test file's bytes are plain to see.
+// test file's bytes are plain to see; and the case tables in tests/data that
+// spell such files as expressions over these builders.
 #pragma once
+
+#include "testdata.h"
 
 #include <QByteArray>
 #include <QByteArrayList>
+#include <QHash>
+
+#include <algorithm>
+#include <cctype>
 
 namespace id3build {
 
@@ -12,6 +19,13 @@ inline QByteArray be(quint32 n, int width)
     QByteArray b(width, '\0');
     for (int i = width - 1; i >= 0; --i, n >>= 8)
         b[i] = char(n & 0xFF);
+    return b;
+}
+
+inline QByteArray le(quint32 n, int width)
+{
+    QByteArray b = be(n, width);
+    std::reverse(b.begin(), b.end());
     return b;
 }
 
@@ -45,13 +59,7 @@ inline QByteArray unsync(const QByteArray &in)
 
 inline QByteArray undoUnsync(const QByteArray &in)
 {
-    QByteArray out;
-    for (qsizetype i = 0; i < in.size(); ++i) {
-        out += in[i];
-        if (quint8(in[i]) == 0xFF && i + 1 < in.size() && in[i + 1] == '\0')
-            ++i;
-    }
-    return out;
+    return QByteArray(in).replace(QByteArray("\xFF\0", 2), "\xFF");
 }
 
 // A tag: header (flags as given), `extended` (an extended header, as it
@@ -65,10 +73,7 @@ inline QByteArray tag(int version, const QByteArray &frames, int padding, quint8
     if (version <= 3 && (flags & 0x80))
         body = unsync(body);
     const QByteArray head = QByteArray("ID3") + char(version) + '\0' + char(flags) + syncsafe(body.size());
-    QByteArray out = head + body;
-    if (version == 4 && (flags & 0x10))
-        out += "3DI" + head.mid(3);
-    return out;
+    return head + body + (version == 4 && (flags & 0x10) ? "3DI" + head.mid(3) : QByteArray());
 }
 
 // The size of the ID3v2 tag at the start of `file` (0 without one).
@@ -90,23 +95,140 @@ inline QByteArray picture(int size)
 }
 
 // An ID3v1 tag; a track number makes it ID3v1.1.
-inline QByteArray v1(const QByteArray &title = {}, int track = 0, int genre = 255)
+inline QByteArray v1(const QByteArray &title = {}, const QByteArray &artist = {}, const QByteArray &album = {},
+                     const QByteArray &year = {}, int genre = 255, const QByteArray &comment = {}, int track = 0)
 {
-    QByteArray t = "TAG" + title.leftJustified(30, '\0', true) + QByteArray(95, '\0');
-    t[126] = char(track);
+    QByteArray t = "TAG" + QByteArray(125, '\0');
+    for (auto [at, text] : {std::pair{3, title}, {33, artist}, {63, album}, {93, year}, {97, comment}}) {
+        const int width = at == 93 ? 4 : track && at == 97 ? 28 : 30;
+        t.replace(at, width, text.leftJustified(width, '\0', true));
+    }
+    t[126] = char(track ? track : t[126]);
     t[127] = char(genre);
     return t;
 }
 
-// An ID3v1 tag with the given fields and an empty comment.
-inline QByteArray v1(const QByteArray &title, const QByteArray &artist, const QByteArray &album,
-                     const QByteArray &year, int genre)
+// Bytes spelled as an expression: "text" (C escapes \xHH \0 \n \" \\),
+// a + b, a * count, names bound in `vars`, and the builders above called by
+// name: tag(3, frame(3, "TIT2", text("Title")), 64). Numbers are text too.
+class Bytes {
+public:
+    QHash<QByteArray, QByteArray> vars;
+
+    QByteArray operator()(const QByteArray &expr)
+    {
+        s_ = expr.trimmed();
+        i_ = 0;
+        QByteArray out = sum();
+        if (i_ != s_.size())
+            qFatal("bad expression at %d: %s", int(i_), s_.constData());
+        return out;
+    }
+
+private:
+    static qint64 n(const QByteArray &b) { return b.toLongLong(nullptr, 0); }
+    bool eat(char c)
+    {
+        while (i_ < s_.size() && s_[i_] == ' ')
+            ++i_;
+        return i_ < s_.size() && s_[i_] == c ? ++i_, true : false;
+    }
+    QByteArray sum()
+    {
+        QByteArray b = product();
+        while (eat('+'))
+            b += product();
+        return b;
+    }
+    QByteArray product()
+    {
+        QByteArray b = atom();
+        while (eat('*'))
+            b = b.repeated(n(atom()));
+        return b;
+    }
+    QByteArray atom()
+    {
+        QByteArray b;
+        if (eat('"')) {
+            for (; i_ < s_.size() && s_[i_] != '"'; ++i_) {
+                if (s_[i_] != '\\')
+                    b += s_[i_];
+                else if (s_[++i_] == 'x') {
+                    b += char(s_.mid(i_ + 1, 2).toInt(nullptr, 16));
+                    i_ += 2;
+                } else
+                    b += s_[i_] == '0' ? '\0' : s_[i_] == 'n' ? '\n' : s_[i_];
+            }
+            ++i_;
+            return b;
+        }
+        while (i_ < s_.size() && (isalnum(s_[i_]) || s_[i_] == '_' || s_[i_] == '-'))
+            b += s_[i_++];
+        if (!eat('('))
+            return vars.contains(b) ? vars[b] : b;
+        QByteArrayList a;
+        while (!eat(')')) {
+            a << sum();
+            eat(',');
+        }
+        a.resize(8);   // arguments left out are empty
+        return call(b, a);
+    }
+    static QByteArray call(const QByteArray &f, const QByteArrayList &a)
+    {
+        if (f == "text")
+            return latin1(a[0]);
+        if (f == "frame")
+            return frame(n(a[0]), a[1].constData(), a[2], n(a[3]));
+        if (f == "tag")
+            return tag(n(a[0]), a[1], n(a[2]), n(a[3]), a[4]);
+        if (f == "v1")
+            return v1(a[0], a[1], a[2], a[3], a[4].isEmpty() ? 255 : n(a[4]), a[5], n(a[6]));
+        if (f == "picture")
+            return picture(n(a[0]));
+        if (f == "be" || f == "le")
+            return (f == "be" ? be : le)(n(a[0]), n(a[1]));
+        if (f == "syncsafe")
+            return syncsafe(n(a[0]));
+        if (f == "zlib")   // zlib data as a compressed frame holds it
+            return qCompress(a[0], 9).mid(4);
+        if (f == "ape")    // an APEv2 footer after its items, declaring `size` bytes or its true size
+            return a[0] + "APETAGEX" + le(2000, 4) + le(a[2].isEmpty() ? a[0].size() + 32 : n(a[2]), 4)
+                   + le(n(a[1]), 4) + QByteArray(12, '\0');
+        if (f == "item")   // an APEv2 item
+            return le(a[1].size(), 4) + le(0, 4) + a[0] + '\0' + a[1];
+        if (f == "file")   // a committed sample
+            return testdata::readAll(testdata::sample(a[0].constData()));
+        qFatal("unknown function %s", f.constData());
+    }
+
+    QByteArray s_;
+    qsizetype i_ = 0;
+};
+
+// The rows of section [`section`] of tests/data/`file`: columns split by
+// " | ", an indented line continuing the row above; "#" lines and blank
+// lines skipped. A line "let NAME | EXPR", in any section, binds NAME in
+// `bytes` for the lines after it.
+inline QList<QByteArrayList> rows(const char *file, const QByteArray &section, Bytes &bytes)
 {
-    QByteArray t = v1(title, 0, genre);
-    t.replace(33, artist.size(), artist);
-    t.replace(63, album.size(), album);
-    t.replace(93, year.size(), year);
-    return t;
+    QList<QByteArrayList> out;
+    QByteArray current, all = testdata::readAll(testdata::sample(file)).replace("\n ", " ");
+    for (const QByteArray &line : all.split('\n')) {
+        QByteArrayList row;
+        for (qsizetype at = 0, bar = 0; bar >= 0; at = bar + 3) {
+            bar = line.indexOf(" | ", at);
+            row << line.mid(at, bar < 0 ? -1 : bar - at).trimmed();
+        }
+        if (line.startsWith('['))
+            current = line.mid(1, line.indexOf(']') - 1);
+        else if (line.startsWith("let "))
+            bytes.vars[row[0].mid(4)] = bytes(row[1]);
+        else if (current == section && !row[0].isEmpty() && !line.startsWith('#'))
+            out << row;
+    }
+    return out;
 }
 
 } // namespace id3build
