@@ -1,9 +1,7 @@
 // ID3 tags built byte by byte, the way other tools write them, so that each
-// test file's bytes are plain to see; and the case tables in tests/data that
-// spell such files as expressions over these builders.
+// test file's bytes are plain to see, also in the case tables of tests/data
+// (see testdata::table), which spell them as expressions over these builders.
 #pragma once
-
-#include "testdata.h"
 
 #include <QByteArray>
 #include <QByteArrayList>
@@ -198,37 +196,11 @@ private:
                    + le(n(a[1]), 4) + QByteArray(12, '\0');
         if (f == "item")   // an APEv2 item
             return le(a[1].size(), 4) + le(0, 4) + a[0] + '\0' + a[1];
-        if (f == "file")   // a committed sample
-            return testdata::readAll(testdata::sample(a[0].constData()));
         qFatal("unknown function %s", f.constData());
     }
 
     QByteArray s_;
     qsizetype i_ = 0;
 };
-
-// The rows of section [`section`] of tests/data/`file`: columns split by
-// " | ", an indented line continuing the row above; "#" lines and blank
-// lines skipped. A line "let NAME | EXPR", in any section, binds NAME in
-// `bytes` for the lines after it.
-inline QList<QByteArrayList> rows(const char *file, const QByteArray &section, Bytes &bytes)
-{
-    QList<QByteArrayList> out;
-    QByteArray current, all = testdata::readAll(testdata::sample(file)).replace("\n ", " ");
-    for (const QByteArray &line : all.split('\n')) {
-        QByteArrayList row;
-        for (qsizetype at = 0, bar = 0; bar >= 0; at = bar + 3) {
-            bar = line.indexOf(" | ", at);
-            row << line.mid(at, bar < 0 ? -1 : bar - at).trimmed();
-        }
-        if (line.startsWith('['))
-            current = line.mid(1, line.indexOf(']') - 1);
-        else if (line.startsWith("let "))
-            bytes.vars[row[0].mid(4)] = bytes(row[1]);
-        else if (current == section && !row[0].isEmpty() && !line.startsWith('#'))
-            out << row;
-    }
-    return out;
-}
 
 } // namespace id3build

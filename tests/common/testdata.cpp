@@ -1,8 +1,10 @@
 #include "testdata.h"
 
+#include "id3build.h"
+
 #include <QDir>
 #include <QFile>
-#include <QtGlobal>
+#include <QTest>
 
 namespace testdata {
 
@@ -38,6 +40,45 @@ void writeAll(const QString &path, const QByteArray &bytes)
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
         qFatal("cannot write %s", qPrintable(path));
+}
+
+QList<QByteArrayList> table(const char *file, const QByteArray &section, QHash<QByteArray, QByteArray> vars,
+                            int exprColumns)
+{
+    id3build::Bytes bytes;
+    bytes.vars = std::move(vars);
+    QList<QByteArrayList> out;
+    QByteArray current;
+    for (const QByteArray &line : readAll(sample(file)).replace("\n ", " ").split('\n')) {
+        QByteArrayList row;
+        for (qsizetype at = 0, bar = 0; bar >= 0; at = bar + 3) {
+            bar = line.indexOf(" | ", at);
+            row << line.mid(at, bar < 0 ? -1 : bar - at).trimmed();
+        }
+        if (line.startsWith('[')) {
+            current = line.mid(1, line.indexOf(']') - 1);
+        } else if (line.startsWith("let ")) {
+            bytes.vars[row[0].mid(4)] = bytes(row[1]);
+        } else if (current == section && !row[0].isEmpty() && !line.startsWith('#')) {
+            for (qsizetype i = 1; i < row.size() && (exprColumns < 0 || i <= exprColumns); ++i)
+                row[i] = row[i].startsWith('@') ? row[i] : bytes(row[i]);
+            out << row;
+        }
+    }
+    return out;
+}
+
+void addRows(const char *file, const QByteArray &section, const QByteArrayList &columns,
+             const QHash<QByteArray, QByteArray> &vars, int exprColumns)
+{
+    static QByteArrayList names;   // QTest keeps the pointers it is given
+    for (const QByteArray &column : columns)
+        QTest::addColumn<QByteArray>((names << column).last().constData());
+    for (const QByteArrayList &row : table(file, section, vars, exprColumns)) {
+        QTestData &data = QTest::newRow(row[0].constData());
+        for (qsizetype i = 1; i <= columns.size(); ++i)
+            data << row.value(i);
+    }
 }
 
 } // namespace testdata

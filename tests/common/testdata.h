@@ -2,7 +2,8 @@
 // temporary folder for a test to tag, rename or break.
 #pragma once
 
-#include <QByteArray>
+#include <QByteArrayList>
+#include <QHash>
 #include <QString>
 
 namespace testdata {
@@ -22,5 +23,18 @@ QString copySample(const QString &dir, const char *name, const QString &newName)
 
 QByteArray readAll(const QString &path);
 void writeAll(const QString &path, const QByteArray &bytes);
+
+// The rows of section [`section`] of the case table tests/data/`file`: the
+// row's name, then its columns (split by " | "; an indented line continues
+// the row above). The first `exprColumns` columns (all when -1) are bytes
+// spelled as id3build::Bytes expressions over `vars`, but for cells that
+// start with "@". Lines "let NAME | EXPR" bind NAME for the lines after them;
+// "#" lines and blank lines are skipped.
+QList<QByteArrayList> table(const char *file, const QByteArray &section, QHash<QByteArray, QByteArray> vars = {},
+                            int exprColumns = -1);
+
+// Those rows as the running _data function's rows, a QByteArray column each.
+void addRows(const char *file, const QByteArray &section, const QByteArrayList &columns,
+             const QHash<QByteArray, QByteArray> &vars = {}, int exprColumns = -1);
 
 } // namespace testdata

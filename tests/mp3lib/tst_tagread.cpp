@@ -85,21 +85,6 @@ class TestTagRead : public QObject {
         return p;
     }
 
-    // The rows of the table: name, file (bytes, or "@" and a special file),
-    // what it reads as.
-    static QList<QByteArrayList> table()
-    {
-        id3build::Bytes bytes;
-        bytes.vars["audio"] = audio();
-        QList<QByteArrayList> rows = id3build::rows("tagread.txt", "reads", bytes);
-        for (QByteArrayList &row : rows) {
-            row[1] = row[1].startsWith('@') ? row[1] : bytes(row[1]);
-            if (row.size() < 3)
-                row << "title=Title";
-        }
-        return rows;
-    }
-
 private slots:
     void initTestCase()
     {
@@ -112,16 +97,15 @@ private slots:
     // FileStream gives; a failed read leaves the record alone.
     void reads_data()
     {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QStringList>("expected");
-        for (const QByteArrayList &row : table())
-            QTest::newRow(row[0].constData()) << row[1] << QString::fromUtf8(row[2]).split(';');
+        testdata::addRows("tagread.txt", "reads", {"file", "expectedText"}, {{"audio", audio()}}, 1);
     }
 
     void reads()
     {
         QFETCH(QByteArray, file);
-        QFETCH(QStringList, expected);
+        QFETCH(QByteArray, expectedText);
+        const QStringList expected = QString::fromUtf8(expectedText.isEmpty() ? "title=Title" : expectedText)
+                                         .split(';');
         const QString p = file.startsWith('@') ? tmp.filePath(file.mid(1)) : write(file);
         if (file == "@folder")
             QVERIFY(QDir().mkpath(p));
@@ -158,7 +142,7 @@ private slots:
     {
         QStringList paths;
         QList<QByteArray> expected;
-        for (const QByteArrayList &row : table()) {
+        for (const QByteArrayList &row : testdata::table("tagread.txt", "reads", {{"audio", audio()}}, 1)) {
             const QByteArray &file = row[1];
             if (file.startsWith('@'))
                 continue;
