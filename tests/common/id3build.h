@@ -1,6 +1,6 @@
-// ID3 tags built byte by byte, the way other tools write them, so that each
-// test file's bytes are plain to see, also in the case tables of tests/data
-// (see testdata::table), which spell them as expressions over these builders.
+// ID3 and APE tags built byte by byte, the way other tools write them, so that
+// each test file's bytes are plain to see; the case tables in tests/data spell
+// them as expressions over these builders (see Bytes).
 #pragma once
 
 #include <QByteArray>
@@ -32,16 +32,13 @@ inline QByteArray syncsafe(quint32 n)
     return be((n & 0x7F) | (n << 1 & 0x7F00) | (n << 2 & 0x7F0000) | (n << 3 & 0x7F000000), 4);
 }
 
-// A frame of an ID3v2.`version` tag, with its two flag bytes.
-inline QByteArray frame(int version, const char *id, const QByteArray &payload, quint16 flags = 0)
+// A frame of an ID3v2.`version` tag.
+inline QByteArray frame(int version, const QByteArray &id, const QByteArray &payload, quint16 flags = 0)
 {
     if (version == 2)
         return id + be(payload.size(), 3) + payload;
     return id + (version == 4 ? syncsafe(payload.size()) : be(payload.size(), 4)) + be(flags, 2) + payload;
 }
-
-// A text frame's body in ISO-8859-1 (encoding byte 0).
-inline QByteArray latin1(const QByteArray &text) { return '\0' + text; }
 
 // FF 00 after every FF a reader could take for a frame sync.
 inline QByteArray unsync(const QByteArray &in)
@@ -55,15 +52,8 @@ inline QByteArray unsync(const QByteArray &in)
     return out;
 }
 
-inline QByteArray undoUnsync(const QByteArray &in)
-{
-    return QByteArray(in).replace(QByteArray("\xFF\0", 2), "\xFF");
-}
-
-// A tag: header (flags as given), `extended` (an extended header, as it
-// stands), the frames and `padding` zero bytes; the whole body is
-// unsynchronised when flag 0x80 is set in ID3v2.2/2.3, and a footer follows
-// when flag 0x10 is set in ID3v2.4.
+// A tag: header, `extended` header as given, frames, padding; the body is
+// unsynchronised for flag 0x80 in ID3v2.2/2.3, a footer follows for 0x10 in 2.4.
 inline QByteArray tag(int version, const QByteArray &frames, int padding, quint8 flags = 0,
                       const QByteArray &extended = {})
 {
@@ -106,11 +96,12 @@ inline QByteArray v1(const QByteArray &title = {}, const QByteArray &artist = {}
     return t;
 }
 
-// Bytes spelled as an expression: "text" (C escapes \xHH \0 \n \" \\),
-// a + b, a * count, names bound in `vars`, and the builders above called by
-// name: tag(3, frame(3, "TIT2", text("Title")), 64). Numbers are text too.
+// Bytes spelled as an expression: "text" (escapes \xHH \0 \n \" \\), a + b,
+// a * count, names bound in `vars`, and the builders above called by name, as
+// in tag(3, frame(3, "TIT2", text("Title")), 64). Numbers are text too.
 class Bytes {
 public:
+    explicit Bytes(QHash<QByteArray, QByteArray> vars = {}) : vars(std::move(vars)) {}
     QHash<QByteArray, QByteArray> vars;
 
     QByteArray operator()(const QByteArray &expr)
@@ -164,7 +155,7 @@ private:
         while (i_ < s_.size() && (isalnum(s_[i_]) || s_[i_] == '_' || s_[i_] == '-'))
             b += s_[i_++];
         if (!eat('('))
-            return vars.contains(b) ? vars[b] : b;
+            return vars.value(b, b);
         QByteArrayList a;
         while (!eat(')')) {
             a << sum();
@@ -175,10 +166,10 @@ private:
     }
     static QByteArray call(const QByteArray &f, const QByteArrayList &a)
     {
-        if (f == "text")
-            return latin1(a[0]);
+        if (f == "text")   // a text frame's body in ISO-8859-1
+            return '\0' + a[0];
         if (f == "frame")
-            return frame(n(a[0]), a[1].constData(), a[2], n(a[3]));
+            return frame(n(a[0]), a[1], a[2], n(a[3]));
         if (f == "tag")
             return tag(n(a[0]), a[1], n(a[2]), n(a[3]), a[4]);
         if (f == "v1")

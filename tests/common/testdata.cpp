@@ -22,8 +22,7 @@ QString copySample(const QString &dir, const char *name, const QString &newName)
     QFile::remove(to);
     if (!QFile::copy(sample(name), to))
         qFatal("cannot copy sample %s to %s", name, qPrintable(to));
-    QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
-                                  | QFile::ReadOther);
+    QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
     return to;
 }
 
@@ -45,8 +44,7 @@ void writeAll(const QString &path, const QByteArray &bytes)
 QList<QByteArrayList> table(const char *file, const QByteArray &section, QHash<QByteArray, QByteArray> vars,
                             int exprColumns)
 {
-    id3build::Bytes bytes;
-    bytes.vars = std::move(vars);
+    id3build::Bytes bytes(std::move(vars));
     QList<QByteArrayList> out;
     QByteArray current;
     for (const QByteArray &line : readAll(sample(file)).replace("\n ", " ").split('\n')) {

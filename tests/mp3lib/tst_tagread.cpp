@@ -1,5 +1,4 @@
-// Reading tags through vbmp3_getFileTagInfo, with real TagLib on real files
-// built byte by byte from the table in tests/data/tagread.txt.
+// vbmp3_getFileTagInfo with real TagLib on files built from tests/data/tagread.txt.
 
 #include "blockstream.h"
 #include "id3build.h"
@@ -10,7 +9,6 @@
 #include "write_tags.h"
 
 #include <QDir>
-#include <QFile>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
@@ -30,9 +28,10 @@ using namespace mp3lib::detail;
 namespace {
 
 QByteArray audio() { return testdata::readAll(testdata::sample(testdata::kStereoMpeg1)); }
+QByteArray bytes(const QByteArray &expr) { return id3build::Bytes({{"audio", audio()}})(expr); }
 
-// A record full of 'x': what a failed read must leave alone, and what a
-// read must not leave behind in fields the file lacks.
+// A record full of 'x': what a failed read leaves, and what a read must not
+// leave behind in fields the file lacks.
 TagInfoWire marked()
 {
     TagInfoWire w;
@@ -44,15 +43,17 @@ QByteArray bytesOf(const TagInfoWire &w) { return QByteArray(reinterpret_cast<co
 
 QString field(const TagInfoWire &w, const QString &name)
 {
-    if (name == "genreNo")
-        return QString::number(w.GenreNo);
-    const QHash<QString, const char *> fields{{"title", w.TrackName}, {"artist", w.ArtistName},
-                                              {"album", w.AlbumName}, {"comment", w.Comment},
-                                              {"genre", w.GenreName}};
-    return name == "year" ? wireText(w.Year, 5) : wireText(fields.value(name), 128);
+    const char *texts[] = {w.TrackName, w.ArtistName, w.AlbumName, w.Comment, w.GenreName};
+    const int i = QStringList{"title", "artist", "album", "comment", "genre", "year"}.indexOf(name);
+    return i < 0 ? QString::number(w.GenreNo) : i == 5 ? wireText(w.Year, 5) : wireText(texts[i], 128);
 }
 
 bool read(const QString &p, TagInfoWire &w) { return vbmp3_getFileTagInfo(QFile::encodeName(p).constData(), w); }
+QByteArray readRecord(const QString &p)
+{
+    TagInfoWire w = marked();
+    return read(p, w) ? bytesOf(w) : QByteArray();
+}
 
 // `text` in `codePage`; empty where the code page lacks a character.
 QByteArray encoded(const QString &text, const QByteArray &codePage)
@@ -86,15 +87,10 @@ class TestTagRead : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(tmp.isValid());
-        QCOMPARE(vbmp3_init(), 1);
-    }
+    void initTestCase() { QVERIFY(tmp.isValid() && vbmp3_init() == 1); }
 
-    // Each row: a file and what it reads as (see tests/data/tagread.txt).
-    // Reading leaves the file as it was and gives the record TagLib's own
-    // FileStream gives; a failed read leaves the record alone.
+    // A file and what it reads as; the file stays as it was, the record is
+    // the one TagLib's own FileStream gives, a failed read leaves it alone.
     void reads_data()
     {
         testdata::addRows("tagread.txt", "reads", {"file", "expectedText"}, {{"audio", audio()}}, 1);
@@ -107,10 +103,11 @@ private slots:
         const QStringList expected = QString::fromUtf8(expectedText.isEmpty() ? "title=Title" : expectedText)
                                          .split(';');
         const QString p = file.startsWith('@') ? tmp.filePath(file.mid(1)) : write(file);
+        const QByteArray name = QFile::encodeName(p);
         if (file == "@folder")
             QVERIFY(QDir().mkpath(p));
         else if (file == "@fifo")
-            QCOMPARE(::mkfifo(QFile::encodeName(p).constData(), 0600), 0);
+            QCOMPARE(::mkfifo(name.constData(), 0600), 0);
         else if (file == "@zero")
             QVERIFY(QFile::link("/dev/zero", p));
         else if (file == "@empty")
@@ -121,7 +118,7 @@ private slots:
         if (!file.startsWith('@'))
             QCOMPARE(testdata::readAll(p), file);
         if (expected[0] == "refused")
-            QVERIFY(!id3v2IsSafe(openRegularFile(QFile::encodeName(p).constData(), O_RDONLY).get()));
+            QVERIFY(!id3v2IsSafe(openRegularFile(name.constData(), O_RDONLY).get()));
         if (fails) {
             QCOMPARE(bytesOf(w), bytesOf(marked()));
             return;
@@ -130,35 +127,26 @@ private slots:
             QCOMPARE(field(w, e.section('=', 0, 0)), e.section('=', 1));
         QCOMPARE(QByteArray(w.Padding, 3), QByteArray(3, '\0'));
         mp3lib::setTagLibFileStreamForTesting(true);
-        TagInfoWire byTagLib = marked();
-        QVERIFY(read(p, byTagLib));
+        const QByteArray byTagLib = readRecord(p);
         mp3lib::setTagLibFileStreamForTesting(false);
-        QCOMPARE(bytesOf(w), bytesOf(byTagLib));
+        QCOMPARE(bytesOf(w), byTagLib);
     }
 
-    // Several threads reading the table's files at once get what one thread
-    // reading them in turn gets.
+    // Four threads reading the table's files at once get what one thread gets.
     void concurrentReads()
     {
         QStringList paths;
-        QList<QByteArray> expected;
+        QByteArrayList expected;
         for (const QByteArrayList &row : testdata::table("tagread.txt", "reads", {{"audio", audio()}}, 1)) {
-            const QByteArray &file = row[1];
-            if (file.startsWith('@'))
-                continue;
-            TagInfoWire w = marked();
-            paths << write(file);
-            expected << (read(paths.last(), w) ? bytesOf(w) : QByteArray());
+            if (!row[1].startsWith('@'))
+                expected << readRecord(paths.emplaceBack(write(row[1])));
         }
         std::atomic<int> mismatches{0};
         std::vector<std::thread> threads;
         for (int t = 0; t < 4; ++t) {
             threads.emplace_back([&, t] {
-                for (int i = t; i < paths.size() * 2; ++i) {
-                    TagInfoWire w = marked();
-                    const bool ok = read(paths[i % paths.size()], w);
-                    mismatches += (ok ? bytesOf(w) : QByteArray()) != expected[i % paths.size()];
-                }
+                for (int i = t; i < paths.size() * 2; ++i)
+                    mismatches += readRecord(paths[i % paths.size()]) != expected[i % paths.size()];
             });
         }
         for (std::thread &th : threads)
@@ -166,12 +154,9 @@ private slots:
         QCOMPARE(mismatches.load(), 0);
     }
 
-    // The labelled texts of tests/data/legacy-text.txt, per writer's code
-    // page and tag form: at least 99% must read as their writer meant them.
-    // "ID3v1" holds the text cut to 30 bytes at a character boundary of its
-    // code page, "ID3v2.3" a frame marked ISO-8859-1 holding all of it,
-    // "ID3v1 as written" the ID3v1 tag this library's writer makes of it
-    // (CP932 for any text CP932 can hold), which must read back as written.
+    // At least 99% of the labelled texts of tests/data/legacy-text.txt read as
+    // meant: in ID3v1 (cut to 30 bytes at a character boundary), in an ID3v2.3
+    // frame marked ISO-8859-1, and in the ID3v1 tag this library writes.
     void corpus_data()
     {
         QTest::addColumn<QByteArray>("codePage");
@@ -203,7 +188,7 @@ private slots:
             if (form == "ID3v2.3") {
                 file = id3build::tag(3, id3build::frame(3, "TIT2", '\0' + encoded(text, page)), 64) + a;
                 expected = text;
-            } else if (form == "ID3v1 as written") {
+            } else if (form == "ID3v1 as written") {   // CP932 for any text it can hold
                 TagFields fields;
                 fields.text[Title] = text;
                 file = a + id3v1With({}, fields, {});
@@ -215,22 +200,18 @@ private slots:
             if (got != expected.trimmed())
                 misses << expected + " -> " + got;
         }
-        qInfo().noquote() << QString("%1 of %2 read as meant").arg(total - misses.size()).arg(total);
-        for (const QString &miss : misses)
-            qInfo().noquote() << "  miss:" << miss;
+        qInfo().noquote() << total - misses.size() << "of" << total << "read as meant" << misses;
         QVERIFY(total >= 250 && misses.size() * 100 <= total);
     }
 
-    // The stream TagLib reads through: reads inside, across and beyond the
-    // blocks read for the checks give the file's bytes, zeros where a
-    // picture's body was skipped, and a replaced head in place of the file's
-    // first bytes. A file that shrinks after it was opened, or a read the
-    // system fails, fails the stream rather than handing TagLib other bytes.
+    // The stream TagLib reads through gives the file's bytes inside, across and
+    // beyond the blocks read for the checks, zeros for a skipped picture body,
+    // a replaced head; a file shrunk since the open or a failing read fails it.
     void stream_data()
     {
         QTest::addColumn<qint64>("offset");
         QTest::addColumn<int>("length");
-        QTest::addColumn<QString>("change");   // "shrink", "grow", "fail reads", "replace head"
+        QTest::addColumn<QString>("change");
         QTest::addColumn<bool>("ok");
         const qint64 size = 10 + 17 + 10 + 100000 + 64 + 10 * audio().size() + 128;
         QTest::newRow("inside the head") << qint64(0) << 100 << "" << true;
@@ -255,35 +236,34 @@ private slots:
         QByteArray picture(100000, '\0');
         for (int i = 0; i < picture.size(); ++i)
             picture[i] = char(i * 7 + 1);
-        const QByteArray title = id3build::frame(3, "TIT2", id3build::latin1("Title"));
-        const QByteArray file = id3build::tag(3, title + id3build::frame(3, "APIC", picture), 64)
+        const QByteArray file = id3build::tag(3, bytes("frame(3, \"TIT2\", text(\"Title\"))")
+                                                     + id3build::frame(3, "APIC", picture), 64)
                                 + audio().repeated(10) + id3build::v1("t");
-        const QString p = write(file);
-        // The picture's body past the head block is never read.
-        const qsizetype unread = 10 + title.size() + 10 + picture.size() - FileReader::kHead;
+        const QByteArray name = QFile::encodeName(write(file));
+        const qsizetype unread = 10 + 17 + 10 + picture.size() - FileReader::kHead;   // never read
         QByteArray expected = file;
         expected.replace(FileReader::kHead, unread, QByteArray(unread, '\0'));
         if (change == "replace head")
             expected.replace(0, 20, QByteArray(20, 'R'));
         expected = expected.mid(offset, length);
 
-        const Fd fd = openRegularFile(QFile::encodeName(p).constData(), O_RDONLY);
+        const Fd fd = openRegularFile(name.constData(), O_RDONLY);
         FileReader reader(fd.get());
         QVERIFY(checkFile(reader).id3v2Safe);
         BlockStream stream(reader, TagLib::ByteVector(change == "replace head" ? 20 : 0, 'R'));
         if (change == "grow")
-            testdata::writeAll(p, file + QByteArray(5000, 'g'));
+            testdata::writeAll(QFile::decodeName(name), file + QByteArray(5000, 'g'));
         else if (change == "shrink")
-            QCOMPARE(::truncate(QFile::encodeName(p).constData(), 100000), 0);
+            QCOMPARE(::truncate(name.constData(), 100000), 0);
         else if (change == "fail reads")   // the descriptor now refuses reads (EBADF)
-            QVERIFY(::dup2(Fd(::open(QFile::encodeName(p).constData(), O_WRONLY)).get(), fd.get()) == fd.get());
+            QVERIFY(::dup2(Fd(::open(name.constData(), O_WRONLY)).get(), fd.get()) == fd.get());
         stream.seek(offset);
         const TagLib::ByteVector got = stream.readBlock(length);
-        const QByteArray bytes(got.data(), got.size());
+        const QByteArray read(got.data(), got.size());
         QCOMPARE(stream.length(), long(file.size()));
         QCOMPARE(stream.failed(), !ok);
-        QVERIFY(ok ? bytes == expected : bytes.size() < expected.size() && expected.startsWith(bytes));
-        QCOMPARE(stream.tell(), long(offset + bytes.size()));
+        QVERIFY(ok ? read == expected : read.size() < expected.size() && expected.startsWith(read));
+        QCOMPARE(stream.tell(), long(offset + read.size()));
     }
 
     // The name is zero-filled to the field's end; nothing else is touched.
@@ -299,13 +279,11 @@ private slots:
         }
     }
 
-    // Where the audio lies, for the writer and the player: after the ID3v2
-    // tag, up to where an ID3v1 or an APE tag starts.
+    // The audio lies after the ID3v2 tag, up to an ID3v1 or an APE tag.
     void audioSpan()
     {
-        const QByteArray tag = id3build::tag(3, id3build::frame(3, "TIT2", id3build::latin1("t")), 64);
-        const QByteArray ape = id3build::Bytes()("ape(\"\", 0)");
-        const QByteArray files[] = {tag + audio() + id3build::v1("t"), audio() + ape + id3build::v1("t")};
+        const QByteArray tag = bytes("tag(3, frame(3, \"TIT2\", text(\"t\")), 64)"), v1 = id3build::v1("t");
+        const QByteArray files[] = {tag + audio() + v1, audio() + bytes("ape(\"\", 0)") + v1};
         const qint64 begin[] = {tag.size(), 0}, end[] = {files[0].size() - 128, files[1].size() - 160};
         for (int i = 0; i < 2; ++i) {
             const Fd fd = openRegularFile(QFile::encodeName(write(files[i])).constData(), O_RDONLY);
