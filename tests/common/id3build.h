@@ -178,6 +178,8 @@ private:
             return picture(n(a[0]));
         if (f == "be" || f == "le")
             return (f == "be" ? be : le)(n(a[0]), n(a[1]));
+        if (f == "left")
+            return a[0].left(n(a[1]));
         if (f == "syncsafe")
             return syncsafe(n(a[0]));
         if (f == "zlib")   // zlib data as a compressed frame holds it

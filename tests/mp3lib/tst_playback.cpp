@@ -1,7 +1,6 @@
 // Playback through the real libmpg123 and libout123, the sound sent to a WAV
 // file and compared with what libmpg123 decodes here directly.
 
-#include "id3build.h"
 #include "testdata.h"
 #include "vbmp3.h"
 
@@ -94,6 +93,8 @@ bool open(const QString &path)
     return vbmp3_open(QFile::encodeName(path).constData(), info) != 0;
 }
 
+const QHash<QByteArray, const char *> kSamples{
+    {"stereo", testdata::kStereoMpeg1}, {"mono", testdata::kMonoMpeg1}, {"mpeg2", testdata::kStereoMpeg2}};
 constexpr int kWaitMs = 30000;   // generous: sanitizer builds run slowly
 
 } // namespace
@@ -139,48 +140,31 @@ private slots:
         delete dir_;
     }
 
-    // The sound of the whole file, each channel scaled by its volume (mono by
-    // their average), volumes clamped to 0..100.
+    // The sound of the whole file (tests/data/playback.txt), each channel scaled
+    // by its volume (mono by their average), volumes clamped to 0..100.
     void playsWholeFile_data()
     {
-        QTest::addColumn<QStringList>("parts");   // samples joined into one file
-        QTest::addColumn<QByteArray>("prefix");   // bytes before them
-        QTest::addColumn<int>("cutTo");           // bytes kept, -1 all
-        QTest::addColumn<int>("left");
-        QTest::addColumn<int>("right");
-        const QString st = testdata::kStereoMpeg1;
-        const auto row = [&](const char *name, const QStringList &parts, int left = 100, int right = 100) {
-            QTest::newRow(name) << parts << QByteArray() << -1 << left << right;
-        };
-        QTest::newRow("stereo behind an ID3v2 tag") << QStringList{st} << id3build::tag(3, {}, 2000) << -1 << 100
-                                                     << 100;
-        row("stereo, left 25", {st}, 25);
-        row("stereo, right 25", {st}, 100, 25);
-        row("stereo, clamped to 0 and 100", {st}, -5, 250);
-        row("mono, average of 20 and 60", {testdata::kMonoMpeg1}, 20, 60);
-        row("MPEG-2 22.05 kHz", {testdata::kStereoMpeg2});
-        row("stitched: first stream only", {testdata::kMonoMpeg1, st});
-        QTest::newRow("cut in mid-frame") << QStringList{st} << QByteArray() << 9000 << 100 << 100;
+        QHash<QByteArray, QByteArray> vars;
+        for (auto it = kSamples.cbegin(); it != kSamples.cend(); ++it)
+            vars[it.key()] = testdata::readAll(testdata::sample(it.value()));
+        testdata::addRows("playback.txt", "plays", {"file", "reference", "left", "right"}, vars, 1);
     }
 
     void playsWholeFile()
     {
-        QFETCH(QStringList, parts);
-        QFETCH(QByteArray, prefix);
-        QFETCH(int, cutTo);
-        QFETCH(int, left);
-        QFETCH(int, right);
-        for (const QString &part : parts)
-            prefix += testdata::readAll(testdata::sample(qPrintable(part)));
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, reference);
+        QFETCH(QByteArray, left);
+        QFETCH(QByteArray, right);
         const QString mp3 = dir_->filePath("song.mp3");
-        testdata::writeAll(mp3, prefix.left(cutTo >= 0 ? cutTo : prefix.size()));
-        const Sound ref = decodeReference(cutTo >= 0 ? mp3 : testdata::sample(qPrintable(parts[0])));
+        testdata::writeAll(mp3, file);
+        const Sound ref = decodeReference(reference == "file" ? mp3 : testdata::sample(kSamples.value(reference)));
         QVERIFY(ref.ok);
 
-        vbmp3_setVolume(left, right);
+        vbmp3_setVolume(left.toInt(), right.toInt());
         std::int32_t l = -1, r = -1;
         vbmp3_getVolume(l, r);
-        QVERIFY(l == std::clamp(left, 0, 100) && r == std::clamp(right, 0, 100));
+        QVERIFY(l == std::clamp(left.toInt(), 0, 100) && r == std::clamp(right.toInt(), 0, 100));
         QVERIFY(open(mp3) && vbmp3_play());
         const Sound got = finishAndRead();
         QVERIFY(got.ok && got.rate == ref.rate && got.channels == ref.channels);
