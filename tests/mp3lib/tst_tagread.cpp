@@ -158,9 +158,8 @@ private slots:
         QCOMPARE(mismatches.load(), 0);
     }
 
-    // At least 99% of the labelled texts of tests/data/legacy-text.txt read as
-    // meant: in ID3v1 (cut to 30 bytes at a character boundary), in an ID3v2.3
-    // frame marked ISO-8859-1, and in the ID3v1 tag this library writes.
+    // At least 99% of the labelled texts of tests/data/legacy-text.txt read as meant, in
+    // ID3v1 (cut at a character boundary), in ISO-8859-1 frames and in the ID3v1 we write.
     void corpus_data()
     {
         QTest::addColumn<QByteArray>("codePage");
@@ -207,9 +206,8 @@ private slots:
         QVERIFY(total >= 250 && misses.size() * 100 <= total);
     }
 
-    // The stream TagLib reads through gives the file's bytes inside, across and
-    // beyond the blocks read for the checks, zeros for a skipped picture body,
-    // a replaced head; a file shrunk since the open or a failing read fails it.
+    // The stream TagLib reads through gives the file's bytes (zeros for a skipped picture),
+    // or fails: a file shrunk since the open, a failing read.
     void stream_data() { testdata::addRows("tagread.txt", "stream", {"at", "length", "change", "ok"}, {}, 0); }
 
     void stream()
