@@ -114,7 +114,7 @@ private slots:
     void faults_data()
     {
         const QByteArray read = tag(3, frame(3, "TIT2", latin1("Title")) + frame(3, "APIC", picture(100000)), 500)
-                                + audio().repeated(20) + v1("v1");
+                                + audio().repeated(20) + v1("v1", "Singer", "Album", "1999", 17);
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QByteArray>("original");   // null: no file yet
         QTest::addColumn<QString>("onPath");        // "PATTERN ERRNO"; empty: each call in turn

@@ -1,6 +1,6 @@
-// Renaming while another thread takes the same names, by creating the targets
-// or by renaming other files to them: nothing is ever overwritten, every
-// file's content is still in the folder afterwards, once.
+// Renaming while another program keeps creating the same target names: a
+// taken name is refused, never overwritten; every file's content is still in
+// the folder afterwards, once.
 
 #include "renamefiles.h"
 #include "testdata.h"
@@ -15,63 +15,42 @@
 #include <thread>
 #include <unistd.h>
 
-using renaming::RenameJob;
-
-namespace {
-
-// Name -> hash of the content, for every file of the folder.
-QMap<QString, QByteArray> hashes(const QString &folder)
-{
-    QMap<QString, QByteArray> map;
-    for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System))
-        map.insert(name, QCryptographicHash::hash(testdata::readAll(folder + u'/' + name), QCryptographicHash::Sha1));
-    return map;
-}
-
-} // namespace
-
 class TestRaces : public QObject {
     Q_OBJECT
 
-private slots:
-    void targetTakenMeanwhile_data()
+    // Name -> hash of the content, for every file of the folder.
+    static QMap<QString, QByteArray> hashes(const QString &folder)
     {
-        QTest::addColumn<bool>("byRename");
-        QTest::newRow("another program creates the targets") << false;
-        QTest::newRow("another rename takes the same names") << true;
+        QMap<QString, QByteArray> map;
+        for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System))
+            map.insert(name, QCryptographicHash::hash(testdata::readAll(folder + u'/' + name), QCryptographicHash::Sha1));
+        return map;
     }
 
+private slots:
     void targetTakenMeanwhile()
     {
-        QFETCH(bool, byRename);
         constexpr int kFiles = 8;
         int refused = 0;
         for (int trial = 0; trial < 500; ++trial) {
             QTemporaryDir dir;
-            QList<RenameJob> mine, theirs;
-            QStringList targets;
+            QList<renaming::RenameJob> jobs;
+            QList<QByteArray> targets;
             for (int i = 0; i < kFiles; ++i) {
-                targets << dir.filePath(QStringLiteral("Singer - Song %1.mp3").arg(i));
+                const QString name = QStringLiteral("Singer - Song %1.mp3").arg(i);
                 const QString path = dir.filePath(QStringLiteral("track%1.mp3").arg(i));
                 testdata::writeAll(path, QStringLiteral("mine %1 %2").arg(trial).arg(i).toUtf8());
-                mine.append({i, QFile::encodeName(path), QFileInfo(targets[i]).fileName()});
-                if (byRename) {
-                    const QString other = dir.filePath(QStringLiteral("other%1.mp3").arg(i));
-                    testdata::writeAll(other, QStringLiteral("theirs %1 %2").arg(trial).arg(i).toUtf8());
-                    theirs.append({i, QFile::encodeName(other), QFileInfo(targets[i]).fileName()});
-                }
+                jobs.append({i, QFile::encodeName(path), name});
+                targets << QFile::encodeName(dir.filePath(name));
             }
             const QMap<QString, QByteArray> before = hashes(dir.path());
             std::atomic<bool> go{false}, done{false};
             std::atomic<int> created{0};
-            std::thread other([&] {
+            std::thread other([&] {   // creates each target that is still free, until the renames are over
                 while (!go.load())
                     std::this_thread::yield();
-                if (byRename)
-                    renaming::renameFiles(theirs);
-                // Another program: create each target that is still free, until the renames are over.
-                for (int i = 0; !byRename && !done.load(); i = (i + 1) % kFiles) {
-                    const int fd = ::open(QFile::encodeName(targets[i]).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+                for (int i = 0; !done.load(); i = (i + 1) % kFiles) {
+                    const int fd = ::open(targets[i].constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
                     if (fd >= 0) {
                         created += ::write(fd, "intruder", 8) == 8;
                         ::close(fd);
@@ -79,7 +58,7 @@ private slots:
                 }
             });
             go = true;
-            const renaming::RenameResult result = renaming::renameFiles(mine);
+            const renaming::RenameResult result = renaming::renameFiles(jobs);
             done = true;
             other.join();
 
@@ -87,8 +66,7 @@ private slots:
             // to the intruders; a refused file is where it was, unchanged.
             const QMap<QString, QByteArray> after = hashes(dir.path());
             QList<QByteArray> got = after.values(), wanted = before.values();
-            const QByteArray intruder = QCryptographicHash::hash("intruder", QCryptographicHash::Sha1);
-            wanted.append(QList<QByteArray>(created, intruder));
+            wanted.append(QList<QByteArray>(created, QCryptographicHash::hash("intruder", QCryptographicHash::Sha1)));
             std::sort(got.begin(), got.end());
             std::sort(wanted.begin(), wanted.end());
             QCOMPARE(got, wanted);
@@ -97,7 +75,7 @@ private slots:
             QCOMPARE(result.newPaths.size() + result.failed.size(), qsizetype(kFiles));
             refused += result.failed.size();
         }
-        qInfo("500 trials of %d renames: %d refused, the target taken by the other", kFiles, refused);
+        qInfo("500 trials of %d renames: %d refused, the target taken by the other program", kFiles, refused);
     }
 };
 
