@@ -23,11 +23,12 @@ int main(int argc, char **argv)
         vbmp3_init();
     if (what == "tag") {
         tags::TagInfo tag;
-        tag.TrackName = tags::fitFieldWithNul(QStringLiteral("A title longer than the old one"), tags::kTextWidth);
-        tag.ArtistName = tags::fitFieldWithNul(QStringLiteral("歌手"), tags::kTextWidth);
-        tag.AlbumName = tags::fitFieldWithNul(QStringLiteral("Album"), tags::kTextWidth);
+        const auto field = [](const char *s) { return tags::fitFieldWithNul(QString(s), tags::kTextWidth); };
+        tag.TrackName = field("A title longer than the old one");
+        tag.ArtistName = field("歌手");
+        tag.AlbumName = field("Album");
         tag.Year = tags::fitFieldWithNul(QStringLiteral("2024"), tags::kYearWidth);
-        tag.Comment = tags::fitFieldWithNul(QStringLiteral("コメント"), tags::kTextWidth);
+        tag.Comment = field("コメント");
         tag.GenreNo = 17;
         wire = tag.toWire();
         return vbmp3_setTagInfo(argv[2], wire, 0, 1) ? 0 : 1;
@@ -39,11 +40,11 @@ int main(int argc, char **argv)
         return 0;
     }
     if (what == "ini" && argc >= 4)
-        return ini.WriteStr(QStringLiteral("Folder"), QStringLiteral("MP3"), QString::fromLocal8Bit(argv[3])) ? 0 : 1;
+        return ini.WriteStr("Folder", "MP3", QString::fromLocal8Bit(argv[3])) ? 0 : 1;
     if (what != "ini-loop")
         return 2;
     std::printf("go\n");
     std::fflush(stdout);
     for (long n = 1;; ++n)   // values of changing length: the file grows and shrinks
-        ini.WriteStr(QStringLiteral("Loop"), QStringLiteral("Counter"), QString::number(n) + QString(int(n % 300), u'x'));
+        ini.WriteStr("Loop", "Counter", QString::number(n) + QString(int(n % 300), u'x'));
 }

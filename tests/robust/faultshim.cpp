@@ -65,7 +65,8 @@ bool failFd(const char *name, int fd)
 
 bool failPaths(const char *name, const char *a, const char *b)
 {
-    return !reads && shouldFail(name, onPath && ((a && std::strstr(a, onPath)) || (b && std::strstr(b, onPath))));
+    const auto holds = [](const char *path) { return onPath && path && std::strstr(path, onPath); };
+    return !reads && shouldFail(name, holds(a) || holds(b));
 }
 
 struct Reporter {
@@ -101,7 +102,8 @@ CALL(ssize_t, pwrite, -1, failFd(as, fd), (int fd, const void *p, size_t n, off_
 CALL(int, fsync, -1, failFd(as, fd), (int fd), (fd))
 CALL(int, fdatasync, -1, failFd(as, fd), (int fd), (fd))
 CALL(ssize_t, copy_file_range, -1, failFd(as, out),
-     (int in, off64_t *inAt, int out, off64_t *outAt, size_t n, unsigned flags), (in, inAt, out, outAt, n, flags))
+     (int in, off64_t *inAt, int out, off64_t *outAt, size_t n, unsigned flags),
+     (in, inAt, out, outAt, n, flags))
 CALL(int, rename, -1, failPaths(as, a, b), (const char *a, const char *b), (a, b), noexcept)
 CALL(int, renameat, -1, failPaths(as, a, b), (int da, const char *a, int db, const char *b),
      (da, a, db, b), noexcept)

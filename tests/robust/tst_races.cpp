@@ -18,12 +18,14 @@
 class TestRaces : public QObject {
     Q_OBJECT
 
+    static QByteArray sha1(const QByteArray &b) { return QCryptographicHash::hash(b, QCryptographicHash::Sha1); }
+
     // Name -> hash of the content, for every file of the folder.
     static QMap<QString, QByteArray> hashes(const QString &folder)
     {
         QMap<QString, QByteArray> map;
         for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System))
-            map.insert(name, QCryptographicHash::hash(testdata::readAll(folder + u'/' + name), QCryptographicHash::Sha1));
+            map.insert(name, sha1(testdata::readAll(folder + u'/' + name)));
         return map;
     }
 
@@ -66,7 +68,7 @@ private slots:
             // to the intruders; a refused file is where it was, unchanged.
             const QMap<QString, QByteArray> after = hashes(dir.path());
             QList<QByteArray> got = after.values(), wanted = before.values();
-            wanted.append(QList<QByteArray>(created, QCryptographicHash::hash("intruder", QCryptographicHash::Sha1)));
+            wanted.append(QList<QByteArray>(created, sha1("intruder")));
             std::sort(got.begin(), got.end());
             std::sort(wanted.begin(), wanted.end());
             QCOMPARE(got, wanted);
