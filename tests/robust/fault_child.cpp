@@ -1,61 +1,50 @@
-// One write in a process of its own, for the tests that make its system
-// calls fail (faultshim) or kill it.
-//
+// One write in a process of its own, for the tests that fail its system calls
+// (faultshim) or kill it:
 //   fault_child tag PATH          writes a fixed tag with vbmp3_setTagInfo
 //   fault_child read PATH         reads the tag and prints the record in hex
 //   fault_child ini PATH VALUE    stores VALUE under Folder/MP3 with WriteStr
-//   fault_child ini-loop PATH     prints "go", then stores Loop/Counter = 1,
-//                                 2, 3, ... until killed
-//
-// Exit status: 0 written (read), 1 the write (read) reported failure, 2 bad
-// arguments.
+//   fault_child ini-loop PATH     prints "go", then stores Loop/Counter = 1, 2, ... until killed
+// Exit status: 0 written (read), 1 the write (read) reported failure, 2 bad arguments.
 
 #include "inifile_io.h"
 #include "taginfo.h"
 #include "vbmp3.h"
 
-#include <QByteArray>
-#include <QString>
-
 #include <cstdio>
-#include <cstring>
 
 int main(int argc, char **argv)
 {
-    if (argc >= 3 && std::strcmp(argv[1], "tag") == 0) {
+    const QByteArray what = argc >= 3 ? argv[1] : "";
+    const QString path = argc >= 3 ? QString::fromLocal8Bit(argv[2]) : QString();
+    mp3lib::TagInfoWire wire{};
+    inifile_IO ini;
+    ini.setFileName(path);
+    if (what == "tag" || what == "read")
         vbmp3_init();
+    if (what == "tag") {
         tags::TagInfo tag;
-        tag.TrackName = tags::fitFieldWithNul(QStringLiteral("A title longer than the old one"), tags::kTextWidth);
-        tag.ArtistName = tags::fitFieldWithNul(QStringLiteral("歌手"), tags::kTextWidth);
-        tag.AlbumName = tags::fitFieldWithNul(QStringLiteral("Album"), tags::kTextWidth);
+        const auto field = [](const char *s) { return tags::fitFieldWithNul(QString(s), tags::kTextWidth); };
+        tag.TrackName = field("A title longer than the old one");
+        tag.ArtistName = field("歌手");
+        tag.AlbumName = field("Album");
         tag.Year = tags::fitFieldWithNul(QStringLiteral("2024"), tags::kYearWidth);
-        tag.Comment = tags::fitFieldWithNul(QStringLiteral("コメント"), tags::kTextWidth);
+        tag.Comment = field("コメント");
         tag.GenreNo = 17;
-        mp3lib::TagInfoWire wire = tag.toWire();
+        wire = tag.toWire();
         return vbmp3_setTagInfo(argv[2], wire, 0, 1) ? 0 : 1;
     }
-    if (argc >= 3 && std::strcmp(argv[1], "read") == 0) {
-        vbmp3_init();
-        mp3lib::TagInfoWire wire{};
+    if (what == "read") {
         if (!vbmp3_getFileTagInfo(argv[2], wire))
             return 1;
         std::printf("%s\n", QByteArray(reinterpret_cast<const char *>(&wire), sizeof wire).toHex().constData());
         return 0;
     }
-    inifile_IO ini;
-    if (argc >= 4 && std::strcmp(argv[1], "ini") == 0) {
-        ini.setFileName(QString::fromLocal8Bit(argv[2]));
-        return ini.WriteStr(QStringLiteral("Folder"), QStringLiteral("MP3"), QString::fromLocal8Bit(argv[3])) ? 0 : 1;
-    }
-    if (argc >= 3 && std::strcmp(argv[1], "ini-loop") == 0) {
-        ini.setFileName(QString::fromLocal8Bit(argv[2]));
-        std::printf("go\n");
-        std::fflush(stdout);
-        for (long n = 1;; ++n) {
-            // Values of changing length, so that the file grows and shrinks.
-            ini.WriteStr(QStringLiteral("Loop"), QStringLiteral("Counter"),
-                         QString::number(n) + QString(int(n % 300), u'x'));
-        }
-    }
-    return 2;
+    if (what == "ini" && argc >= 4)
+        return ini.WriteStr("Folder", "MP3", QString::fromLocal8Bit(argv[3])) ? 0 : 1;
+    if (what != "ini-loop")
+        return 2;
+    std::printf("go\n");
+    std::fflush(stdout);
+    for (long n = 1;; ++n)   // values of changing length: the file grows and shrinks
+        ini.WriteStr("Loop", "Counter", QString::number(n) + QString(int(n % 300), u'x'));
 }
