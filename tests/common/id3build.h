@@ -40,6 +40,9 @@ inline QByteArray frame(int version, const QByteArray &id, const QByteArray &pay
     return id + (version == 4 ? syncsafe(payload.size()) : be(payload.size(), 4)) + be(flags, 2) + payload;
 }
 
+// A text frame's body in ISO-8859-1 (encoding byte 0).
+inline QByteArray latin1(const QByteArray &text) { return '\0' + text; }
+
 // FF 00 after every FF a reader could take for a frame sync.
 inline QByteArray unsync(const QByteArray &in)
 {
@@ -166,8 +169,8 @@ private:
     }
     static QByteArray call(const QByteArray &f, const QByteArrayList &a)
     {
-        if (f == "text")   // a text frame's body in ISO-8859-1
-            return '\0' + a[0];
+        if (f == "text")
+            return latin1(a[0]);
         if (f == "frame")
             return frame(n(a[0]), a[1], a[2], n(a[3]));
         if (f == "tag")
