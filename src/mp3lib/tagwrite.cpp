@@ -175,7 +175,9 @@ bool differenceInOnePage(const Write &w, std::int64_t *from, QByteArray *bytes)
         bytes->clear();
         return true;
     }
-    if (first / kPage != last / kPage)
+    // One page, and one of the two tags: a small file may hold both in one
+    // page, with the audio between them left as it is.
+    if (first / kPage != last / kPage || (first < w.tagEnd && last >= w.tagEnd))
         return false;
     *from = first;
     *bytes = first < w.tagEnd ? w.tag.mid(first, last - first + 1)

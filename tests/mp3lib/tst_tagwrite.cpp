@@ -160,7 +160,9 @@ private slots:
 
         QCOMPARE(write(file, f, genreNo), 1);
         const QByteArray out = readAll(file), v1 = out.right(128);
-        QCOMPARE(out.mid(id3build::tagSize(out), audio().size()), audio());
+        // The audio as it was (a small file's part of the sample between its two tags).
+        const QByteArray kept = start.contains(audio()) ? audio() : start.mid(id3build::tagSize(start)).chopped(128);
+        QCOMPARE(out.mid(id3build::tagSize(out), kept.size()), kept);
         QCOMPARE(v1.left(33), "TAG" + v1Title.leftJustified(30, '\0'));
         QCOMPARE(v1.mid(93), f[3].toLatin1().leftJustified(4, '\0') + v1Comment.leftJustified(30, '\0')
                                  + char(named ? genreNo : 255));
