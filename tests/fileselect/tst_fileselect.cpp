@@ -29,23 +29,15 @@ namespace {
 
 void touch(const QString &path) { testdata::writeAll(path, {}); }
 
-QStringList texts(const QComboBox *list)
+// The texts of a combo box's or list's entries.
+template <typename List>
+QStringList texts(const List *list)
 {
     QStringList out;
     for (int i = 0; i < list->count(); ++i)
-        out.append(list->itemText(i));
+        out.append(list->model()->index(i, 0).data().toString());
     return out;
 }
-
-QStringList texts(const QListWidget *list)
-{
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i)
-        out.append(list->item(i)->text());
-    return out;
-}
-
-QString key(int i) { return QStringLiteral("%1").arg(i, 2, 10, QChar(u'0')); }
 
 // Makes `path` the folder tree's current item, as a click on it does.
 void chooseFolder(frmFileSelect &w, const QString &path)
@@ -160,60 +152,38 @@ private slots:
         QCOMPARE(texts(lst_), expected);
         QVERIFY(!lst_->isHidden() && lst_->isEnabled());
         QCOMPARE(sMP3Folder_, QFile::encodeName(music)); // recorded even when nothing was added
-        QCOMPARE(paths::join("/", "a.mp3"), "/a.mp3"); // Add at the root
     }
 
-    void historyOfAdds_data()
+    // The history read from the settings file (stored entries name folders
+    // under the test folder, "-" one since deleted; a trailing "/" is kept in
+    // the stored text), then 追加 pressed in each of `adds`; shown, then
+    // saved on closing and read back as it was.
+    void history_data()
     {
-        QTest::addColumn<QStringList>("folders"); // 追加 pressed in each, in order
-        QTest::addColumn<QStringList>("history");
-        QStringList eleven;
-        for (int i = 0; i < 11; ++i)
-            eleven.append(QStringLiteral("f%1").arg(i));
-        QTest::newRow("brackets") << QStringList{"[2005] Best", "[2005] Best"} << QStringList{"[2005] Best"};
-        QTest::newRow("a pattern matches no other folder")
-            << QStringList{"a?c", "abc", "a?c"} << QStringList{"a?c", "abc"};
-        QTest::newRow("letter case counts") << QStringList{"Music", "music"} << QStringList{"Music", "music"};
-        QTest::newRow("eleventh removes the first") << eleven << eleven.mid(1);
-    }
-
-    // The history shown and, after closing, saved; then read back as it was.
-    void historyOfAdds()
-    {
-        QFETCH(QStringList, folders);
-        QFETCH(QStringList, history);
-        sMP3Folder_ = QFile::encodeName(folder("start"));
-        auto w = open();
-        for (const QString &name : folders) {
-            chooseFolder(*w, folder(name));
-            QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
-        }
-        QCOMPARE(texts(w->cmbDirList), paths(history));
-        QCOMPARE(w->cmbDirList->currentText(), paths(history).last()); // the newest entry
-        w->reject();
-        QCOMPARE(texts(open()->cmbDirList), paths(history));
-    }
-
-    void historyReadFromSettings_data()
-    {
-        // Stored entries name folders under the test folder; "-" marks one that
-        // has been deleted, "/" at the end is kept in the stored text.
         QTest::addColumn<QStringList>("stored");
         QTest::addColumn<QString>("current");
+        QTest::addColumn<QStringList>("adds");
         QTest::addColumn<QStringList>("shown");
         QTest::addColumn<int>("selected");
-        QTest::newRow("01 deleted, 03 current")
-            << QStringList{"a", "-b", "c", "d", "e"} << "d" << QStringList{"a", "c", "d", "e"} << 2;
-        QTest::newRow("current not listed") << QStringList{"a", "c"} << "e" << QStringList{"a", "c"} << -1;
-        QTest::newRow("current twice: the last")
-            << QStringList{"d", "a", "d"} << "d" << QStringList{"d", "a", "d"} << 2;
-        QTest::newRow("trailing slash") << QStringList{"a", "d/"} << "d" << QStringList{"a", "d"} << 1;
+        using L = QStringList;
+        L eleven;
+        for (int i = 0; i < 11; ++i)
+            eleven.append(QStringLiteral("f%1").arg(i));
+        QTest::newRow("brackets") << L{} << "start" << L{"[2005] Best", "[2005] Best"} << L{"[2005] Best"} << 0;
+        QTest::newRow("a pattern matches no other folder") << L{} << "start" << L{"a?c", "abc", "a?c"} << L{"a?c", "abc"} << 1;
+        QTest::newRow("letter case counts") << L{} << "start" << L{"Music", "music"} << L{"Music", "music"} << 1;
+        QTest::newRow("eleventh removes the first") << L{} << "start" << eleven << eleven.mid(1) << 9;
+        QTest::newRow("01 deleted, 03 current") << L{"a", "-b", "c", "d", "e"} << "d" << L{} << L{"a", "c", "d", "e"} << 2;
+        QTest::newRow("current not listed") << L{"a", "c"} << "e" << L{} << L{"a", "c"} << -1;
+        QTest::newRow("current twice: the last") << L{"d", "a", "d"} << "d" << L{} << L{"d", "a", "d"} << 2;
+        QTest::newRow("trailing slash") << L{"a", "d/"} << "d" << L{} << L{"a", "d"} << 1;
     }
 
-    void historyReadFromSettings()
+    void history()
     {
         QFETCH(QStringList, stored);
         QFETCH(QString, current);
+        QFETCH(QStringList, adds);
         QFETCH(QStringList, shown);
         QFETCH(int, selected);
         for (int i = 0; i < stored.size(); ++i) {
@@ -222,15 +192,20 @@ private slots:
             const QString path = folder(name) + (name.endsWith(u'/') ? "/" : "");
             if (deleted)
                 QVERIFY(QDir(path).removeRecursively());
-            ini_.WriteStr("DirList", key(i), path);
+            ini_.WriteStr("DirList", QString::asprintf("%02d", i), path);
         }
-        ini_.WriteStr("DirList", key(stored.size() + 1), folder("after-the-gap"));
+        ini_.WriteStr("DirList", QString::asprintf("%02d", int(stored.size()) + 1), folder("after-the-gap"));
         sMP3Folder_ = QFile::encodeName(folder(current));
         auto w = open();
+        QCOMPARE(w->dirPath(), sMP3Folder_);
+        for (const QString &name : adds) {
+            chooseFolder(*w, folder(name));
+            QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
+        }
         QCOMPARE(texts(w->cmbDirList), paths(shown));
         QCOMPARE(w->cmbDirList->currentIndex(), selected);
-        QCOMPARE(w->dirPath(), sMP3Folder_);
         // Saved shorter than read: the stale last key must not come back.
+        w->reject();
         w.reset();
         QCOMPARE(texts(open()->cmbDirList), paths(shown));
     }

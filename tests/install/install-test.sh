@@ -33,16 +33,12 @@ actual=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C s
 $actual"
 [ -x "$prefix/bin/dorvasu" ] || fail "bin/dorvasu is not executable"
 
-# Each icon is a PNG of the size its folder names.
+# Each icon is a PNG (signature, IHDR chunk) of the size its folder names.
 for size in 64 256; do
   png=$prefix/share/icons/hicolor/${size}x${size}/apps/dorvasu.png
-  signature=$(od -An -tx1 -N8 "$png" | tr -d ' \n')
-  [ "$signature" = 89504e470d0a1a0a ] || fail "$png is not a PNG"
-  read -r w0 w1 w2 w3 h0 h1 h2 h3 < <(od -An -tu1 -j16 -N8 "$png")
-  width=$(( (w0 << 24) | (w1 << 16) | (w2 << 8) | w3 ))
-  height=$(( (h0 << 24) | (h1 << 16) | (h2 << 8) | h3 ))
-  [ "$width" = "$size" ] && [ "$height" = "$size" ] \
-    || fail "$png is ${width}x${height}, not ${size}x${size}"
+  header=$(od -An -tx1 -N24 "$png" | tr -d ' \n')
+  [ "$header" = "89504e470d0a1a0a0000000d49484452$(printf '%08x%08x' "$size" "$size")" ] \
+    || fail "$png is not a ${size}x${size} PNG: $header"
 done
 
 # The desktop entry starts the installed program and names the installed icon.
