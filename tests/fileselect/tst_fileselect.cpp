@@ -40,10 +40,7 @@ QStringList texts(const List *list)
 }
 
 // Makes `path` the folder tree's current item, as a click on it does.
-void chooseFolder(frmFileSelect &w, const QString &path)
-{
-    w.Dir1->setCurrentIndex(w.folderTree()->reveal(QFile::encodeName(path)));
-}
+void chooseFolder(frmFileSelect &w, const QString &path) { w.Dir1->setCurrentIndex(w.folderTree()->reveal(QFile::encodeName(path))); }
 
 QString currentFolder(const frmFileSelect &w) { return QString::fromUtf8(w.folderTree()->folderPath(w.Dir1->currentIndex())); }
 
@@ -59,44 +56,47 @@ private slots:
     void mp3Tree()
     {
         QTemporaryDir dir;
-        const QByteArray root = QFile::encodeName(dir.path());
-        const auto make = [&](const QByteArray &relative) {
-            const QByteArray path = root + '/' + relative;
-            if (relative.endsWith('/'))
-                QVERIFY(::mkdir(path.constData(), 0755) == 0);
-            else
-                QVERIFY(::close(::open(path.constData(), O_WRONLY | O_CREAT, 0644)) == 0);
-        };
-        for (const char *p : {"top/", "top/a.mp3", "top/B.MP3", "top/.hidden.mp3", "top/notes.txt",
-                                   "top/sub/", "top/sub/c\x83\x5c.mp3", "top/.cache/", "top/.cache/d.mp3",
-                                   "other/", "other/e.mp3", "single.mp3"})
-            make(p);
-        QVERIFY(::mkfifo(root + "/top/fifo.mp3", 0644) == 0);
-        QVERIFY(::symlink("../other", root + "/top/link") == 0);      // reached twice
-        QVERIFY(::symlink("..", root + "/top/sub/loop") == 0);        // back to top
-        QVERIFY(::symlink("nowhere", root + "/top/broken.mp3") == 0);
-
+        const QByteArray root = QFile::encodeName(dir.path()) + '/';
+        for (const QByteArray p : {"top/", "top/a.mp3", "top/B.MP3", "top/.hidden.mp3", "top/notes.txt", "top/sub/",
+                                   "top/sub/c\x83\x5c.mp3", "top/.cache/", "top/.cache/d.mp3", "other/", "other/e.mp3",
+                                   "single.mp3"})
+            QVERIFY(p.endsWith('/') ? ::mkdir(root + p, 0755) == 0 : ::close(::creat(root + p, 0644)) == 0);
+        QVERIFY(::mkfifo(root + "top/fifo.mp3", 0644) == 0);
+        QVERIFY(::symlink("../other", root + "top/link") == 0);   // reached twice
+        QVERIFY(::symlink("..", root + "top/sub/loop") == 0);     // back to top
+        QVERIFY(::symlink("nowhere", root + "top/broken.mp3") == 0);
         fileselect::WalkProgress progress;
         const QList<QByteArray> found = fileselect::mp3FilesUnder(
-            {root + "/top", root + "/other", root + "/single.mp3", root + "/top/a.mp3"}, &progress);
-        const QList<QByteArray> expected{root + "/other/e.mp3", root + "/single.mp3", root + "/top/B.MP3",
-                                         root + "/top/a.mp3", root + "/top/sub/c\x83\x5c.mp3"};
-        QCOMPARE(found, expected);
+            {root + "top", root + "other", root + "single.mp3", root + "top/a.mp3"}, &progress);
+        QCOMPARE(found, QList<QByteArray>({root + "other/e.mp3", root + "single.mp3", root + "top/B.MP3",
+                                           root + "top/a.mp3", root + "top/sub/c\x83\x5c.mp3"}));
         QCOMPARE(progress.folders.load(), 3);   // top, sub, other: each once
-
         progress.cancel = true;
-        QCOMPARE(fileselect::mp3FilesUnder({root + "/top"}, &progress), QList<QByteArray>());
-        ::unlink(root + "/top/sub/c\x83\x5c.mp3");
+        QCOMPARE(fileselect::mp3FilesUnder({root + "top"}, &progress), QList<QByteArray>());
+        ::unlink(root + "top/sub/c\x83\x5c.mp3");
+    }
+
+    // The drive list reads the kernel's mount table by its bytes: a mount
+    // point with a blank or a CP932 name keeps it.
+    void mountTable()
+    {
+        const QList<fileselect::Mount> mounts = fileselect::parseMountInfo(
+            "36 25 8:17 / /media/\\211\\271\\040x rw,relatime shared:9 - vfat /dev/sdb1 rw\n"
+            "22 1 0:21 / /proc rw,nosuid - proc proc rw\nnot a mount line\n");
+        QCOMPARE(mounts.size(), 2);
+        QCOMPARE(mounts[0].root, QByteArray("/media/\x89\xB9 x"));
+        QCOMPARE(mounts[0].type, QByteArray("vfat"));
+        QCOMPARE(mounts[0].source, QByteArray("/dev/sdb1"));
+        QCOMPARE(mounts[1].root, QByteArray("/proc"));
     }
 
     void init()
     {
         tmp_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(tmp_->isValid());
         host_ = std::make_unique<QWidget>();
         lst_ = new QListWidget(host_.get());
-        appFolder_ = folder(QStringLiteral("program"));
-        ini_.setFileName(appFolder_ + QStringLiteral("/dorvasu.ini"));
+        appFolder_ = folder("program");
+        ini_.setFileName(appFolder_ + "/dorvasu.ini");
         sMP3Folder_.clear();
     }
 
@@ -121,8 +121,7 @@ private slots:
 
     void addAppendsSelectedFilesInListOrder_data()
     {
-        // One text per press of 追加: the rows selected for it.
-        QTest::addColumn<QStringList>("presses");
+        QTest::addColumn<QStringList>("presses");   // one text per press of 追加: the rows selected for it
         QTest::addColumn<QStringList>("appended");
         QTest::newRow("nothing selected") << QStringList{""} << QStringList{};
         QTest::newRow("picked backwards") << QStringList{"2,0"} << QStringList{"a.mp3", "c.mp3"};
@@ -154,10 +153,10 @@ private slots:
         QCOMPARE(sMP3Folder_, QFile::encodeName(music)); // recorded even when nothing was added
     }
 
-    // The history read from the settings file (stored entries name folders
-    // under the test folder, "-" one since deleted; a trailing "/" is kept in
-    // the stored text), then 追加 pressed in each of `adds`; shown, then
-    // saved on closing and read back as it was.
+    // The history read from the settings file (entries name folders under
+    // the test folder, "-" one since deleted; a trailing "/" is kept in the
+    // stored text), then 追加 pressed in each of `adds`; shown, then the
+    // window moved and closed by `close`, saved once and read back as it was.
     void history_data()
     {
         QTest::addColumn<QStringList>("stored");
@@ -165,18 +164,21 @@ private slots:
         QTest::addColumn<QStringList>("adds");
         QTest::addColumn<QStringList>("shown");
         QTest::addColumn<int>("selected");
+        QTest::addColumn<QString>("close");
         using L = QStringList;
         L eleven;
         for (int i = 0; i < 11; ++i)
             eleven.append(QStringLiteral("f%1").arg(i));
-        QTest::newRow("brackets") << L{} << "start" << L{"[2005] Best", "[2005] Best"} << L{"[2005] Best"} << 0;
-        QTest::newRow("a pattern matches no other folder") << L{} << "start" << L{"a?c", "abc", "a?c"} << L{"a?c", "abc"} << 1;
-        QTest::newRow("letter case counts") << L{} << "start" << L{"Music", "music"} << L{"Music", "music"} << 1;
-        QTest::newRow("eleventh removes the first") << L{} << "start" << eleven << eleven.mid(1) << 9;
-        QTest::newRow("01 deleted, 03 current") << L{"a", "-b", "c", "d", "e"} << "d" << L{} << L{"a", "c", "d", "e"} << 2;
-        QTest::newRow("current not listed") << L{"a", "c"} << "e" << L{} << L{"a", "c"} << -1;
-        QTest::newRow("current twice: the last") << L{"d", "a", "d"} << "d" << L{} << L{"d", "a", "d"} << 2;
-        QTest::newRow("trailing slash") << L{"a", "d/"} << "d" << L{} << L{"a", "d"} << 1;
+        QTest::newRow("brackets") << L{} << "start" << L{"[2005] Best", "[2005] Best"} << L{"[2005] Best"} << 0 << "閉じる";
+        QTest::newRow("a pattern matches no other folder") << L{} << "start" << L{"a?c", "abc", "a?c"} << L{"a?c", "abc"} << 1
+                                                           << "Esc";
+        QTest::newRow("letter case counts") << L{} << "start" << L{"Music", "music"} << L{"Music", "music"} << 1 << "close box";
+        QTest::newRow("eleventh removes the first") << L{} << "start" << eleven << eleven.mid(1) << 9 << "閉じる";
+        QTest::newRow("01 deleted, 03 current") << L{"a", "-b", "c", "d", "e"} << "d" << L{} << L{"a", "c", "d", "e"} << 2
+                                                << "Esc";
+        QTest::newRow("current not listed") << L{"a", "c"} << "e" << L{} << L{"a", "c"} << -1 << "close box";
+        QTest::newRow("current twice: the last") << L{"d", "a", "d"} << "d" << L{} << L{"d", "a", "d"} << 2 << "閉じる";
+        QTest::newRow("trailing slash") << L{"a", "d/"} << "d" << L{} << L{"a", "d"} << 1 << "Esc";
     }
 
     void history()
@@ -186,73 +188,70 @@ private slots:
         QFETCH(QStringList, adds);
         QFETCH(QStringList, shown);
         QFETCH(int, selected);
+        QFETCH(QString, close);
         for (int i = 0; i < stored.size(); ++i) {
-            const bool deleted = stored.at(i).startsWith(u'-');
-            const QString name = stored.at(i).mid(deleted ? 1 : 0);
+            const QString name = stored[i].mid(stored[i].startsWith(u'-') ? 1 : 0);
             const QString path = folder(name) + (name.endsWith(u'/') ? "/" : "");
-            if (deleted)
-                QVERIFY(QDir(path).removeRecursively());
+            QVERIFY(!stored[i].startsWith(u'-') || QDir(path).removeRecursively());
             ini_.WriteStr("DirList", QString::asprintf("%02d", i), path);
         }
         ini_.WriteStr("DirList", QString::asprintf("%02d", int(stored.size()) + 1), folder("after-the-gap"));
         sMP3Folder_ = QFile::encodeName(folder(current));
         auto w = open();
         QCOMPARE(w->dirPath(), sMP3Folder_);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        w->move(120, 90);
         for (const QString &name : adds) {
             chooseFolder(*w, folder(name));
             QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
         }
         QCOMPARE(texts(w->cmbDirList), paths(shown));
         QCOMPARE(w->cmbDirList->currentIndex(), selected);
-        // Saved shorter than read: the stale last key must not come back.
-        w->reject();
-        w.reset();
-        QCOMPARE(texts(open()->cmbDirList), paths(shown));
-    }
-
-    void historyAndPositionSurviveReopening_data()
-    {
-        QTest::addColumn<int>("how"); // the window is closed by
-        QTest::newRow("閉じる") << 0;
-        QTest::newRow("Esc") << 1;
-        QTest::newRow("close box") << 2;
-    }
-
-    void historyAndPositionSurviveReopening()
-    {
-        QFETCH(int, how);
-        const QString a = folder("a"), b = folder("b");
-        touch(b + "/song.mp3");
-        sMP3Folder_ = QFile::encodeName(a);
-        auto w = open();
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-        w->move(120, 90);
-        QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
-        chooseFolder(*w, b);
-        QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
-        if (how == 0)
+        if (close == u"閉じる")
             QTest::mouseClick(w->cmdCancel, Qt::LeftButton);
-        else if (how == 1)
+        else if (close == u"Esc")
             QTest::keyClick(w->File1, Qt::Key_Escape);
         else
             w->close();
         QVERIFY(!w->isVisible());
-        ini_.WriteStr("DirList", "02", "/marker");
-        w.reset(); // saved once, on closing: nothing more is written
-        QCOMPARE(ini_.ReadStr("DirList", "02", ""), "/marker");
-
+        const QString next = QString::asprintf("%02d", int(shown.size()));
+        QCOMPARE(ini_.ReadStr("DirList", next, "-"), "-");   // a stale key after the last is emptied
+        ini_.WriteStr("DirList", next, "/marker");
+        w.reset();   // saved once, on closing: nothing more is written
+        QCOMPARE(ini_.ReadStr("DirList", next, ""), "/marker");
+        ini_.WriteStr("DirList", next, "");
         w = open(4500, 4500);
         QCOMPARE(w->pos(), QPoint(120, 90));
-        QCOMPARE(texts(w->cmbDirList), QStringList({a, b}));
-        QCOMPARE(w->cmbDirList->currentIndex(), 1);
-        QCOMPARE(currentFolder(*w), b);
-        QCOMPARE(texts(w->File1), QStringList{"song.mp3"});
-        // Choosing the other entry goes there and makes it the MP3 folder.
+        QCOMPARE(texts(w->cmbDirList), paths(shown));
+    }
+
+    // Choosing a history entry goes to its folder and makes it the MP3
+    // folder; a folder deleted meanwhile changes nothing, and 追加 in a
+    // folder deleted while on view adds nothing.
+    void historyEntryChosen()
+    {
+        const QString a = folder("a"), b = folder("b"), c = folder("c");
+        touch(a + "/a.mp3");
+        touch(b + "/b.mp3");
+        for (const QString &path : {a, b, c})
+            ini_.WriteStr("DirList", QStringLiteral("0%1").arg(path.back().unicode() - 'a'), path);
+        sMP3Folder_ = QFile::encodeName(a);
+        auto w = open();
         w->cmbDirList->setFocus();
-        QTest::keyClick(w->cmbDirList, Qt::Key_Up);
-        QCOMPARE(sMP3Folder_, QFile::encodeName(a));
-        QCOMPARE(currentFolder(*w), a);
+        QTest::keyClick(w->cmbDirList, Qt::Key_Down);
+        QCOMPARE(sMP3Folder_, QFile::encodeName(b));
+        QCOMPARE(currentFolder(*w), b);
+        QCOMPARE(texts(w->File1), QStringList{"b.mp3"});
+        QVERIFY(QDir(c).removeRecursively());
+        QTest::keyClick(w->cmbDirList, Qt::Key_Down);
+        QCOMPARE(sMP3Folder_, QFile::encodeName(b));
+        QCOMPARE(texts(w->File1), QStringList{"b.mp3"});
+        QCOMPARE(w->cmbDirList->currentIndex(), 1);
+        QVERIFY(QDir(b).removeRecursively());
+        QTest::keyClick(w->cmbDirList, Qt::Key_Down);
+        QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
+        QCOMPARE(lst_->count(), 0);
     }
 
     void position_data()
@@ -297,26 +296,6 @@ private slots:
         }
     }
 
-    void vanishedHistoryFolderChangesNothing()
-    {
-        const QString a = folder("a"), b = folder("b");
-        touch(a + "/a.mp3");
-        ini_.WriteStr("DirList", "00", a);
-        ini_.WriteStr("DirList", "01", b);
-        sMP3Folder_ = QFile::encodeName(a);
-        auto w = open();
-        QVERIFY(QDir(b).removeRecursively());
-        w->cmbDirList->setFocus();
-        QTest::keyClick(w->cmbDirList, Qt::Key_Down); // picks "b"
-        QCOMPARE(sMP3Folder_, QFile::encodeName(a));
-        QCOMPARE(texts(w->File1), QStringList{"a.mp3"});
-        QCOMPARE(w->cmbDirList->currentIndex(), 0);
-        QVERIFY(QDir(a).removeRecursively()); // the folder on view as well
-        QTest::keyClick(w->cmbDirList, Qt::Key_Down);
-        QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
-        QCOMPARE(lst_->count(), 0);
-    }
-
     void drives()
     {
         const QString a = folder("a"), stick = folder("media/stick");
@@ -340,26 +319,10 @@ private slots:
         QCOMPARE(currentFolder(*w), a);
     }
 
-    // The drive list reads the kernel's mount table by its bytes: a mount
-    // point with a blank or a CP932 name keeps it.
-    void mountTable()
-    {
-        const QList<fileselect::Mount> mounts = fileselect::parseMountInfo(
-            "36 25 8:17 / /media/\\211\\271\\040x rw,relatime shared:9 - vfat /dev/sdb1 rw\n"
-            "22 1 0:21 / /proc rw,nosuid - proc proc rw\n"
-            "not a mount line\n");
-        QCOMPARE(mounts.size(), 2);
-        QCOMPARE(mounts[0].root, QByteArray("/media/\x89\xB9 x"));
-        QCOMPARE(mounts[0].type, QByteArray("vfat"));
-        QCOMPARE(mounts[0].source, QByteArray("/dev/sdb1"));
-        QCOMPARE(mounts[1].root, QByteArray("/proc"));
-    }
-
 private:
     std::unique_ptr<frmFileSelect> open(float mainTop = 0, float mainLeft = 0)
     {
-        return std::make_unique<frmFileSelect>(lst_, sMP3Folder_, ini_, mainTop, mainLeft,
-                                               QIcon(), appFolder_);
+        return std::make_unique<frmFileSelect>(lst_, sMP3Folder_, ini_, mainTop, mainLeft, QIcon(), appFolder_);
     }
     QString folder(const QString &relative)
     {
