@@ -1,6 +1,7 @@
 // The file selection window, driven through its controls over real folders
 // and files in a temporary folder and a real settings file.
 
+#include "caserows.h"
 #include "folders.h"
 #include "foldertreemodel.h"
 #include "frmfileselect.h"
@@ -41,6 +42,10 @@ QStringList texts(const List *list)
 
 // Makes `path` the folder tree's current item, as a click on it does.
 void chooseFolder(frmFileSelect &w, const QString &path) { w.Dir1->setCurrentIndex(w.folderTree()->reveal(QFile::encodeName(path))); }
+
+QStringList items(const QString &field) { return field == u"-" ? QStringList() : field.split(", ", Qt::SkipEmptyParts); }
+
+void addRows(const char *section) { addCaseRows("fileselect.txt", section); }
 
 QString currentFolder(const frmFileSelect &w) { return QString::fromUtf8(w.folderTree()->folderPath(w.Dir1->currentIndex())); }
 
@@ -106,32 +111,11 @@ private slots:
         tmp_.reset();
     }
 
-    void fileListShowsMp3FilesOnly()
-    {
-        const QString music = folder("music");
-        for (const char *name : {"b.mp3", "A.MP3", ".hidden.mp3", "x.mp3.txt"})
-            touch(music + u'/' + QLatin1String(name));
-        QVERIFY(QDir().mkdir(music + "/x.mp3"));
-        QCOMPARE(::mkfifo(QFile::encodeName(music + "/f.mp3").constData(), 0644), 0);
-        QVERIFY(QFile::link(music + "/b.mp3", music + "/l.mp3"));
-        QVERIFY(QFile::link(music + "/none", music + "/gone.mp3"));
-        sMP3Folder_ = QFile::encodeName(music);
-        QCOMPARE(texts(open()->File1), QStringList({"A.MP3", "b.mp3", "l.mp3"}));
-    }
-
-    void addAppendsSelectedFilesInListOrder_data()
-    {
-        QTest::addColumn<QStringList>("presses");   // one text per press of 追加: the rows selected for it
-        QTest::addColumn<QStringList>("appended");
-        QTest::newRow("nothing selected") << QStringList{""} << QStringList{};
-        QTest::newRow("picked backwards") << QStringList{"2,0"} << QStringList{"a.mp3", "c.mp3"};
-        QTest::newRow("same file twice") << QStringList{"1", "1"} << QStringList{"b.mp3", "b.mp3"};
-    }
+    void addAppendsSelectedFilesInListOrder_data() { addRows("adds"); }
 
     void addAppendsSelectedFilesInListOrder()
     {
-        QFETCH(QStringList, presses);
-        QFETCH(QStringList, appended);
+        QFETCH(QStringList, row);
         const QString music = folder("music");
         for (const char *name : {"a.mp3", "b.mp3", "c.mp3"})
             touch(music + u'/' + QLatin1String(name));
@@ -139,56 +123,29 @@ private slots:
         sMP3Folder_ = QFile::encodeName(folder("other"));
         auto w = open();
         chooseFolder(*w, music);
-        for (const QString &press : presses) {
+        for (const QString &press : row[1].split(u'/')) {
             w->File1->clearSelection();
-            for (const QString &row : press.split(u',', Qt::SkipEmptyParts))
-                w->File1->item(row.toInt())->setSelected(true);
+            for (const QString &selected : items(press))
+                w->File1->item(selected.toInt())->setSelected(true);
             QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
         }
         QStringList expected{"/already/there.mp3"};
-        for (const QString &name : appended)
+        for (const QString &name : items(row[2]))
             expected.append(music + u'/' + name);
         QCOMPARE(texts(lst_), expected);
         QVERIFY(!lst_->isHidden() && lst_->isEnabled());
         QCOMPARE(sMP3Folder_, QFile::encodeName(music)); // recorded even when nothing was added
     }
 
-    // The history read from the settings file (entries name folders under
-    // the test folder, "-" one since deleted; a trailing "/" is kept in the
-    // stored text), then 追加 pressed in each of `adds`; shown, then the
-    // window moved and closed by `close`, saved once and read back as it was.
-    void history_data()
-    {
-        QTest::addColumn<QStringList>("stored");
-        QTest::addColumn<QString>("current");
-        QTest::addColumn<QStringList>("adds");
-        QTest::addColumn<QStringList>("shown");
-        QTest::addColumn<int>("selected");
-        QTest::addColumn<QString>("close");
-        using L = QStringList;
-        L eleven;
-        for (int i = 0; i < 11; ++i)
-            eleven.append(QStringLiteral("f%1").arg(i));
-        QTest::newRow("brackets") << L{} << "start" << L{"[2005] Best", "[2005] Best"} << L{"[2005] Best"} << 0 << "閉じる";
-        QTest::newRow("a pattern matches no other folder") << L{} << "start" << L{"a?c", "abc", "a?c"} << L{"a?c", "abc"} << 1
-                                                           << "Esc";
-        QTest::newRow("letter case counts") << L{} << "start" << L{"Music", "music"} << L{"Music", "music"} << 1 << "close box";
-        QTest::newRow("eleventh removes the first") << L{} << "start" << eleven << eleven.mid(1) << 9 << "閉じる";
-        QTest::newRow("01 deleted, 03 current") << L{"a", "-b", "c", "d", "e"} << "d" << L{} << L{"a", "c", "d", "e"} << 2
-                                                << "Esc";
-        QTest::newRow("current not listed") << L{"a", "c"} << "e" << L{} << L{"a", "c"} << -1 << "close box";
-        QTest::newRow("current twice: the last") << L{"d", "a", "d"} << "d" << L{} << L{"d", "a", "d"} << 2 << "閉じる";
-        QTest::newRow("trailing slash") << L{"a", "d/"} << "d" << L{} << L{"a", "d"} << 1 << "Esc";
-    }
+    // The history read from the settings file, then 追加 pressed in some
+    // folders; shown, then the window moved and closed, saved once and read
+    // back as it was.
+    void history_data() { addRows("history"); }
 
     void history()
     {
-        QFETCH(QStringList, stored);
-        QFETCH(QString, current);
-        QFETCH(QStringList, adds);
-        QFETCH(QStringList, shown);
-        QFETCH(int, selected);
-        QFETCH(QString, close);
+        QFETCH(QStringList, row);
+        const QStringList stored = items(row[1]), shown = items(row[4]);
         for (int i = 0; i < stored.size(); ++i) {
             const QString name = stored[i].mid(stored[i].startsWith(u'-') ? 1 : 0);
             const QString path = folder(name) + (name.endsWith(u'/') ? "/" : "");
@@ -196,21 +153,21 @@ private slots:
             ini_.WriteStr("DirList", QString::asprintf("%02d", i), path);
         }
         ini_.WriteStr("DirList", QString::asprintf("%02d", int(stored.size()) + 1), folder("after-the-gap"));
-        sMP3Folder_ = QFile::encodeName(folder(current));
+        sMP3Folder_ = QFile::encodeName(folder(row[2]));
         auto w = open();
         QCOMPARE(w->dirPath(), sMP3Folder_);
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         w->move(120, 90);
-        for (const QString &name : adds) {
+        for (const QString &name : items(row[3])) {
             chooseFolder(*w, folder(name));
             QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
         }
         QCOMPARE(texts(w->cmbDirList), paths(shown));
-        QCOMPARE(w->cmbDirList->currentIndex(), selected);
-        if (close == u"閉じる")
+        QCOMPARE(w->cmbDirList->currentIndex(), row[5].toInt());
+        if (row[6] == u"閉じる")
             QTest::mouseClick(w->cmdCancel, Qt::LeftButton);
-        else if (close == u"Esc")
+        else if (row[6] == u"Esc")
             QTest::keyClick(w->File1, Qt::Key_Escape);
         else
             w->close();
@@ -254,44 +211,39 @@ private slots:
         QCOMPARE(lst_->count(), 0);
     }
 
-    void position_data()
-    {
-        QTest::addColumn<QString>("top"); // "" = not stored
-        QTest::addColumn<QString>("left");
-        QTest::addColumn<QPoint>("pixels"); // (-1, -1): anywhere on the primary screen
-        QTest::newRow("default beside the main window") << "" << "" << QPoint(100, 200);
-        QTest::newRow("stored, with a fraction") << "1522.5" << " 750 " << QPoint(50, 102);
-        QTest::newRow("not numbers: default") << "abc" << "nan" << QPoint(100, 200);
-        QTest::newRow("far right and below") << "900000" << "900000" << QPoint(-1, -1);
-        QTest::newRow("far left and above") << "-900000" << "-1e38" << QPoint(-1, -1);
-    }
+    void position_data() { addRows("position"); }
 
     void position()
     {
-        QFETCH(QString, top);
-        QFETCH(QString, left);
-        QFETCH(QPoint, pixels);
-        if (!top.isEmpty()) {
-            ini_.WriteStr("Position", "FileTop", top);
-            ini_.WriteStr("Position", "FileLeft", left);
+        QFETCH(QStringList, row);
+        if (row[1] != u"-") {
+            ini_.WriteStr("Position", "FileTop", row[1]);
+            ini_.WriteStr("Position", "FileLeft", row[2]);
         }
         sMP3Folder_ = QFile::encodeName(folder("a"));
         auto w = open(2900, 1400); // main window's top and left, twips
-        if (pixels.x() >= 0)
-            QCOMPARE(w->pos(), pixels);
+        if (row[3] != u"screen")
+            QCOMPARE(w->pos(), QPoint(items(row[3])[0].toInt(), items(row[3])[1].toInt()));
         else
             QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(w->geometry()));
     }
 
+    // A start folder that is missing or no folder: the program folder, its
+    // MP3 files listed and nothing else.
     void missingStartFolderFallsBackToProgramFolder()
     {
-        touch(appFolder_ + "/here.mp3");
+        const QString music = appFolder_ + u'/';
+        for (const char *name : {"b.mp3", "A.MP3", ".hidden.mp3", "x.mp3.txt"})
+            touch(music + QLatin1String(name));
+        QVERIFY(QDir().mkdir(music + "x.mp3"));
+        QCOMPARE(::mkfifo(QFile::encodeName(music + "f.mp3").constData(), 0644), 0);
+        QVERIFY(QFile::link(music + "b.mp3", music + "l.mp3") && QFile::link(music + "none", music + "gone.mp3"));
         touch(tmp_->filePath("file"));
         for (const QString &start : {QString(), QStringLiteral("/no/such/folder"), tmp_->filePath("file")}) {
             sMP3Folder_ = QFile::encodeName(start);
             auto w = open();
             QCOMPARE(sMP3Folder_, QFile::encodeName(appFolder_));
-            QCOMPARE(texts(w->File1), QStringList{"here.mp3"});
+            QCOMPARE(texts(w->File1), QStringList({"A.MP3", "b.mp3", "l.mp3"}));
             QCOMPARE(currentFolder(*w), appFolder_);
         }
     }

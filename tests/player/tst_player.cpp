@@ -1,6 +1,7 @@
 // The player window over the real binding: libmpg123 decodes, and out123
 // writes the sound into a WAV file instead of the sound server.
 
+#include "caserows.h"
 #include "frmfileselect.h"
 #include "frmplay.h"
 #include "inifile_io.h"
@@ -10,6 +11,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QKeySequence>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
@@ -66,37 +68,22 @@ private slots:
         vbmp3_free();
     }
 
-    void barSetsBothChannels_data()
-    {
-        QTest::addColumn<int>("left"); // the channels before the window opens
-        QTest::addColumn<int>("right");
-        QTest::addColumn<int>("action"); // a key, or -1: drag, -2: none
-        QTest::addColumn<int>("volume");
-        QTest::newRow("opened at 30 and 71") << 30 << 71 << -2 << 50;
-        QTest::newRow("opened at 100 and 99") << 100 << 99 << -2 << 99;
-        QTest::newRow("Home: thumb at the top") << 50 << 50 << int(Qt::Key_Home) << 100;
-        QTest::newRow("End: thumb at the bottom") << 50 << 50 << int(Qt::Key_End) << 0;
-        QTest::newRow("Up: a line up") << 50 << 50 << int(Qt::Key_Up) << 51;
-        QTest::newRow("Page Up: a page up") << 50 << 50 << int(Qt::Key_PageUp) << 60;
-        QTest::newRow("thumb dragged to the top") << 50 << 50 << -1 << 100;
-    }
+    void barSetsBothChannels_data() { addCaseRows("player.txt", "volume"); }
 
     void barSetsBothChannels()
     {
-        QFETCH(int, left);
-        QFETCH(int, right);
-        QFETCH(int, action);
-        QFETCH(int, volume);
-        vbmp3_setVolume(left, right);
+        QFETCH(QStringList, row);
+        const int volume = row[3].toInt();
+        vbmp3_setVolume(row[1].section(", ", 0, 0).toInt(), row[1].section(", ", 1).toInt());
         frmPLay player;
         player.show();
         QVERIFY(QTest::qWaitForWindowExposed(&player));
         QTRY_COMPARE(QApplication::focusWidget(), player.cmdStop);
         QScrollBar *bar = player.vsbVol;
-        if (action >= 0) {
+        if (row[2] != u"drag" && row[2] != u"-") {
             bar->setFocus();
-            QTest::keyClick(bar, Qt::Key(action));
-        } else if (action == -1) { // while dragging the channels follow the thumb
+            QTest::keyClick(bar, QKeySequence(row[2])[0].key());
+        } else if (row[2] == u"drag") { // while dragging the channels follow the thumb
             bar->setSliderDown(true);
             bar->setSliderPosition(bar->minimum());
             QCOMPARE(channels(), std::make_pair(100, 100));

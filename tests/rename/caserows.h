@@ -5,6 +5,7 @@
 
 #include <QRegularExpression>
 #include <QStringList>
+#include <QTest>
 
 #include "testdata.h"
 
@@ -28,4 +29,12 @@ inline QList<QStringList> caseRows(const char *file, const QString &section)
         out << row;
     }
     return out;
+}
+
+// Those rows as the running _data function's rows, each in one column "row".
+inline void addCaseRows(const char *file, const QString &section)
+{
+    QTest::addColumn<QStringList>("row");
+    for (const QStringList &row : caseRows(file, section))
+        QTest::newRow(qPrintable(row[0])) << row;
 }

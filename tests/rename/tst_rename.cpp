@@ -36,6 +36,7 @@ using namespace renaming;
 namespace {
 
 QList<QStringList> rows(const QString &section) { return caseRows("rename.txt", section); }
+void addRows(const QString &section) { addCaseRows("rename.txt", section); }
 
 QStringList items(const QString &field) { return field.split(", ", Qt::SkipEmptyParts); }
 
@@ -189,12 +190,7 @@ private slots:
     }
 
     // The existence test and the proposed name of one entry.
-    void proposedName_data()
-    {
-        QTest::addColumn<QStringList>("row");
-        for (const QStringList &row : rows("proposed"))
-            QTest::newRow(qPrintable(row[0])) << row;
-    }
+    void proposedName_data() { addRows("proposed"); }
 
     void proposedName()
     {
@@ -337,36 +333,15 @@ private slots:
                  u"以下のファイルは変更できませんでした。\r\n\r\n/m/b.mp3\r\n/m/曲.mp3\r\n"_qs);
     }
 
-    // Files a -> A, b -> B, "c\xff" -> C; the batch stops after `renamed`
-    // of them with `noted` of those in the journal. Then `meanwhile`
-    // happens and a new run undoes the batch.
-    void undo_data()
-    {
-        QTest::addColumn<int>("renamed");
-        QTest::addColumn<int>("noted");
-        QTest::addColumn<QString>("meanwhile");
-        QTest::addColumn<QByteArrayList>("after");   // the folder after Undo
-        QTest::addColumn<int>("failed");
-        QTest::addColumn<int>("gone");
-        using L = QByteArrayList;
-        const L start{"a", "b", "c\xff"};
-        QTest::newRow("whole batch") << 3 << 3 << "" << start << 0 << 0;
-        QTest::newRow("batch over, one rename failed, same file under its name") << 2 << 2 << "link C, end"
-                                                                                  << L{"C"} + start << 0 << 0;
-        QTest::newRow("crash before any note") << 3 << 0 << "" << start << 0 << 0;
-        QTest::newRow("crash in the middle") << 2 << 1 << "" << start << 0 << 0;
-        QTest::newRow("crash before the first rename") << 0 << 0 << "" << start << 0 << 0;
-        QTest::newRow("an old name taken meanwhile") << 3 << 3 << "take b" << L{"B"} + start << 1 << 0;
-        QTest::newRow("a renamed file deleted meanwhile") << 3 << 3 << "delete A" << start.mid(1) << 0 << 1;
-        QTest::newRow("another file under a new name, not noted") << 3 << 2 << "replace C"
-                                                                   << L{"C", "a", "b"} << 0 << 0;
-    }
+    // A batch stopped after some renames, some of them noted; then something
+    // happens meanwhile and a new run undoes the batch.
+    void undo_data() { addRows("undo"); }
 
     void undo()
     {
-        QFETCH(int, renamed);
-        QFETCH(int, noted);
-        QFETCH(QString, meanwhile);
+        QFETCH(QStringList, row);
+        const int renamed = row[1].toInt(), noted = row[2].toInt();
+        const QString meanwhile = row[3];
         QTemporaryDir tmp;
         const QByteArray dir = QFile::encodeName(tmp.path()) + '/';
         const QString journalPath = tmp.filePath("config/journal.txt");
@@ -401,36 +376,27 @@ private slots:
         QList<JournalEntry> loaded;
         QCOMPARE(RenameJournal(journalPath).load(loaded), RenameJournal::Load::Loaded);
         const UndoResult result = undoBatch(loaded);
-        QTEST(int(result.failed.size()), "failed");
-        QTEST(result.gone, "gone");
-        QTEST(fileNames(dir), "after");
+        QCOMPARE(result.failed.size(), row[5].toInt());
+        QCOMPARE(result.gone, row[6].toInt());
+        QCOMPARE(fileNames(dir), row[4].replace("\\xff", QChar(0xFF)).toLatin1().split(' '));
         for (const QByteArray &name : fileNames(dir))
             ::unlink(dir + name);   // QTemporaryDir cannot remove "c\xff"
     }
 
     // A journal cut short or damaged is told apart from one that is fine.
-    void loadJournal_data()
-    {
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<RenameJournal::Load>("result");
-        const QByteArray head = "Dorvasu rename journal 1\n", f = "F 1 2 /a%20b /c\nF 1 3 /d%FF /e\n";
-        QTest::newRow("none") << QByteArray() << RenameJournal::Load::Nothing;
-        QTest::newRow("fine") << head + f + "D 0\n" << RenameJournal::Load::Loaded;
-        QTest::newRow("last note cut") << head + f + "D" << RenameJournal::Load::Loaded;
-        QTest::newRow("not a journal") << QByteArray("\x00\x01garbage", 9) << RenameJournal::Load::Damaged;
-        QTest::newRow("note past the batch") << head + f + "D 7\n" << RenameJournal::Load::Damaged;
-        QTest::newRow("bad line inside") << head + "F x y\n" + f << RenameJournal::Load::Damaged;
-    }
+    void loadJournal_data() { addRows("journal"); }
 
     void loadJournal()
     {
-        QFETCH(QByteArray, text);
-        QFETCH(RenameJournal::Load, result);
+        QFETCH(QStringList, row);
         QTemporaryDir dir;
-        if (!text.isNull())
-            testdata::writeAll(dir.filePath("j.txt"), text);
+        if (row[1] != u"-")
+            testdata::writeAll(dir.filePath("j.txt"), row[1].toUtf8());
         QList<JournalEntry> batch;
-        QCOMPARE(RenameJournal(dir.filePath("j.txt")).load(batch), result);
+        const RenameJournal::Load result = RenameJournal(dir.filePath("j.txt")).load(batch);
+        QCOMPARE(result, row[2] == u"Nothing" ? RenameJournal::Load::Nothing
+                         : row[2] == u"Loaded" ? RenameJournal::Load::Loaded
+                                               : RenameJournal::Load::Damaged);
         if (result == RenameJournal::Load::Loaded) {
             QCOMPARE(batch.size(), 2);
             QCOMPARE(batch[0].from, QByteArray("/a b"));

@@ -72,15 +72,13 @@ private slots:
         QCOMPARE(io_.ReadInt("S", "k", -99), expected);
     }
 
+    void windowsFileReads_data() { addCaseRows("settings.txt", "reads"); }
+
     void windowsFileReads()
     {
+        QFETCH(QStringList, row);
         writeAll(file_, windows_);
-        QCOMPARE(io_.ReadStr("Position", "top", "-"), "1500");          // other case, blanks
-        QCOMPARE(io_.ReadStr("POSITION", "Left", "-"), "2000");         // tab after "="
-        QCOMPARE(io_.ReadStr("Position", "FileTop", "-"), "  300 ");    // quotes keep blanks
-        QCOMPARE(io_.ReadStr("Folder", "MP3", "-"), "C:\\Music\\J-Pop");
-        QCOMPARE(io_.ReadStr("Unknown", "Thing", "-"), "keep me");
-        QCOMPARE(io_.ReadStr("Position", "orphan", "-"), "-");          // belongs to no section
+        QCOMPARE(io_.ReadStr(row[1], row[2], "-"), row[3]);
     }
 
     void writes_data()
@@ -175,23 +173,13 @@ private slots:
         }
     }
 
-    void settingsFilePath_data()
-    {
-        QTest::addColumn<QString>("folder");   // relative to the temporary folder unless absolute
-        QTest::addColumn<bool>("beside");      // the file goes in that folder, not the config folder
-        QTest::newRow("writable folder") << "bin" << true;
-        QTest::newRow("ending in /") << "bin/" << true;
-        QTest::newRow("read-only folder") << "readonly" << false;
-        QTest::newRow("no such folder") << "nothere" << false;
-        // Also when the process may write there, as root may.
-        QTest::newRow("/usr/bin") << "/usr/bin" << false;
-        QTest::newRow("/usr/local/bin/") << "/usr/local/bin/" << false;
-    }
+    void settingsFilePath_data() { addCaseRows("settings.txt", "settingsFilePath"); }
 
     void settingsFilePath()
     {
-        QFETCH(QString, folder);
-        QFETCH(bool, beside);
+        QFETCH(QStringList, row);
+        const QString folder = row[1];
+        const bool beside = row[2] == u"beside";
         const QString base = tmp_.path() + '/';
         for (const char *dir : {"bin", "readonly", "config"})
             QDir().mkpath(base + dir);

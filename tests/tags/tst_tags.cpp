@@ -4,6 +4,7 @@
 #include <QTest>
 #include <cstring>
 
+#include "caserows.h"
 #include "tagfields.h"
 #include "taginfo.h"
 
@@ -58,38 +59,19 @@ private slots:
         QCOMPARE(bytesOf(t.toWire()), bytesOf(in));
     }
 
-    // The writing rule, and the field's bytes on the wire: the year (5
-    // bytes) or the title (128).
-    void writingRule_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("width");
-        QTest::addColumn<bool>("withNul");
-        QTest::addColumn<QByteArray>("wire");
-        QTest::newRow("padded") << "ab" << 5 << false << QByteArray("ab   ");
-        QTest::newRow("padded with NUL") << "ab" << 5 << true << QByteArray("ab\0  ", 5);
-        QTest::newRow("empty with NUL") << "" << 5 << true << QByteArray("\0    ", 5);
-        QTest::newRow("cut") << "abcdefg" << 5 << false << QByteArray("abcde");
-        QTest::newRow("exact with NUL loses NUL") << "abcde" << 5 << true << QByteArray("abcde");
-        QTest::newRow("spaces kept") << " a " << 5 << false << QByteArray(" a   ");
-        QTest::newRow("surrogate pair not split") << "abcd\U0001F3B5" << 5 << false << QByteArray("abcd ");
-        QTest::newRow("year: UTF-8 character not split") << u"年年"_qs << 5 << false << QByteArray("\xE5\xB9\xB4\0\0", 5);
-        // 43 three-byte characters are 129 bytes: the 43rd is left out whole.
-        QTest::newRow("title: UTF-8 character not split") << QString(43, QChar(0x3042)) << 128 << false
-                                                          << QString(42, QChar(0x3042)).toUtf8() + QByteArray(2, '\0');
-    }
+    // The writing rule, and the field's bytes on the wire.
+    void writingRule_data() { addCaseRows("tags.txt", "writing"); }
 
     void writingRule()
     {
-        QFETCH(QString, text);
-        QFETCH(int, width);
-        QFETCH(bool, withNul);
-        const QString got = withNul ? tags::fitFieldWithNul(text, width) : tags::fitField(text, width);
+        QFETCH(QStringList, row);
+        const int width = row[2] == u"year" ? tags::kYearWidth : tags::kTextWidth;
+        const QString got = row[3] == u"NUL" ? tags::fitFieldWithNul(row[1], width) : tags::fitField(row[1], width);
         QCOMPARE(got.size(), width);
         TagInfo t;
         (width == tags::kYearWidth ? t.Year : t.TrackName) = got;
         const mp3lib::TagInfoWire w = t.toWire();
-        QTEST(QByteArray(width == tags::kYearWidth ? w.Year : w.TrackName, width), "wire");
+        QCOMPARE(QByteArray(width == tags::kYearWidth ? w.Year : w.TrackName, width), row[4].toUtf8());
     }
 
     void trimTagStr_data()
@@ -110,22 +92,12 @@ private slots:
         QTEST(tags::TrimTagStr(in), "out");
     }
 
-    void genreEntryIndex_data()
-    {
-        QTest::addColumn<int>("genreNo");
-        QTest::addColumn<int>("limit");
-        QTest::addColumn<int>("index");
-        QTest::newRow("first of two equal numbers") << 0 << 256 << 1;
-        QTest::newRow("last entry") << 255 << 256 << 4;
-        QTest::newRow("not listed") << 3 << 256 << -1;
-        QTest::newRow("beyond the limit") << 255 << 4 << -1;
-    }
+    void genreEntryIndex_data() { addCaseRows("tags.txt", "genres"); }
 
     void genreEntryIndex()
     {
-        QFETCH(int, genreNo);
-        QFETCH(int, limit);
-        QTEST(tags::genreEntryIndex({17, 0, 5, 0, 255}, genreNo, limit), "index");
+        QFETCH(QStringList, row);
+        QCOMPARE(tags::genreEntryIndex({17, 0, 5, 0, 255}, row[1].toInt(), row[2].toInt()), row[3].toInt());
     }
 };
 
