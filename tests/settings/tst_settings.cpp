@@ -88,8 +88,8 @@ private slots:
         QTest::addColumn<QByteArray>("after");    // null: the write is refused, the file kept
         const auto file = [&](const QString &text) -> QByteArray {   // "windows+ADDED", "windows:FROM>TO"
             const QByteArrayList change = text.mid(8).toUtf8().split('>');
-            if (!text.startsWith("windows"))
-                return text.toUtf8();
+            if (!text.startsWith("windows") || text.size() == 7)
+                return text == u"windows" ? windows_ : text.toUtf8();
             return text[7] == u'+' ? windows_ + change[0] : QByteArray(windows_).replace(change[0], change.value(1));
         };
         for (const QStringList &row : rows("writes"))
