@@ -9,6 +9,7 @@
 #include <csignal>
 #include <memory>
 
+#include "caserows.h"
 #include "quitsignals.h"
 
 namespace {
@@ -47,37 +48,24 @@ class TestQuitSignals : public QObject {
 private slots:
     void initTestCase() { QVERIFY(ui::closeOnQuitSignals(&window_)); }
 
-    void closesModalsThenMainWindow_data()
-    {
-        QTest::addColumn<int>("signal");
-        QTest::addColumn<QStringList>("stack");
-        QTest::addColumn<QStringList>("expected");
-        using L = QStringList;
-        QTest::newRow("SIGTERM, no modal window") << SIGTERM << L() << L{"main closed"};
-        QTest::newRow("SIGINT, message box") << SIGINT << L{"message box"} << L{"message box returned", "main closed"};
-        QTest::newRow("SIGHUP, player over file selection") << SIGHUP << L{"file selection", "player"}
-                                                            << L{"player returned", "file selection returned", "main closed"};
-        QTest::newRow("SIGTERM, message box over file selection")
-            << SIGTERM << L{"file selection", "message box"}
-            << L{"message box returned", "file selection returned", "main closed"};
-    }
+    void closesModalsThenMainWindow_data() { addCaseRows("quitsignals.txt", "signals"); }
 
     void closesModalsThenMainWindow()
     {
-        QFETCH(int, signal);
-        QFETCH(QStringList, stack);
+        QFETCH(QStringList, row);
+        const QStringList stack = row[2] == u"-" ? QStringList() : row[2].split(", ");
         events.clear();
         window_.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window_));
         // The program's own loop, so that modal windows nest inside it.
-        QTimer::singleShot(0, &window_, [&] { openModals(stack, &window_, signal); });
+        QTimer::singleShot(0, &window_, [&] { openModals(stack, &window_, row[1].toInt()); });
         QObject watchdog;   // its timer ends with the row
         QTimer::singleShot(20000, &watchdog, [] {
             events.append("timed out");
             QCoreApplication::quit();
         });
         QCoreApplication::exec();
-        QTEST(events, "expected");
+        QCOMPARE(events, row[3].split(", "));
         QVERIFY(!window_.isVisible());
         QVERIFY(!QApplication::activeModalWidget());
     }
