@@ -1,6 +1,7 @@
 // The file selection window, driven through its controls over real folders
 // and files in a temporary folder and a real settings file.
 
+#include "caserows.h"
 #include "folders.h"
 #include "foldertreemodel.h"
 #include "frmfileselect.h"
@@ -29,29 +30,22 @@ namespace {
 
 void touch(const QString &path) { testdata::writeAll(path, {}); }
 
-QStringList texts(const QComboBox *list)
+// The texts of a combo box's or list's entries.
+template <typename List>
+QStringList texts(const List *list)
 {
     QStringList out;
     for (int i = 0; i < list->count(); ++i)
-        out.append(list->itemText(i));
+        out.append(list->model()->index(i, 0).data().toString());
     return out;
 }
-
-QStringList texts(const QListWidget *list)
-{
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i)
-        out.append(list->item(i)->text());
-    return out;
-}
-
-QString key(int i) { return QStringLiteral("%1").arg(i, 2, 10, QChar(u'0')); }
 
 // Makes `path` the folder tree's current item, as a click on it does.
-void chooseFolder(frmFileSelect &w, const QString &path)
-{
-    w.Dir1->setCurrentIndex(w.folderTree()->reveal(QFile::encodeName(path)));
-}
+void chooseFolder(frmFileSelect &w, const QString &path) { w.Dir1->setCurrentIndex(w.folderTree()->reveal(QFile::encodeName(path))); }
+
+QStringList items(const QString &field) { return field == u"-" ? QStringList() : field.split(", ", Qt::SkipEmptyParts); }
+
+void addRows(const char *section) { addCaseRows("fileselect.txt", section); }
 
 QString currentFolder(const frmFileSelect &w) { return QString::fromUtf8(w.folderTree()->folderPath(w.Dir1->currentIndex())); }
 
@@ -67,44 +61,47 @@ private slots:
     void mp3Tree()
     {
         QTemporaryDir dir;
-        const QByteArray root = QFile::encodeName(dir.path());
-        const auto make = [&](const QByteArray &relative) {
-            const QByteArray path = root + '/' + relative;
-            if (relative.endsWith('/'))
-                QVERIFY(::mkdir(path.constData(), 0755) == 0);
-            else
-                QVERIFY(::close(::open(path.constData(), O_WRONLY | O_CREAT, 0644)) == 0);
-        };
-        for (const char *p : {"top/", "top/a.mp3", "top/B.MP3", "top/.hidden.mp3", "top/notes.txt",
-                                   "top/sub/", "top/sub/c\x83\x5c.mp3", "top/.cache/", "top/.cache/d.mp3",
-                                   "other/", "other/e.mp3", "single.mp3"})
-            make(p);
-        QVERIFY(::mkfifo(root + "/top/fifo.mp3", 0644) == 0);
-        QVERIFY(::symlink("../other", root + "/top/link") == 0);      // reached twice
-        QVERIFY(::symlink("..", root + "/top/sub/loop") == 0);        // back to top
-        QVERIFY(::symlink("nowhere", root + "/top/broken.mp3") == 0);
-
+        const QByteArray root = QFile::encodeName(dir.path()) + '/';
+        for (const QByteArray p : {"top/", "top/a.mp3", "top/B.MP3", "top/.hidden.mp3", "top/notes.txt", "top/sub/",
+                                   "top/sub/c\x83\x5c.mp3", "top/.cache/", "top/.cache/d.mp3", "other/", "other/e.mp3",
+                                   "single.mp3"})
+            QVERIFY(p.endsWith('/') ? ::mkdir(root + p, 0755) == 0 : ::close(::creat(root + p, 0644)) == 0);
+        QVERIFY(::mkfifo(root + "top/fifo.mp3", 0644) == 0);
+        QVERIFY(::symlink("../other", root + "top/link") == 0);   // reached twice
+        QVERIFY(::symlink("..", root + "top/sub/loop") == 0);     // back to top
+        QVERIFY(::symlink("nowhere", root + "top/broken.mp3") == 0);
         fileselect::WalkProgress progress;
         const QList<QByteArray> found = fileselect::mp3FilesUnder(
-            {root + "/top", root + "/other", root + "/single.mp3", root + "/top/a.mp3"}, &progress);
-        const QList<QByteArray> expected{root + "/other/e.mp3", root + "/single.mp3", root + "/top/B.MP3",
-                                         root + "/top/a.mp3", root + "/top/sub/c\x83\x5c.mp3"};
-        QCOMPARE(found, expected);
+            {root + "top", root + "other", root + "single.mp3", root + "top/a.mp3"}, &progress);
+        QCOMPARE(found, QList<QByteArray>({root + "other/e.mp3", root + "single.mp3", root + "top/B.MP3",
+                                           root + "top/a.mp3", root + "top/sub/c\x83\x5c.mp3"}));
         QCOMPARE(progress.folders.load(), 3);   // top, sub, other: each once
-
         progress.cancel = true;
-        QCOMPARE(fileselect::mp3FilesUnder({root + "/top"}, &progress), QList<QByteArray>());
-        ::unlink(root + "/top/sub/c\x83\x5c.mp3");
+        QCOMPARE(fileselect::mp3FilesUnder({root + "top"}, &progress), QList<QByteArray>());
+        ::unlink(root + "top/sub/c\x83\x5c.mp3");
+    }
+
+    // The drive list reads the kernel's mount table by its bytes: a mount
+    // point with a blank or a CP932 name keeps it.
+    void mountTable()
+    {
+        const QList<fileselect::Mount> mounts = fileselect::parseMountInfo(
+            "36 25 8:17 / /media/\\211\\271\\040x rw,relatime shared:9 - vfat /dev/sdb1 rw\n"
+            "22 1 0:21 / /proc rw,nosuid - proc proc rw\nnot a mount line\n");
+        QCOMPARE(mounts.size(), 2);
+        QCOMPARE(mounts[0].root, QByteArray("/media/\x89\xB9 x"));
+        QCOMPARE(mounts[0].type, QByteArray("vfat"));
+        QCOMPARE(mounts[0].source, QByteArray("/dev/sdb1"));
+        QCOMPARE(mounts[1].root, QByteArray("/proc"));
     }
 
     void init()
     {
         tmp_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(tmp_->isValid());
         host_ = std::make_unique<QWidget>();
         lst_ = new QListWidget(host_.get());
-        appFolder_ = folder(QStringLiteral("program"));
-        ini_.setFileName(appFolder_ + QStringLiteral("/dorvasu.ini"));
+        appFolder_ = folder("program");
+        ini_.setFileName(appFolder_ + "/dorvasu.ini");
         sMP3Folder_.clear();
     }
 
@@ -114,33 +111,11 @@ private slots:
         tmp_.reset();
     }
 
-    void fileListShowsMp3FilesOnly()
-    {
-        const QString music = folder("music");
-        for (const char *name : {"b.mp3", "A.MP3", ".hidden.mp3", "x.mp3.txt"})
-            touch(music + u'/' + QLatin1String(name));
-        QVERIFY(QDir().mkdir(music + "/x.mp3"));
-        QCOMPARE(::mkfifo(QFile::encodeName(music + "/f.mp3").constData(), 0644), 0);
-        QVERIFY(QFile::link(music + "/b.mp3", music + "/l.mp3"));
-        QVERIFY(QFile::link(music + "/none", music + "/gone.mp3"));
-        sMP3Folder_ = QFile::encodeName(music);
-        QCOMPARE(texts(open()->File1), QStringList({"A.MP3", "b.mp3", "l.mp3"}));
-    }
-
-    void addAppendsSelectedFilesInListOrder_data()
-    {
-        // One text per press of 追加: the rows selected for it.
-        QTest::addColumn<QStringList>("presses");
-        QTest::addColumn<QStringList>("appended");
-        QTest::newRow("nothing selected") << QStringList{""} << QStringList{};
-        QTest::newRow("picked backwards") << QStringList{"2,0"} << QStringList{"a.mp3", "c.mp3"};
-        QTest::newRow("same file twice") << QStringList{"1", "1"} << QStringList{"b.mp3", "b.mp3"};
-    }
+    void addAppendsSelectedFilesInListOrder_data() { addRows("adds"); }
 
     void addAppendsSelectedFilesInListOrder()
     {
-        QFETCH(QStringList, presses);
-        QFETCH(QStringList, appended);
+        QFETCH(QStringList, row);
         const QString music = folder("music");
         for (const char *name : {"a.mp3", "b.mp3", "c.mp3"})
             touch(music + u'/' + QLatin1String(name));
@@ -148,198 +123,129 @@ private slots:
         sMP3Folder_ = QFile::encodeName(folder("other"));
         auto w = open();
         chooseFolder(*w, music);
-        for (const QString &press : presses) {
+        for (const QString &press : row[1].split(u'/')) {
             w->File1->clearSelection();
-            for (const QString &row : press.split(u',', Qt::SkipEmptyParts))
-                w->File1->item(row.toInt())->setSelected(true);
+            for (const QString &selected : items(press))
+                w->File1->item(selected.toInt())->setSelected(true);
             QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
         }
         QStringList expected{"/already/there.mp3"};
-        for (const QString &name : appended)
+        for (const QString &name : items(row[2]))
             expected.append(music + u'/' + name);
         QCOMPARE(texts(lst_), expected);
         QVERIFY(!lst_->isHidden() && lst_->isEnabled());
         QCOMPARE(sMP3Folder_, QFile::encodeName(music)); // recorded even when nothing was added
-        QCOMPARE(paths::join("/", "a.mp3"), "/a.mp3"); // Add at the root
     }
 
-    void historyOfAdds_data()
-    {
-        QTest::addColumn<QStringList>("folders"); // 追加 pressed in each, in order
-        QTest::addColumn<QStringList>("history");
-        QStringList eleven;
-        for (int i = 0; i < 11; ++i)
-            eleven.append(QStringLiteral("f%1").arg(i));
-        QTest::newRow("brackets") << QStringList{"[2005] Best", "[2005] Best"} << QStringList{"[2005] Best"};
-        QTest::newRow("a pattern matches no other folder")
-            << QStringList{"a?c", "abc", "a?c"} << QStringList{"a?c", "abc"};
-        QTest::newRow("letter case counts") << QStringList{"Music", "music"} << QStringList{"Music", "music"};
-        QTest::newRow("eleventh removes the first") << eleven << eleven.mid(1);
-    }
+    // The history read from the settings file, then 追加 pressed in some
+    // folders; shown, then the window moved and closed, saved once and read
+    // back as it was.
+    void history_data() { addRows("history"); }
 
-    // The history shown and, after closing, saved; then read back as it was.
-    void historyOfAdds()
+    void history()
     {
-        QFETCH(QStringList, folders);
-        QFETCH(QStringList, history);
-        sMP3Folder_ = QFile::encodeName(folder("start"));
-        auto w = open();
-        for (const QString &name : folders) {
-            chooseFolder(*w, folder(name));
-            QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
-        }
-        QCOMPARE(texts(w->cmbDirList), paths(history));
-        QCOMPARE(w->cmbDirList->currentText(), paths(history).last()); // the newest entry
-        w->reject();
-        QCOMPARE(texts(open()->cmbDirList), paths(history));
-    }
-
-    void historyReadFromSettings_data()
-    {
-        // Stored entries name folders under the test folder; "-" marks one that
-        // has been deleted, "/" at the end is kept in the stored text.
-        QTest::addColumn<QStringList>("stored");
-        QTest::addColumn<QString>("current");
-        QTest::addColumn<QStringList>("shown");
-        QTest::addColumn<int>("selected");
-        QTest::newRow("01 deleted, 03 current")
-            << QStringList{"a", "-b", "c", "d", "e"} << "d" << QStringList{"a", "c", "d", "e"} << 2;
-        QTest::newRow("current not listed") << QStringList{"a", "c"} << "e" << QStringList{"a", "c"} << -1;
-        QTest::newRow("current twice: the last")
-            << QStringList{"d", "a", "d"} << "d" << QStringList{"d", "a", "d"} << 2;
-        QTest::newRow("trailing slash") << QStringList{"a", "d/"} << "d" << QStringList{"a", "d"} << 1;
-    }
-
-    void historyReadFromSettings()
-    {
-        QFETCH(QStringList, stored);
-        QFETCH(QString, current);
-        QFETCH(QStringList, shown);
-        QFETCH(int, selected);
+        QFETCH(QStringList, row);
+        const QStringList stored = items(row[1]), shown = items(row[4]);
         for (int i = 0; i < stored.size(); ++i) {
-            const bool deleted = stored.at(i).startsWith(u'-');
-            const QString name = stored.at(i).mid(deleted ? 1 : 0);
+            const QString name = stored[i].mid(stored[i].startsWith(u'-') ? 1 : 0);
             const QString path = folder(name) + (name.endsWith(u'/') ? "/" : "");
-            if (deleted)
-                QVERIFY(QDir(path).removeRecursively());
-            ini_.WriteStr("DirList", key(i), path);
+            QVERIFY(!stored[i].startsWith(u'-') || QDir(path).removeRecursively());
+            ini_.WriteStr("DirList", QString::asprintf("%02d", i), path);
         }
-        ini_.WriteStr("DirList", key(stored.size() + 1), folder("after-the-gap"));
-        sMP3Folder_ = QFile::encodeName(folder(current));
+        ini_.WriteStr("DirList", QString::asprintf("%02d", int(stored.size()) + 1), folder("after-the-gap"));
+        sMP3Folder_ = QFile::encodeName(folder(row[2]));
         auto w = open();
-        QCOMPARE(texts(w->cmbDirList), paths(shown));
-        QCOMPARE(w->cmbDirList->currentIndex(), selected);
         QCOMPARE(w->dirPath(), sMP3Folder_);
-        // Saved shorter than read: the stale last key must not come back.
-        w.reset();
-        QCOMPARE(texts(open()->cmbDirList), paths(shown));
-    }
-
-    void historyAndPositionSurviveReopening_data()
-    {
-        QTest::addColumn<int>("how"); // the window is closed by
-        QTest::newRow("閉じる") << 0;
-        QTest::newRow("Esc") << 1;
-        QTest::newRow("close box") << 2;
-    }
-
-    void historyAndPositionSurviveReopening()
-    {
-        QFETCH(int, how);
-        const QString a = folder("a"), b = folder("b");
-        touch(b + "/song.mp3");
-        sMP3Folder_ = QFile::encodeName(a);
-        auto w = open();
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         w->move(120, 90);
-        QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
-        chooseFolder(*w, b);
-        QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
-        if (how == 0)
+        for (const QString &name : items(row[3])) {
+            chooseFolder(*w, folder(name));
+            QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
+        }
+        QCOMPARE(texts(w->cmbDirList), paths(shown));
+        QCOMPARE(w->cmbDirList->currentIndex(), row[5].toInt());
+        if (row[6] == u"閉じる")
             QTest::mouseClick(w->cmdCancel, Qt::LeftButton);
-        else if (how == 1)
+        else if (row[6] == u"Esc")
             QTest::keyClick(w->File1, Qt::Key_Escape);
         else
             w->close();
         QVERIFY(!w->isVisible());
-        ini_.WriteStr("DirList", "02", "/marker");
-        w.reset(); // saved once, on closing: nothing more is written
-        QCOMPARE(ini_.ReadStr("DirList", "02", ""), "/marker");
-
+        const QString next = QString::asprintf("%02d", int(shown.size()));
+        QCOMPARE(ini_.ReadStr("DirList", next, "-"), "-");   // a stale key after the last is emptied
+        ini_.WriteStr("DirList", next, "/marker");
+        w.reset();   // saved once, on closing: nothing more is written
+        QCOMPARE(ini_.ReadStr("DirList", next, ""), "/marker");
+        ini_.WriteStr("DirList", next, "");
         w = open(4500, 4500);
         QCOMPARE(w->pos(), QPoint(120, 90));
-        QCOMPARE(texts(w->cmbDirList), QStringList({a, b}));
-        QCOMPARE(w->cmbDirList->currentIndex(), 1);
-        QCOMPARE(currentFolder(*w), b);
-        QCOMPARE(texts(w->File1), QStringList{"song.mp3"});
-        // Choosing the other entry goes there and makes it the MP3 folder.
-        w->cmbDirList->setFocus();
-        QTest::keyClick(w->cmbDirList, Qt::Key_Up);
-        QCOMPARE(sMP3Folder_, QFile::encodeName(a));
-        QCOMPARE(currentFolder(*w), a);
+        QCOMPARE(texts(w->cmbDirList), paths(shown));
     }
 
-    void position_data()
+    // Choosing a history entry goes to its folder and makes it the MP3
+    // folder; a folder deleted meanwhile changes nothing, and 追加 in a
+    // folder deleted while on view adds nothing.
+    void historyEntryChosen()
     {
-        QTest::addColumn<QString>("top"); // "" = not stored
-        QTest::addColumn<QString>("left");
-        QTest::addColumn<QPoint>("pixels"); // (-1, -1): anywhere on the primary screen
-        QTest::newRow("default beside the main window") << "" << "" << QPoint(100, 200);
-        QTest::newRow("stored, with a fraction") << "1522.5" << " 750 " << QPoint(50, 102);
-        QTest::newRow("not numbers: default") << "abc" << "nan" << QPoint(100, 200);
-        QTest::newRow("far right and below") << "900000" << "900000" << QPoint(-1, -1);
-        QTest::newRow("far left and above") << "-900000" << "-1e38" << QPoint(-1, -1);
+        const QString a = folder("a"), b = folder("b"), c = folder("c");
+        touch(a + "/a.mp3");
+        touch(b + "/b.mp3");
+        for (const QString &path : {a, b, c})
+            ini_.WriteStr("DirList", QStringLiteral("0%1").arg(path.back().unicode() - 'a'), path);
+        sMP3Folder_ = QFile::encodeName(a);
+        auto w = open();
+        w->cmbDirList->setFocus();
+        QTest::keyClick(w->cmbDirList, Qt::Key_Down);
+        QCOMPARE(sMP3Folder_, QFile::encodeName(b));
+        QCOMPARE(currentFolder(*w), b);
+        QCOMPARE(texts(w->File1), QStringList{"b.mp3"});
+        QVERIFY(QDir(c).removeRecursively());
+        QTest::keyClick(w->cmbDirList, Qt::Key_Down);
+        QCOMPARE(sMP3Folder_, QFile::encodeName(b));
+        QCOMPARE(texts(w->File1), QStringList{"b.mp3"});
+        QCOMPARE(w->cmbDirList->currentIndex(), 1);
+        QVERIFY(QDir(b).removeRecursively());
+        QTest::keyClick(w->cmbDirList, Qt::Key_Down);
+        QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
+        QCOMPARE(lst_->count(), 0);
     }
+
+    void position_data() { addRows("position"); }
 
     void position()
     {
-        QFETCH(QString, top);
-        QFETCH(QString, left);
-        QFETCH(QPoint, pixels);
-        if (!top.isEmpty()) {
-            ini_.WriteStr("Position", "FileTop", top);
-            ini_.WriteStr("Position", "FileLeft", left);
+        QFETCH(QStringList, row);
+        if (row[1] != u"-") {
+            ini_.WriteStr("Position", "FileTop", row[1]);
+            ini_.WriteStr("Position", "FileLeft", row[2]);
         }
         sMP3Folder_ = QFile::encodeName(folder("a"));
         auto w = open(2900, 1400); // main window's top and left, twips
-        if (pixels.x() >= 0)
-            QCOMPARE(w->pos(), pixels);
+        if (row[3] != u"screen")
+            QCOMPARE(w->pos(), QPoint(items(row[3])[0].toInt(), items(row[3])[1].toInt()));
         else
             QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(w->geometry()));
     }
 
+    // A start folder that is missing or no folder: the program folder, its
+    // MP3 files listed and nothing else.
     void missingStartFolderFallsBackToProgramFolder()
     {
-        touch(appFolder_ + "/here.mp3");
+        const QString music = appFolder_ + u'/';
+        for (const char *name : {"b.mp3", "A.MP3", ".hidden.mp3", "x.mp3.txt"})
+            touch(music + QLatin1String(name));
+        QVERIFY(QDir().mkdir(music + "x.mp3"));
+        QCOMPARE(::mkfifo(QFile::encodeName(music + "f.mp3").constData(), 0644), 0);
+        QVERIFY(QFile::link(music + "b.mp3", music + "l.mp3") && QFile::link(music + "none", music + "gone.mp3"));
         touch(tmp_->filePath("file"));
         for (const QString &start : {QString(), QStringLiteral("/no/such/folder"), tmp_->filePath("file")}) {
             sMP3Folder_ = QFile::encodeName(start);
             auto w = open();
             QCOMPARE(sMP3Folder_, QFile::encodeName(appFolder_));
-            QCOMPARE(texts(w->File1), QStringList{"here.mp3"});
+            QCOMPARE(texts(w->File1), QStringList({"A.MP3", "b.mp3", "l.mp3"}));
             QCOMPARE(currentFolder(*w), appFolder_);
         }
-    }
-
-    void vanishedHistoryFolderChangesNothing()
-    {
-        const QString a = folder("a"), b = folder("b");
-        touch(a + "/a.mp3");
-        ini_.WriteStr("DirList", "00", a);
-        ini_.WriteStr("DirList", "01", b);
-        sMP3Folder_ = QFile::encodeName(a);
-        auto w = open();
-        QVERIFY(QDir(b).removeRecursively());
-        w->cmbDirList->setFocus();
-        QTest::keyClick(w->cmbDirList, Qt::Key_Down); // picks "b"
-        QCOMPARE(sMP3Folder_, QFile::encodeName(a));
-        QCOMPARE(texts(w->File1), QStringList{"a.mp3"});
-        QCOMPARE(w->cmbDirList->currentIndex(), 0);
-        QVERIFY(QDir(a).removeRecursively()); // the folder on view as well
-        QTest::keyClick(w->cmbDirList, Qt::Key_Down);
-        QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
-        QCOMPARE(lst_->count(), 0);
     }
 
     void drives()
@@ -365,26 +271,10 @@ private slots:
         QCOMPARE(currentFolder(*w), a);
     }
 
-    // The drive list reads the kernel's mount table by its bytes: a mount
-    // point with a blank or a CP932 name keeps it.
-    void mountTable()
-    {
-        const QList<fileselect::Mount> mounts = fileselect::parseMountInfo(
-            "36 25 8:17 / /media/\\211\\271\\040x rw,relatime shared:9 - vfat /dev/sdb1 rw\n"
-            "22 1 0:21 / /proc rw,nosuid - proc proc rw\n"
-            "not a mount line\n");
-        QCOMPARE(mounts.size(), 2);
-        QCOMPARE(mounts[0].root, QByteArray("/media/\x89\xB9 x"));
-        QCOMPARE(mounts[0].type, QByteArray("vfat"));
-        QCOMPARE(mounts[0].source, QByteArray("/dev/sdb1"));
-        QCOMPARE(mounts[1].root, QByteArray("/proc"));
-    }
-
 private:
     std::unique_ptr<frmFileSelect> open(float mainTop = 0, float mainLeft = 0)
     {
-        return std::make_unique<frmFileSelect>(lst_, sMP3Folder_, ini_, mainTop, mainLeft,
-                                               QIcon(), appFolder_);
+        return std::make_unique<frmFileSelect>(lst_, sMP3Folder_, ini_, mainTop, mainLeft, QIcon(), appFolder_);
     }
     QString folder(const QString &relative)
     {

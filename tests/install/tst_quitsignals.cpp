@@ -2,7 +2,6 @@
 // button, but only after every modal window above it has closed and the
 // handler that opened it has returned.
 #include <QApplication>
-#include <QCloseEvent>
 #include <QDialog>
 #include <QMessageBox>
 #include <QTest>
@@ -10,41 +9,33 @@
 #include <csignal>
 #include <memory>
 
+#include "caserows.h"
 #include "quitsignals.h"
 
 namespace {
 
-class MainWindow : public QWidget {
-public:
-    QStringList *log = nullptr;
+QStringList events;   // what closed or returned, in order
 
-protected:
-    void closeEvent(QCloseEvent *event) override
-    {
-        log->append(QStringLiteral("main closed"));
-        event->accept();
-    }
+class MainWindow : public QWidget {
+    void closeEvent(QCloseEvent *) override { events.append("main closed"); }
 };
 
 // Opens the modal windows `stack` names, each from inside the one before
 // (as the player opens from the file selection window), and raises `signal`
 // in the innermost one's event loop.
-void openModals(QStringList stack, QWidget *parent, int signal, QStringList &log)
+void openModals(QStringList stack, QWidget *parent, int signal)
 {
     if (stack.isEmpty()) {
         std::raise(signal);
         return;
     }
     const QString kind = stack.takeFirst();
-    std::unique_ptr<QDialog> modal;
-    if (kind == u"message box")
-        modal = std::make_unique<QMessageBox>(QMessageBox::Warning, "Dorvasu", "text",
-                                              QMessageBox::Ok, parent);
-    else
-        modal = std::make_unique<QDialog>(parent);
-    QTimer::singleShot(0, modal.get(), [&, stack] { openModals(stack, modal.get(), signal, log); });
+    std::unique_ptr<QDialog> modal(kind == u"message box" ? new QMessageBox(QMessageBox::Warning, "Dorvasu", "text",
+                                                                           QMessageBox::Ok, parent)
+                                                          : new QDialog(parent));
+    QTimer::singleShot(0, modal.get(), [&, stack] { openModals(stack, modal.get(), signal); });
     modal->exec();
-    log.append(kind + QStringLiteral(" returned"));
+    events.append(kind + " returned");
 }
 
 } // namespace
@@ -53,54 +44,28 @@ class TestQuitSignals : public QObject {
     Q_OBJECT
 
     MainWindow window_;
-    QStringList log_;
 
 private slots:
-    void initTestCase()
-    {
-        window_.log = &log_;
-        QVERIFY(ui::closeOnQuitSignals(&window_));
-    }
+    void initTestCase() { QVERIFY(ui::closeOnQuitSignals(&window_)); }
 
-    void closesModalsThenMainWindow_data()
-    {
-        QTest::addColumn<int>("signal");
-        QTest::addColumn<QStringList>("stack");
-        QTest::addColumn<QStringList>("expected");
-        QTest::newRow("SIGTERM, no modal window") << SIGTERM << QStringList()
-                                                  << QStringList({"main closed"});
-        QTest::newRow("SIGINT, message box")
-            << SIGINT << QStringList({"message box"})
-            << QStringList({"message box returned", "main closed"});
-        QTest::newRow("SIGHUP, player over file selection")
-            << SIGHUP << QStringList({"file selection", "player"})
-            << QStringList({"player returned", "file selection returned", "main closed"});
-        QTest::newRow("SIGTERM, message box over file selection")
-            << SIGTERM << QStringList({"file selection", "message box"})
-            << QStringList({"message box returned", "file selection returned", "main closed"});
-    }
+    void closesModalsThenMainWindow_data() { addCaseRows("quitsignals.txt", "signals"); }
 
     void closesModalsThenMainWindow()
     {
-        QFETCH(int, signal);
-        QFETCH(QStringList, stack);
-        QFETCH(QStringList, expected);
-        log_.clear();
+        QFETCH(QStringList, row);
+        const QStringList stack = row[2] == u"-" ? QStringList() : row[2].split(", ");
+        events.clear();
         window_.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window_));
-
         // The program's own loop, so that modal windows nest inside it.
-        QTimer::singleShot(0, &window_, [&] { openModals(stack, &window_, signal, log_); });
-        QTimer guard;
-        guard.setSingleShot(true);
-        connect(&guard, &QTimer::timeout, [this] {
-            log_.append(QStringLiteral("timed out"));
+        QTimer::singleShot(0, &window_, [&] { openModals(stack, &window_, row[1].toInt()); });
+        QObject watchdog;   // its timer ends with the row
+        QTimer::singleShot(20000, &watchdog, [] {
+            events.append("timed out");
             QCoreApplication::quit();
         });
-        guard.start(20000);
         QCoreApplication::exec();
-
-        QCOMPARE(log_, expected);
+        QCOMPARE(events, row[3].split(", "));
         QVERIFY(!window_.isVisible());
         QVERIFY(!QApplication::activeModalWidget());
     }

@@ -1,6 +1,7 @@
 // The player window over the real binding: libmpg123 decodes, and out123
 // writes the sound into a WAV file instead of the sound server.
 
+#include "caserows.h"
 #include "frmfileselect.h"
 #include "frmplay.h"
 #include "inifile_io.h"
@@ -10,10 +11,10 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QKeySequence>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QStyleOptionSlider>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -25,12 +26,7 @@
 
 namespace {
 
-int threadCount()
-{
-    return int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
-}
-
-qint64 fileSize(const QString &path) { return QFileInfo(path).size(); }
+int threadCount() { return int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size()); }
 
 // True when the WAV file holds a sample that is not silence.
 bool hasSound(const QString &wav)
@@ -46,91 +42,48 @@ std::pair<int, int> channels()
     return {left, right};
 }
 
-// Clicks a part of a scroll bar (an arrow, a side of the trough).
-void clickScrollBar(QScrollBar *bar, QStyle::SubControl part)
-{
-    QStyleOptionSlider option;
-    option.initFrom(bar);
-    option.orientation = bar->orientation();
-    option.maximum = bar->maximum();
-    option.sliderPosition = bar->sliderPosition();
-    option.sliderValue = bar->value();
-    option.pageStep = bar->pageStep();
-    const QRect rect = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, part, bar);
-    QTest::mouseClick(bar, Qt::LeftButton, {}, rect.center());
-}
-
 } // namespace
 
 class tst_Player : public QObject {
     Q_OBJECT
 
+    QTemporaryDir tmp_;
+    QString wav_ = tmp_.filePath("sound.wav");
+    QStringList messages_;
+
 private slots:
     void initTestCase()
     {
         QVERIFY(vbmp3_init() != 0);
+        mp3lib::setWavOutputForTesting(QFile::encodeName(wav_).constData());
+        ui::setMessageSinkForTesting([this](const QString &text, QMessageBox::Icon icon) {
+            messages_.append(icon == QMessageBox::Warning ? text : "wrong icon: " + text);
+        });
     }
 
     void cleanupTestCase()
     {
+        ui::setMessageSinkForTesting({});
         mp3lib::setWavOutputForTesting(nullptr);
         vbmp3_free();
     }
 
-    void init()
-    {
-        tmp_ = std::make_unique<QTemporaryDir>();
-        wav_ = tmp_->filePath("out/sound.wav");
-        QVERIFY(QDir().mkpath(tmp_->filePath("out")));
-        mp3lib::setWavOutputForTesting(QFile::encodeName(wav_).constData());
-        messages_.clear();
-        ui::setMessageSinkForTesting([this](const QString &text, QMessageBox::Icon icon) {
-            messages_.append(icon == QMessageBox::Warning ? text : "wrong icon: " + text);
-        });
-        ini_.setFileName(tmp_->filePath("dorvasu.ini"));
-        sMP3Folder_ = QFile::encodeName(tmp_->path());
-    }
-
-    void cleanup()
-    {
-        fileSelect_.reset();
-        ui::setMessageSinkForTesting({});
-        tmp_.reset();
-    }
-
-    void barSetsBothChannels_data()
-    {
-        QTest::addColumn<int>("left"); // the channels before the window opens
-        QTest::addColumn<int>("right");
-        QTest::addColumn<int>("action"); // a key, a part of the bar to click, or -1: drag, -2: none
-        QTest::addColumn<int>("volume");
-        QTest::newRow("opened at 30 and 71") << 30 << 71 << -2 << 50;
-        QTest::newRow("opened at 100 and 99") << 100 << 99 << -2 << 99;
-        QTest::newRow("Home: thumb at the top") << 50 << 50 << int(Qt::Key_Home) << 100;
-        QTest::newRow("End: thumb at the bottom") << 50 << 50 << int(Qt::Key_End) << 0;
-        QTest::newRow("top arrow") << 50 << 50 << int(QStyle::SC_ScrollBarSubLine) << 51;
-        QTest::newRow("trough above the thumb") << 50 << 50 << int(QStyle::SC_ScrollBarSubPage) << 60;
-        QTest::newRow("thumb dragged to the top") << 50 << 50 << -1 << 100;
-    }
+    void barSetsBothChannels_data() { addCaseRows("player.txt", "volume"); }
 
     void barSetsBothChannels()
     {
-        QFETCH(int, left);
-        QFETCH(int, right);
-        QFETCH(int, action);
-        QFETCH(int, volume);
-        vbmp3_setVolume(left, right);
+        QFETCH(QStringList, row);
+        const int volume = row[3].toInt();
+        vbmp3_setVolume(row[1].section(", ", 0, 0).toInt(), row[1].section(", ", 1).toInt());
         frmPLay player;
         player.show();
         QVERIFY(QTest::qWaitForWindowExposed(&player));
         QTRY_COMPARE(QApplication::focusWidget(), player.cmdStop);
         QScrollBar *bar = player.vsbVol;
-        if (action >= Qt::Key_Escape) {
+        if (row[2] != u"drag" && row[2] != u"-") {
             bar->setFocus();
-            QTest::keyClick(bar, Qt::Key(action));
-        } else if (action >= 0) {
-            clickScrollBar(bar, QStyle::SubControl(action));
-        } else if (action == -1) { // while dragging the channels follow the thumb
+            QTest::keyClick(bar, QKeySequence(row[2])[0].key());
+        } else if (row[2] == u"drag") { // while dragging the channels follow the thumb
             bar->setSliderDown(true);
             bar->setSliderPosition(bar->minimum());
             QCOMPARE(channels(), std::make_pair(100, 100));
@@ -142,119 +95,71 @@ private slots:
         QCOMPARE(frmPLay::volumeFromChannels(INT_MIN, INT_MIN), 0);
     }
 
-    void nothingPlaysForFilesThatCannotPlay_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QStringList>("messages");
-        QTest::newRow("deleted after it was listed") << "deleted" << QStringList{};
-        QTest::newRow("replaced by a FIFO") << "fifo" << QStringList{};
-        QTest::newRow("text named .mp3") << "text" << QStringList{"Open Error"};
-    }
+    // A double-click on the file selection window's "song.mp3": deleted, a
+    // FIFO or text show no player; the noise plays until Stop, the tone to
+    // its end, the window staying open after it.
+    void doubleClick_data() { addCaseRows("player.txt", "clicks"); }
 
-    void nothingPlaysForFilesThatCannotPlay()
+    void doubleClick()
     {
-        QFETCH(QString, kind);
-        QFETCH(QStringList, messages);
-        const QString path = testdata::copySample(tmp_->path(), testdata::kStereoMpeg1, "song.mp3");
-        if (kind == u"text")
+        QFETCH(QStringList, row);
+        const QString file = row[1];
+        const bool plays = file == u"noise" || file == u"tone";
+        const QString path = testdata::copySample(tmp_.path(), file == u"noise" ? testdata::kNoise3s : testdata::kStereoMpeg1,
+                                                  "song.mp3");
+        if (file == u"text")
             testdata::writeAll(path, "This is not an MP3 file.\n");
-        QVERIFY(showFileSelect());
-        if (kind != u"text")
-            QVERIFY(QFile::remove(path));
-        if (kind == u"fifo")
-            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
-        QVERIFY(!doubleClick("song.mp3", [](frmPLay &) {}));
-        QCOMPARE(messages_, messages);
-        QVERIFY(!hasSound(wav_));
-    }
-
-    void doubleClickPlaysUntilStopOrTheEnd()
-    {
-        testdata::copySample(tmp_->path(), testdata::kNoise3s, "noise.mp3");
-        testdata::copySample(tmp_->path(), testdata::kStereoMpeg1, "tone.mp3");
-        QVERIFY(showFileSelect());
+        QFile::remove(wav_);
+        messages_.clear();
+        QWidget host;
+        inifile_IO ini;
+        ini.setFileName(tmp_.filePath("dorvasu.ini"));
+        QByteArray mp3Folder = QFile::encodeName(tmp_.path());
+        frmFileSelect fileSelect(new QListWidget(&host), mp3Folder, ini, 0, 0, QIcon(), tmp_.path());
+        fileSelect.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&fileSelect));
         const int threadsBefore = threadCount();
-
-        bool stoppedWhilePlaying = false;
-        QPoint offCentre;
-        QVERIFY(doubleClick("noise.mp3", [&](frmPLay &player) {
-            offCentre = player.frameGeometry().center() - fileSelect_->frameGeometry().center();
-            if (!QTest::qWaitFor([&] { return fileSize(wav_) > 44 + 16384; }))
-                return;
-            stoppedWhilePlaying = fileSize(wav_) < 3 * 44100 * 4;
-            QTest::mouseClick(player.cmdStop, Qt::LeftButton);
-        }));
-        QVERIFY(hasSound(wav_));
-        QVERIFY(stoppedWhilePlaying);
-        QVERIFY(offCentre.manhattanLength() <= 3);
-        QVERIFY(messages_.isEmpty());
-        QTRY_COMPARE(threadCount(), threadsBefore);
-
-        // The next file plays in a window built anew, which stays open after
-        // the end of the file (1 s, all written but the output's last buffer).
-        QVERIFY(QFile::remove(wav_));
-        bool openAfterEnd = false;
-        QVERIFY(doubleClick("tone.mp3", [&](frmPLay &player) {
-            if (!QTest::qWaitFor([&] { return fileSize(wav_) >= 44 + 44100 * 4 - 8192; }, 20000))
-                return;
-            QTest::qWait(300); // a moment for the end of the file to pass
-            openAfterEnd = player.isVisible();
-            player.close();
-        }));
-        QVERIFY(openAfterEnd);
-        QVERIFY(hasSound(wav_));
-        QTRY_COMPARE(threadCount(), threadsBefore);
-    }
-
-private:
-    // The file selection window on the test folder, shown.
-    bool showFileSelect()
-    {
-        fileSelect_ = std::make_unique<frmFileSelect>(new QListWidget(&host_), sMP3Folder_, ini_, 0,
-                                                      0, QIcon(), tmp_->path());
-        fileSelect_->show();
-        return QTest::qWaitForWindowExposed(fileSelect_.get());
-    }
-
-    // Double-clicks File1's entry `name`; `whilePlaying` runs while the
-    // player window is shown and closes it. False when no player was shown.
-    bool doubleClick(const QString &name, const std::function<void(frmPLay &)> &whilePlaying)
-    {
-        QListWidget *list = fileSelect_->File1;
-        const QList<QListWidgetItem *> items = list->findItems(name, Qt::MatchExactly);
-        if (items.size() != 1) {
-            QTest::qFail(qPrintable("File1 does not list " + name), __FILE__, __LINE__);
-            return false;
-        }
-        const QRect rect = list->visualItemRect(items.first());
+        if (!plays && file != u"text")
+            QVERIFY(QFile::remove(path));
+        if (file == u"fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
 
         // The player runs modally inside the double-click; a timer reaches it.
-        bool shown = false;
+        bool shown = false, played = false;
+        QPoint offCentre;
         QTimer watch;
         connect(&watch, &QTimer::timeout, this, [&] {
             auto *player = qobject_cast<frmPLay *>(QApplication::activeModalWidget());
             if (!player || !player->isVisible() || shown)
                 return;
             shown = true;
-            whilePlaying(*player);
-            if (player->isVisible()) // a check failed half-way: do not hang
-                player->reject();
+            offCentre = player->frameGeometry().center() - fileSelect.frameGeometry().center();
+            const qint64 written = file == u"noise" ? 44 + 16384 : 44 + 44100 * 4 - 8192;   // the tone: 1 s
+            if (QTest::qWaitFor([&] { return QFileInfo(wav_).size() >= written; }, 20000)) {
+                QTest::qWait(file == u"noise" ? 0 : 300);   // a moment for the end of the tone to pass
+                played = file == u"noise" ? QFileInfo(wav_).size() < 3 * 44100 * 4 : player->isVisible();
+            }
+            if (file == u"noise")
+                QTest::mouseClick(player->cmdStop, Qt::LeftButton);
+            if (player->isVisible())
+                player->close();
         });
         watch.start(10);
         // As the window system delivers it: press, release, double-click, release.
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
-        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, rect.center());
-        QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, rect.center());
-        return shown;
-    }
+        QListWidget *list = fileSelect.File1;
+        QCOMPARE(list->count(), 1);
+        const QPoint at = list->visualItemRect(list->item(0)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, at);
 
-    std::unique_ptr<QTemporaryDir> tmp_;
-    QString wav_;
-    QStringList messages_;
-    QWidget host_;
-    inifile_IO ini_;
-    QByteArray sMP3Folder_;
-    std::unique_ptr<frmFileSelect> fileSelect_;
+        QCOMPARE(messages_, row[2] == u"-" ? QStringList() : QStringList{row[2]});
+        QCOMPARE(shown, plays);
+        QCOMPARE(played, plays);
+        QCOMPARE(hasSound(wav_), plays);
+        QVERIFY(offCentre.manhattanLength() <= 3);
+        QTRY_COMPARE(threadCount(), threadsBefore);
+    }
 };
 
 QTEST_MAIN(tst_Player)

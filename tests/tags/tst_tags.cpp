@@ -1,0 +1,95 @@
+// The tag record: its wire form byte for byte, the reading and writing
+// rules; the tag frame's records and the genre search (its limit is out of
+// reach of the window's genre list).
+#include <QTest>
+#include <cstring>
+
+#include "caserows.h"
+#include "tagfields.h"
+#include "taginfo.h"
+
+using tags::TagInfo;
+
+namespace {
+
+QByteArray bytesOf(const mp3lib::TagInfoWire &wire) { return QByteArray(reinterpret_cast<const char *>(&wire), sizeof wire); }
+
+// `text` in a text field of the wire form, padded with spaces.
+QByteArray field(const QByteArray &text) { return QByteArray(text).leftJustified(128, ' '); }
+
+} // namespace
+
+class TestTags : public QObject {
+    Q_OBJECT
+
+private slots:
+    // The update writes the texts as typed, each ended by a NUL and padded
+    // with spaces; the copy buffer keeps them trimmed and without a NUL;
+    // without a genre list the genre is "none"; a fresh record is all zero.
+    void records()
+    {
+        QCOMPARE(bytesOf(TagInfo().toWire()), QByteArray(sizeof(mp3lib::TagInfoWire), '\0'));
+        const tags::TagFieldTexts typed{" Ab ", "歌手", "", "2024", "c,d"};
+        const tags::GenreEntry rock{17, "Rock"};
+        const QByteArray artist = QStringLiteral("歌手").toUtf8(), nul(1, '\0');
+        QCOMPARE(bytesOf(tags::recordForUpdate(typed, rock).toWire()),
+                 field(" Ab " + nul) + field(artist + nul) + field(nul) + "2024" + nul + field("c,d" + nul)
+                     + QByteArray(3, '\0') + "\x11" + QByteArray(3, '\0') + field("Rock" + nul));
+        QCOMPARE(bytesOf(tags::copyBuffer(typed, rock).toWire()),
+                 field("Ab") + field(artist) + field("") + "2024 " + field("c,d") + QByteArray(3, '\0') + "\x11"
+                     + QByteArray(3, '\0') + field("Rock"));
+        QCOMPARE(tags::recordForUpdate(typed, tags::GenreEntry{}).toWire().GenreNo, tags::kNoGenreNo);
+    }
+
+    // A field that came back from the library goes out again as it came:
+    // bytes after the first NUL, and multi-byte text, included.
+    void wireRoundTripKeepsBytes()
+    {
+        mp3lib::TagInfoWire in;
+        std::memset(&in, 0, sizeof in);
+        std::memset(in.AlbumName, 'x', 128);
+        const QByteArray title = QStringLiteral("日本語のタイトル").toUtf8();
+        std::memcpy(in.TrackName, title.constData(), title.size());
+        std::memcpy(in.ArtistName, "Abc\0leftover", 12);
+        in.GenreNo = -7;
+        TagInfo t;
+        t.fromWire(in);
+        QCOMPARE(t.TrackName.size(), 128);
+        QCOMPARE(tags::TrimTagStr(t.ArtistName), QStringLiteral("Abc"));
+        QCOMPARE(bytesOf(t.toWire()), bytesOf(in));
+    }
+
+    // The writing rule, and the field's bytes on the wire.
+    void writingRule_data() { addCaseRows("tags.txt", "writing"); }
+
+    void writingRule()
+    {
+        QFETCH(QStringList, row);
+        const int width = row[2] == u"year" ? tags::kYearWidth : tags::kTextWidth;
+        const QString got = row[3] == u"NUL" ? tags::fitFieldWithNul(row[1], width) : tags::fitField(row[1], width);
+        QCOMPARE(got.size(), width);
+        TagInfo t;
+        (width == tags::kYearWidth ? t.Year : t.TrackName) = got;
+        const mp3lib::TagInfoWire w = t.toWire();
+        QCOMPARE(QByteArray(width == tags::kYearWidth ? w.Year : w.TrackName, width), row[4].toUtf8());
+    }
+
+    void trimTagStr_data() { addCaseRows("tags.txt", "trim"); }
+
+    void trimTagStr()
+    {
+        QFETCH(QStringList, row);
+        QCOMPARE(tags::TrimTagStr(row[1]), row[2]);
+    }
+
+    void genreEntryIndex_data() { addCaseRows("tags.txt", "genres"); }
+
+    void genreEntryIndex()
+    {
+        QFETCH(QStringList, row);
+        QCOMPARE(tags::genreEntryIndex({17, 0, 5, 0, 255}, row[1].toInt(), row[2].toInt()), row[3].toInt());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTags)
+#include "tst_tags.moc"
