@@ -1,7 +1,7 @@
-// Shared set-up of the window tests: a temporary folder holding the program
-// folder (settings file, current folder) and the test files, the messages
-// the window would have shown, the main window after Form_Load, and helpers
-// to tag files through TagLib alone.
+// Shared set-up of the window tests: a temporary folder for the program
+// folder (settings, current folder), the journal and the test files; the
+// messages the window would have shown; the main window after Form_Load;
+// files tagged and read through TagLib alone.
 #pragma once
 
 #include <QApplication>
@@ -10,9 +10,11 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -22,15 +24,12 @@
 #include <taglib/tpropertymap.h>
 
 #include "frmfileselect.h"
-#include <filesystem>
-
 #include "frmmain.h"
 #include "messagebox.h"
 #include "testdata.h"
 #include "vbmp3.h"
 
-// A tag's fields in the frame's order: title, singer, album, year, genre
-// name, comment.
+// A tag's fields in the frame's order: title, singer, album, year, genre, comment.
 using Six = QStringList;
 
 inline const char *const kTagKeys[] = {"TITLE", "ARTIST", "ALBUM", "DATE", "GENRE", "COMMENT"};
@@ -72,10 +71,15 @@ struct WindowFixture {
         });
     }
 
-    void load()
+    // The window loaded and, with `shown`, shown on the screen.
+    void load(bool shown = false)
     {
         w = std::make_unique<frmMain>();
         QVERIFY(w->Form_Load());
+        if (shown) {
+            w->show();
+            QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        }
     }
 
     void tearDown()
@@ -92,8 +96,27 @@ struct WindowFixture {
         dir.reset();
     }
 
-    // Runs `act` on the first modal window of type T that comes up while
-    // `trigger` runs. False when none came up.
+    // Entries put in both lists as the list commands put them, without
+    // running the tag display; their proposed names "name N".
+    void setEntries(const QStringList &paths)
+    {
+        const QSignalBlocker block(w->lstMP3Files);
+        for (int i = 0; i < paths.size(); ++i) {
+            w->lstMP3Files->addItem(paths[i]);
+            w->lstRename->addItem(QStringLiteral("name %1").arg(i));
+        }
+    }
+
+    // The paths the file list's entries stand for.
+    QByteArrayList entries() const
+    {
+        QByteArrayList out;
+        for (int row = 0; row < w->lstMP3Files->count(); ++row)
+            out << w->entryPath(row);
+        return out;
+    }
+
+    // Runs `act` on the first modal T that comes up while `trigger` runs; false if none.
     template <typename T>
     static bool whenModal(const std::function<void(T &)> &act, const std::function<void()> &trigger)
     {
@@ -112,8 +135,7 @@ struct WindowFixture {
         return seen;
     }
 
-    // Presses Add; `act` runs in the file selection window once it is up,
-    // which 閉じる then closes. False when the window never came up.
+    // Presses Add, runs `act` in the file selection window, then 閉じる; false if it never came up.
     bool inFileSelect(const std::function<void(frmFileSelect &)> &act)
     {
         return whenModal<frmFileSelect>(
@@ -133,20 +155,30 @@ struct WindowFixture {
         if (f.isEmpty())
             return p;
         TagLib::MPEG::File mp3(QFile::encodeName(p).constData());
-        TagLib::ID3v2::Tag *tag = mp3.ID3v2Tag(true);
         TagLib::PropertyMap map;
         for (int i = 0; i < f.size(); ++i)
             if (!f[i].isEmpty())
                 map.insert(kTagKeys[i], TagLib::String(f[i].toStdString(), TagLib::String::UTF8));
-        tag->setProperties(map);
+        mp3.ID3v2Tag(true)->setProperties(map);
         if (!picture.isEmpty()) {
             auto *apic = new TagLib::ID3v2::AttachedPictureFrame;
             apic->setMimeType("image/png");
             apic->setPicture(TagLib::ByteVector(picture.constData(), uint(picture.size())));
-            tag->addFrame(apic);
+            mp3.ID3v2Tag()->addFrame(apic);
         }
         if (!mp3.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers, TagLib::ID3v2::v4))
             qFatal("cannot tag %s", qPrintable(p));
         return p;
+    }
+
+    // The six fields as TagLib reads them from the file's ID3v2 tag.
+    static Six readTag(const QString &path)
+    {
+        TagLib::MPEG::File file(QFile::encodeName(path).constData());
+        const TagLib::PropertyMap map = file.ID3v2Tag(true)->properties();
+        Six f;
+        for (const char *key : kTagKeys)
+            f << (map.contains(key) ? QString::fromStdString(map[key].toString().to8Bit(true)) : "");
+        return f;
     }
 };

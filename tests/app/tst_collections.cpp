@@ -1,18 +1,13 @@
-// Whole collections: a tree dropped from a file manager, a folder added
-// with its subfolders, Cancel while tags are read and while files are
-// renamed, and Undo of the last Rename (also after a restart), through the
-// real windows and files.
+// Whole collections through the real windows and files: a tree dropped from
+// a file manager, a folder added with its subfolders, Cancel while tags are
+// read and while files are renamed, Undo of the last Rename.
 #include <QMenu>
 #include <QMimeData>
-#include <QTreeView>
 #include <QUrl>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "frmfileselect.h"
-#include "foldertreemodel.h"
 #include "mainwindowfixture.h"
 #include "progressrun.h"
 
@@ -21,6 +16,7 @@ class TestCollections : public QObject {
 
     WindowFixture fx_;
     frmMain *w_ = nullptr;
+    int reports_ = 0; // progress reports seen
 
     // `n` files "NNN.mp3" with one tag in `folder` (made): their paths.
     QByteArrayList files(const QString &folder, int n)
@@ -29,18 +25,9 @@ class TestCollections : public QObject {
         const QString first = fx_.file(folder + "/000.mp3", {"Title 000", "Singer"});
         QByteArrayList out{QFile::encodeName(first)};
         for (int i = 1; i < n; ++i) {
-            const QString p = fx_.path(QStringLiteral("%1/%2.mp3").arg(folder).arg(i, 3, 10, QChar(u'0')));
-            QFile::copy(first, p);
-            out << QFile::encodeName(p);
+            out << QFile::encodeName(fx_.path(QStringLiteral("%1/%2.mp3").arg(folder).arg(i, 3, 10, QChar(u'0'))));
+            QFile::copy(first, QFile::decodeName(out.last()));
         }
-        return out;
-    }
-
-    QByteArrayList entries() const
-    {
-        QByteArrayList out;
-        for (int row = 0; row < w_->lstMP3Files->count(); ++row)
-            out << w_->entryPath(row);
         return out;
     }
 
@@ -56,30 +43,36 @@ class TestCollections : public QObject {
         QCoreApplication::processEvents();
     }
 
-    void selectAll()
+    // Cancel on the first progress report.
+    void cancelFirst()
     {
-        w_->lstMP3Files->selectAll();
-        QCoreApplication::processEvents();
+        ui::setProgressHookForTesting([this] {
+            if (reports_++ == 0)
+                QVERIFY(ui::cancelProgressForTesting());
+        });
     }
 
-    // `n` files in the shown window's list, all selected: their paths.
-    QByteArrayList listed(const QString &folder, int n)
+    // `paths` listed, all selected, and renamed "new N.mp3" (cancelled with
+    // `cancel`).
+    void renameAll(const QByteArrayList &paths, bool cancel = false)
     {
-        w_->show();
-        if (!QTest::qWaitForWindowExposed(w_))
-            qFatal("the main window was never shown");
-        const QByteArrayList paths = files(folder, n);
         w_->appendFiles(paths);
-        selectAll();
-        return paths;
+        w_->lstMP3Files->selectAll();
+        QCoreApplication::processEvents();
+        for (int i = 0; i < paths.size(); ++i)
+            w_->lstRename->item(i)->setText(QStringLiteral("new %1.mp3").arg(i));
+        if (cancel)
+            cancelFirst();
+        w_->cmdRename_Click();
     }
 
 private slots:
     void init()
     {
         fx_.setUp();
-        fx_.load();
+        fx_.load(true);
         w_ = fx_.w.get();
+        reports_ = 0;
     }
 
     void cleanup()
@@ -94,26 +87,42 @@ private slots:
     {
         files("tree/.hidden", 1);
         const QByteArray tree = QFile::encodeName(fx_.path("tree"));
-        const QByteArray odd = tree + "/\x89\xb9\x8a\x79";   // CP932 "音楽"
+        const QByteArray odd = tree + "/\x89\xb9\x8a\x79"; // CP932 "音楽"
         QVERIFY(::mkdir(odd.constData(), 0755) == 0);
         QVERIFY(::rename(files("tree/a", 3).last().constData(), (odd + "/x.mp3").constData()) == 0);
         QVERIFY(::symlink("a", (tree + "/link").constData()) == 0);
         const QString single = fx_.file("single.mp3", {"Single", "Solo"});
 
         drop({QUrl::fromLocalFile(fx_.path("tree")), QUrl::fromLocalFile(single)});
-        QCOMPARE(entries(), (QByteArrayList{QFile::encodeName(single), tree + "/a/000.mp3", tree + "/a/001.mp3",
-                                            odd + "/x.mp3"}));
-        QCOMPARE(texts(w_->lstRename), (QStringList{"Solo - Single.mp3", "Singer - Title 000.mp3",
-                                                    "Singer - Title 000.mp3", "Singer - Title 000.mp3"}));
-        drop({QUrl::fromEncoded("file://" + odd.toPercentEncoding("/"))});   // the folder by its bytes
-        QCOMPARE(entries().last(), odd + "/x.mp3");
+        QCOMPARE(fx_.entries(), (QByteArrayList{QFile::encodeName(single), tree + "/a/000.mp3",
+                                                tree + "/a/001.mp3", odd + "/x.mp3"}));
+        const QString tagged = "Singer - Title 000.mp3";
+        QCOMPARE(texts(w_->lstRename), (QStringList{"Solo - Single.mp3", tagged, tagged, tagged}));
+        drop({QUrl::fromEncoded("file://" + odd.toPercentEncoding("/"))}); // the folder by its bytes
+        QCOMPARE(fx_.entries().last(), odd + "/x.mp3");
+    }
+
+    // The folder tree's menu adds a folder with its subfolders, as 追加
+    // adds files, and keeps the folder in the history.
+    void addFolderTree()
+    {
+        files("lib/x", 2);
+        files("lib/x/y", 1);
+        QByteArray folder = QFile::encodeName(fx_.path("lib"));
+        {
+            frmFileSelect window(w_->lstMP3Files, folder, w_->IniFile(), 0, 0, QIcon(), fx_.path("app"), w_);
+            window.addFolderTree(QFile::encodeName(fx_.path("lib/x")));
+            QCOMPARE(window.cmbDirList->itemText(window.cmbDirList->count() - 1), fx_.path("lib/x"));
+        }
+        QCOMPARE(w_->lstMP3Files->count(), 3);
+        QCOMPARE(w_->entryPath(2), QFile::encodeName(fx_.path("lib/x/y/000.mp3")));
     }
 
     // Cancel while tags are read: the entries not read are not added and the
     // lists stay in step. Cancel while files are renamed: those not yet
     // renamed keep their names, and the report says how many. (Cancel lands
-    // before the work starts here; where it stops in the middle is the
-    // rename library's test.)
+    // before the work starts; where it stops in the middle is the rename
+    // library's test.)
     void cancel_data()
     {
         QTest::addColumn<bool>("rename");
@@ -126,118 +135,82 @@ private slots:
         QFETCH(bool, rename);
         const QByteArrayList all = files("many", 60);
         if (rename) {
+            renameAll(all, true);
+        } else {
+            cancelFirst();
             w_->appendFiles(all);
-            QCOMPARE(w_->lstRename->count(), all.size());
-            // Distinct names, so that each rename can succeed.
-            for (int i = 0; i < all.size(); ++i)
-                w_->lstRename->item(i)->setText(QStringLiteral("renamed %1.mp3").arg(i));
-            selectAll();
         }
-        int shown = 0;
-        ui::setProgressHookForTesting([&] {
-            if (shown++ == 0)
-                QVERIFY(ui::cancelProgressForTesting());
-        });
-        if (rename)
-            w_->cmdRename_Click();
-        else
-            w_->appendFiles(all);
-        QVERIFY(shown > 0);
+        QVERIFY(reports_ > 0);
         QCOMPARE(w_->lstRename->count(), w_->lstMP3Files->count());
-        QCOMPARE(w_->lstMP3Files->count(), rename ? all.size() : 0);
-        if (!rename)
-            return;
-        QCOMPARE(QDir(fx_.path("many")).entryList({"???.mp3"}).size(), all.size());   // not tried
-        QCOMPARE(fx_.messages.size(), 1);
-        QVERIFY2(fx_.messages[0].contains(QStringLiteral("%1 件のファイルは変更していません").arg(all.size())),
-                 qPrintable(fx_.messages[0]));
+        QCOMPARE(w_->lstMP3Files->count(), rename ? 60 : 0);
+        QCOMPARE(QDir(fx_.path("many")).entryList({"???.mp3"}).size(), 60); // not tried
+        QCOMPARE(fx_.messages.size(), int(rename));
+        QVERIFY(!rename || fx_.messages[0].contains(QStringLiteral("60 件のファイルは変更していません")));
     }
 
     // Undo renames the last batch back, through Ctrl+Z or the list's menu,
     // also after a restart; a file whose old name was taken meanwhile fails
-    // alone; a damaged journal is told, never a crash.
+    // alone; a damaged journal is told, never a crash. A right click opens
+    // the menu and leaves the selection alone.
     void undo_data()
     {
         QTest::addColumn<QString>("how");
         QTest::addColumn<QStringList>("messages");
-        QTest::newRow("Ctrl+Z") << "keys" << QStringList();
-        QTest::newRow("after a restart") << "restart" << QStringList();
-        QTest::newRow("an old name taken") << "taken" << QStringList{"以下のファイルは元に戻せませんでした。"};
-        QTest::newRow("damaged journal") << "damaged" << QStringList{"名前の変更の記録が壊れているため"};
+        QTest::addColumn<QStringList>("after");
+        const QStringList old{"000.mp3", "001.mp3", "002.mp3"};
+        QTest::newRow("Ctrl+Z") << "keys" << QStringList() << old;
+        QTest::newRow("menu") << "menu" << QStringList() << old;
+        QTest::newRow("after a restart") << "restart" << QStringList() << old;
+        QTest::newRow("an old name taken") << "taken" << QStringList{"以下のファイルは元に戻せませんでした。"}
+                                           << QStringList{"000.mp3", "001.mp3", "002.mp3", "new 1.mp3"};
+        QTest::newRow("damaged journal") << "damaged" << QStringList{"名前の変更の記録が壊れているため"}
+                                         << QStringList{"new 0.mp3", "new 1.mp3", "new 2.mp3"};
     }
 
     void undo()
     {
         QFETCH(QString, how);
         QFETCH(QStringList, messages);
-        const QByteArrayList before = listed("u", 3);
-        for (int i = 0; i < 3; ++i)
-            w_->lstRename->item(i)->setText(QStringLiteral("new %1.mp3").arg(i));
-        w_->cmdRename_Click();
+        QFETCH(QStringList, after);
+        const QByteArrayList before = files("u", 3);
+        renameAll(before);
         QCOMPARE(QDir(fx_.path("u")).entryList(QDir::Files), (QStringList{"new 0.mp3", "new 1.mp3", "new 2.mp3"}));
-
         if (how == "restart") {
             fx_.w.reset();
-            fx_.load();
+            fx_.load(true);
             w_ = fx_.w.get();
-            w_->show();
-            QVERIFY(QTest::qWaitForWindowExposed(w_));
         } else if (how == "taken") {
             testdata::writeAll(fx_.path("u/001.mp3"), "someone else's");
         } else if (how == "damaged") {
             testdata::writeAll(fx_.path("config/journal.txt"), "no journal at all");
         }
-        QTest::keyClick(w_, Qt::Key_Z, Qt::ControlModifier);
+        if (how == "menu") {
+            bool menuSeen = false;
+            QTimer::singleShot(0, [&] {
+                auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+                menuSeen = menu && menu->actions().size() == 1 && menu->actions()[0]->text() == "元に戻す"
+                           && menu->actions()[0]->isEnabled();
+                if (menuSeen)
+                    menu->actions()[0]->trigger();
+                if (menu)
+                    menu->close();
+            });
+            const QPoint at = w_->lstMP3Files->visualItemRect(w_->lstMP3Files->item(2)).center();
+            QTest::mouseClick(w_->lstMP3Files->viewport(), Qt::RightButton, {}, at);
+            QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, w_->lstMP3Files->viewport()->mapToGlobal(at));
+            QApplication::sendEvent(w_->lstMP3Files->viewport(), &menuEvent);
+            QVERIFY(menuSeen);
+            QCOMPARE(w_->lstMP3Files->selectionModel()->selectedRows().size(), 3);
+        } else {
+            QTest::keyClick(w_, Qt::Key_Z, Qt::ControlModifier);
+        }
         QStringList got;
         for (const QString &m : fx_.messages)
             got << m.left(messages.value(got.size()).size());
         QCOMPARE(got, messages);
-        const QStringList now = QDir(fx_.path("u")).entryList(QDir::Files);
-        if (how == "damaged")
-            QCOMPARE(now, (QStringList{"new 0.mp3", "new 1.mp3", "new 2.mp3"}));
-        else if (how == "taken")
-            QCOMPARE(now, (QStringList{"000.mp3", "001.mp3", "002.mp3", "new 1.mp3"}));
-        else
-            QCOMPARE(now, (QStringList{"000.mp3", "001.mp3", "002.mp3"}));
-        if (how == "keys")
-            QCOMPARE(entries(), before);   // the entries follow their files
-    }
-
-    // A right click opens the list's menu and leaves the selection alone.
-    void rightClickKeepsSelection()
-    {
-        listed("r", 5);
-        bool menuSeen = false;
-        QTimer::singleShot(0, [&] {
-            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-            menuSeen = menu && menu->actions().size() == 1 && menu->actions()[0]->text() == "元に戻す"
-                       && !menu->actions()[0]->isEnabled();
-            if (menu)
-                menu->close();
-        });
-        const QPoint at = w_->lstMP3Files->visualItemRect(w_->lstMP3Files->item(2)).center();
-        QTest::mouseClick(w_->lstMP3Files->viewport(), Qt::RightButton, {}, at);
-        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, w_->lstMP3Files->viewport()->mapToGlobal(at));
-        QApplication::sendEvent(w_->lstMP3Files->viewport(), &menuEvent);
-        QVERIFY(menuSeen);
-        QCOMPARE(w_->lstMP3Files->selectionModel()->selectedRows().size(), 5);
-    }
-
-    // The folder tree's menu adds a folder with its subfolders, as 追加
-    // adds files, and keeps the folder in the history.
-    void addFolderTree()
-    {
-        files("lib/x", 2);
-        files("lib/x/y", 1);
-        QByteArray sMP3Folder = QFile::encodeName(fx_.path("lib"));
-        const int before = w_->lstMP3Files->count();
-        {
-            frmFileSelect window(w_->lstMP3Files, sMP3Folder, w_->IniFile(), 0, 0, QIcon(), fx_.path("app"), w_);
-            window.addFolderTree(QFile::encodeName(fx_.path("lib/x")));
-            QCOMPARE(window.cmbDirList->itemText(window.cmbDirList->count() - 1), fx_.path("lib/x"));
-        }
-        QCOMPARE(w_->lstMP3Files->count() - before, 3);
-        QCOMPARE(w_->entryPath(before + 2), QFile::encodeName(fx_.path("lib/x/y/000.mp3")));
+        QCOMPARE(QDir(fx_.path("u")).entryList(QDir::Files), after);
+        if (how == "keys" || how == "menu") // the entries follow their files
+            QCOMPARE(fx_.entries(), before);
     }
 };
 
