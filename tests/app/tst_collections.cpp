@@ -1,6 +1,6 @@
-// Whole collections through the real windows and files: a tree dropped from
-// a file manager, a folder added with its subfolders, Cancel while tags are
-// read and while files are renamed, Undo of the last Rename.
+// Whole collections through the real windows and files: trees dropped or
+// added from the folder menu, Cancel while tags are read or files renamed,
+// Undo of the last Rename.
 #include <QMenu>
 #include <QMimeData>
 #include <QUrl>
@@ -25,7 +25,8 @@ class TestCollections : public QObject {
         const QString first = fx_.file(folder + "/000.mp3", {"Title 000", "Singer"});
         QByteArrayList out{QFile::encodeName(first)};
         for (int i = 1; i < n; ++i) {
-            out << QFile::encodeName(fx_.path(QStringLiteral("%1/%2.mp3").arg(folder).arg(i, 3, 10, QChar(u'0'))));
+            const QString name = QStringLiteral("%1/%2.mp3").arg(folder).arg(i, 3, 10, QChar(u'0'));
+            out << QFile::encodeName(fx_.path(name));
             QFile::copy(first, QFile::decodeName(out.last()));
         }
         return out;
@@ -52,8 +53,7 @@ class TestCollections : public QObject {
         });
     }
 
-    // `paths` listed, all selected, and renamed "new N.mp3" (cancelled with
-    // `cancel`).
+    // `paths` listed, all selected, renamed "new N.mp3" (with `cancel`, cancelled).
     void renameAll(const QByteArrayList &paths, bool cancel = false)
     {
         w_->appendFiles(paths);
@@ -82,8 +82,9 @@ private slots:
     }
 
     // A dropped tree, a dropped file and a folder whose name is not UTF-8:
-    // every MP3 file once, in path order, with its proposed name.
-    void dropTree()
+    // every MP3 file once, in path order, with its proposed name. The folder
+    // tree's menu adds a folder with its subfolders and keeps it in the history.
+    void trees()
     {
         files("tree/.hidden", 1);
         const QByteArray tree = QFile::encodeName(fx_.path("tree"));
@@ -94,28 +95,24 @@ private slots:
         const QString single = fx_.file("single.mp3", {"Single", "Solo"});
 
         drop({QUrl::fromLocalFile(fx_.path("tree")), QUrl::fromLocalFile(single)});
-        QCOMPARE(fx_.entries(), (QByteArrayList{QFile::encodeName(single), tree + "/a/000.mp3",
-                                                tree + "/a/001.mp3", odd + "/x.mp3"}));
+        const QByteArrayList inA{tree + "/a/000.mp3", tree + "/a/001.mp3"};
+        QCOMPARE(fx_.entries(),
+                 QByteArrayList{QFile::encodeName(single)} + inA + QByteArrayList{odd + "/x.mp3"});
         const QString tagged = "Singer - Title 000.mp3";
         QCOMPARE(texts(w_->lstRename), (QStringList{"Solo - Single.mp3", tagged, tagged, tagged}));
         drop({QUrl::fromEncoded("file://" + odd.toPercentEncoding("/"))}); // the folder by its bytes
+        QCOMPARE(fx_.entries().size(), 5);
         QCOMPARE(fx_.entries().last(), odd + "/x.mp3");
-    }
 
-    // The folder tree's menu adds a folder with its subfolders, as 追加
-    // adds files, and keeps the folder in the history.
-    void addFolderTree()
-    {
-        files("lib/x", 2);
-        files("lib/x/y", 1);
-        QByteArray folder = QFile::encodeName(fx_.path("lib"));
+        files("tree/a/y", 1);
+        QByteArray folder = tree;
         {
-            frmFileSelect window(w_->lstMP3Files, folder, w_->IniFile(), 0, 0, QIcon(), fx_.path("app"), w_);
-            window.addFolderTree(QFile::encodeName(fx_.path("lib/x")));
-            QCOMPARE(window.cmbDirList->itemText(window.cmbDirList->count() - 1), fx_.path("lib/x"));
+            frmFileSelect window(w_->lstMP3Files, folder, w_->IniFile(), 0, 0, QIcon(), fx_.path("app"),
+                                 w_);
+            window.addFolderTree(tree + "/a");
+            QCOMPARE(window.cmbDirList->itemText(window.cmbDirList->count() - 1), fx_.path("tree/a"));
         }
-        QCOMPARE(w_->lstMP3Files->count(), 3);
-        QCOMPARE(w_->entryPath(2), QFile::encodeName(fx_.path("lib/x/y/000.mp3")));
+        QCOMPARE(fx_.entries().mid(5), inA + QByteArrayList{tree + "/a/y/000.mp3"});
     }
 
     // Cancel while tags are read: the entries not read are not added and the
@@ -172,9 +169,11 @@ private slots:
         QFETCH(QString, how);
         QFETCH(QStringList, messages);
         QFETCH(QStringList, after);
+        QTest::keyClick(w_, Qt::Key_Z, Qt::ControlModifier); // nothing to undo yet
         const QByteArrayList before = files("u", 3);
         renameAll(before);
-        QCOMPARE(QDir(fx_.path("u")).entryList(QDir::Files), (QStringList{"new 0.mp3", "new 1.mp3", "new 2.mp3"}));
+        const QStringList renamed{"new 0.mp3", "new 1.mp3", "new 2.mp3"};
+        QCOMPARE(QDir(fx_.path("u")).entryList(QDir::Files), renamed);
         if (how == "restart") {
             fx_.w.reset();
             fx_.load(true);
@@ -188,8 +187,8 @@ private slots:
             bool menuSeen = false;
             QTimer::singleShot(0, [&] {
                 auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-                menuSeen = menu && menu->actions().size() == 1 && menu->actions()[0]->text() == "元に戻す"
-                           && menu->actions()[0]->isEnabled();
+                menuSeen = menu && menu->actions().size() == 1
+                           && menu->actions()[0]->text() == "元に戻す" && menu->actions()[0]->isEnabled();
                 if (menuSeen)
                     menu->actions()[0]->trigger();
                 if (menu)
@@ -197,7 +196,8 @@ private slots:
             });
             const QPoint at = w_->lstMP3Files->visualItemRect(w_->lstMP3Files->item(2)).center();
             QTest::mouseClick(w_->lstMP3Files->viewport(), Qt::RightButton, {}, at);
-            QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, w_->lstMP3Files->viewport()->mapToGlobal(at));
+            const QPoint global = w_->lstMP3Files->viewport()->mapToGlobal(at);
+            QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, global);
             QApplication::sendEvent(w_->lstMP3Files->viewport(), &menuEvent);
             QVERIFY(menuSeen);
             QCOMPARE(w_->lstMP3Files->selectionModel()->selectedRows().size(), 3);

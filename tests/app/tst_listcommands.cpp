@@ -52,8 +52,7 @@ class TestListCommands : public QObject {
         fx_.messages.clear();
     }
 
-    // A button's name, or "click:R", "shift:R", "ctrl:R", "press:R",
-    // "release:R", "shiftdown" on the file list.
+    // A button's name, or "click:R", "shift:R", "ctrl:R", "press:R", "release:R", "shiftdown".
     void act(const QString &action)
     {
         QListWidget *list = w_->lstMP3Files;
@@ -62,12 +61,12 @@ class TestListCommands : public QObject {
         const QPoint at = item ? list->visualItemRect(item).center() : QPoint();
         if (kind.startsWith(u"cmd"))
             QTest::mouseClick(w_->findChild<QPushButton *>(kind), Qt::LeftButton);
+        else if (kind == u"shiftdown")
+            QTest::keyClick(list, Qt::Key_Down, Qt::ShiftModifier);
         else if (kind == u"press")
             QTest::mousePress(list->viewport(), Qt::LeftButton, {}, at);
         else if (kind == u"release")
             QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, at);
-        else if (kind == u"shiftdown")
-            QTest::keyClick(list, Qt::Key_Down, Qt::ShiftModifier);
         else
             QTest::mouseClick(list->viewport(), Qt::LeftButton,
                               kind == u"shift"  ? Qt::ShiftModifier

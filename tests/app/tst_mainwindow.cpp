@@ -70,8 +70,10 @@ private slots:
         QVERIFY(!w->Frame1->isEnabled() && !w->cmbGenre->isEditable());
         // The lists keep their text colour when disabled; the frame's caption
         // alone is bold and blue.
-        QCOMPARE(w->lstRename->palette().color(QPalette::Disabled, QPalette::Text), QColor(255, 255, 128));
-        QCOMPARE(w->lstMP3Files->palette().color(QPalette::Disabled, QPalette::Text), QColor(Qt::white));
+        QCOMPARE(w->lstRename->palette().color(QPalette::Disabled, QPalette::Text),
+                 QColor(255, 255, 128));
+        QCOMPARE(w->lstMP3Files->palette().color(QPalette::Disabled, QPalette::Text),
+                 QColor(Qt::white));
         QVERIFY(w->Frame1->font().bold() && !w->Label1->font().bold());
         QCOMPARE(w->Frame1->palette().color(QPalette::WindowText), QColor(Qt::blue));
         QCOMPARE(w->Label1->palette().color(QPalette::Active, QPalette::WindowText),
@@ -127,7 +129,8 @@ private slots:
     {
         QTest::addColumn<Position>("row");
         const QPoint home = QGuiApplication::primaryScreen()->availableGeometry().topLeft();
-        const QString homeTop = QString::number(home.y() * 15), homeLeft = QString::number(home.x() * 15);
+        const QString homeTop = QString::number(home.y() * 15);
+        const QString homeLeft = QString::number(home.x() * 15);
         int bottom = 0;
         for (QScreen *s : QGuiApplication::screens())
             bottom = qMax(bottom, s->availableGeometry().bottom() + 1);
@@ -151,7 +154,8 @@ private slots:
     void position()
     {
         QFETCH(Position, row);
-        const QString folder = row.top.isNull() ? QString() : QStringLiteral("/music/日本 語");
+        // Kept as it is, "%41" too.
+        const QString folder = row.top.isNull() ? QString() : QStringLiteral("/music/日本 語/%41");
         if (!row.top.isNull())
             writeIni(row.top, row.left, folder);
         fx_.load(true);

@@ -138,9 +138,11 @@ private slots:
         QTest::newRow("slash in the singer")
             << Edit{kTagB, 1, kTagB, {}, slash, "*[Filename error]", slash};
         QTest::newRow("no tag: written from the boxes")
-            << Edit{{}, 1, kTagB, {"Tag info error"}, kUntouched, "Other Singer - Other Song.mp3", kTagB};
+            << Edit{{}, 1, kTagB, {"Tag info error"}, kUntouched, "Other Singer - Other Song.mp3",
+                    kTagB};
         QTest::newRow("deleted") << Edit{kGone, 1, kTagB, {"File not found"}, kTagA, "name 1", {}};
-        QTest::newRow("read-only") << Edit{kTagB, 1, kTagB, {"Tag write error"}, kTagA, "name 1", {}, true};
+        QTest::newRow("read-only")
+            << Edit{kTagB, 1, kTagB, {"Tag write error"}, kTagA, "name 1", {}, true};
     }
 
     void edit()
@@ -152,7 +154,8 @@ private slots:
         const QString other = fx_.file("other.mp3", kTagB);
         const QByteArray before = testdata::readAll(target), otherBytes = testdata::readAll(other);
         const QByteArray native = QFile::encodeName(target);
-        if (row.readOnly && (::geteuid() != 0 || ::mount(native, native, nullptr, MS_BIND, nullptr) != 0))
+        if (row.readOnly
+            && (::geteuid() != 0 || ::mount(native, native, nullptr, MS_BIND, nullptr) != 0))
             QSKIP("a read-only bind mount needs root");
         const auto unmount = qScopeGuard([&] {
             if (row.readOnly)
@@ -173,7 +176,8 @@ private slots:
         QCOMPARE(texts(w_->lstRename), QStringList({"name 0", row.name}));
         QCOMPARE(testdata::readAll(other), otherBytes);
         if (gone)
-            QCOMPARE(QDir(fx_.dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"other.mp3"});
+            QCOMPARE(QDir(fx_.dir->path()).entryList(QDir::Files | QDir::Hidden),
+                     QStringList{"other.mp3"});
         else if (row.stored.isEmpty())
             QCOMPARE(testdata::readAll(target), before);
         else
