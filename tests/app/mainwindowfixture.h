@@ -1,7 +1,7 @@
 // Shared set-up of the window tests: a temporary folder for the program
 // folder (settings, current folder), the journal and the test files; the
 // messages the window would have shown; the main window after Form_Load;
-// files tagged and read through TagLib alone.
+// files tagged and read through TagLib alone; case tables from tests/data.
 #pragma once
 
 #include <QApplication>
@@ -42,6 +42,73 @@ inline QStringList texts(const QListWidget *list)
     return out;
 }
 
+// Rows of section [`section`] of tests/data/app-cases.txt as the running _data
+// function's rows, a QString column each: "name | cell | ...". In a cell,
+// $NAME stands for the value of a "let $NAME | value" line (or of `lets`);
+// \s, \0 and \u3000 for a blank, NUL and the ideographic space.
+inline void addRows(const QByteArray &section, const QList<const char *> &columns,
+                    QHash<QString, QString> lets = {})
+{
+    for (const char *column : columns)
+        QTest::addColumn<QString>(column);
+    QByteArray current;
+    for (const QByteArray &line : testdata::readAll(testdata::sample("app-cases.txt")).split('\n')) {
+        static const QRegularExpression bar(QStringLiteral(" \\|(?= |$)"));
+        QStringList cells = QString::fromUtf8(line).split(bar);
+        for (QString &cell : cells) {
+            cell = cell.trimmed();
+            for (auto let = lets.cbegin(); let != lets.cend(); ++let)
+                cell.replace(let.key(), let.value());
+            cell.replace("\\s", " ").replace("\\0", QString(QChar(0)));
+            cell.replace("\\u3000", QString(QChar(0x3000)));
+        }
+        if (line.startsWith('['))
+            current = line.mid(1, line.indexOf(']') - 1);
+        else if (line.startsWith("let "))
+            lets[cells[0].mid(4)] = cells.value(1);
+        else if (current == section && !cells[0].isEmpty() && !line.startsWith('#')) {
+            QTestData &row = QTest::newRow(qPrintable(cells[0]));
+            for (int i = 1; i <= columns.size(); ++i)
+                row << cells.value(i);
+        }
+    }
+}
+
+// A cell as six fields: "-" none, "~" a null field (left alone).
+inline Six six(const QString &cell)
+{
+    Six out;
+    for (const QString &field : cell.split(u';'))
+        out << (field == u"~" ? QString() : field);
+    return cell == u"-" ? Six() : out;
+}
+
+// A cell as a list, split at ";" ("" is empty).
+inline QStringList list(const QString &cell) { return cell.split(u';', Qt::SkipEmptyParts); }
+
+// A cell as row numbers: "1 3", or "all", "even" and "odd" of `count` rows.
+inline QList<int> rows(const QString &cell, int count = 0)
+{
+    QList<int> out;
+    for (const QString &part : cell.split(u' ', Qt::SkipEmptyParts)) {
+        if (part[0].isDigit())
+            out << part.toInt();
+        for (int i = 0; i < count && !part[0].isDigit(); ++i)
+            if (part == u"all" || (i % 2 == 1) == (part == u"odd"))
+                out << i;
+    }
+    return out;
+}
+
+inline QList<int> selectedRows(const QListWidget *list)
+{
+    QList<int> rows;
+    for (const QModelIndex &index : list->selectionModel()->selectedRows())
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
 struct WindowFixture {
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<frmMain> w;
@@ -71,15 +138,14 @@ struct WindowFixture {
         });
     }
 
-    // The window loaded and, with `shown`, shown on the screen.
-    void load(bool shown = false)
+    // The window loaded, shown on the screen and active.
+    void load()
     {
         w = std::make_unique<frmMain>();
         QVERIFY(w->Form_Load());
-        if (shown) {
-            w->show();
-            QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-        }
+        w->show();
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
     }
 
     void tearDown()

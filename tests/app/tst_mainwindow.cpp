@@ -1,12 +1,18 @@
-// The main window: start-up, look and shutdown through the real settings
-// file, the genre list, and window positions kept as text.
+// The main window through the real settings file, genre list and MP3 files:
+// start-up, look and shutdown, window positions kept as text, and the tag
+// frame (showing the current file's tag, Update, Copy and Paste).
 #include <QAbstractItemView>
+#include <QClipboard>
+#include <QDate>
 #include <QLabel>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QScreen>
 
+#include <sys/mount.h>
+#include <unistd.h>
+
 #include "mainwindowfixture.h"
-#include "twips.h"
 #include "windowposition.h"
 
 namespace {
@@ -20,6 +26,9 @@ double share(const QImage &image, const QColor &colour)
             n += QColor(image.pixel(x, y)) == colour;
     return double(n) / (image.width() * image.height());
 }
+
+const Six kTagA{"夜明けの歌", "山田太郎", "朝のアルバム", "1999", "Rock", "初回盤"};
+const Six kTagB{"Other Song", "Other Singer", "Other Album", "2001", "Jazz", "other"};
 
 enum CloseBy { EscInWindow, EscInList, CloseBox, CloseButton, Destroyed };
 
@@ -36,6 +45,7 @@ class TestMainWindow : public QObject {
     Q_OBJECT
 
     WindowFixture fx_;
+    frmMain *w_ = nullptr;
 
     void writeIni(const QString &top, const QString &left, const QString &folder)
     {
@@ -52,38 +62,77 @@ class TestMainWindow : public QObject {
         return ini.ReadStr(section, key, QStringLiteral("<missing>"));
     }
 
+    // Makes `row` the current entry with `selected` the selected entries (the
+    // current one need not be among them), then reports the list's click.
+    void click(int row, const QList<int> &selected = {})
+    {
+        {
+            const QSignalBlocker block(w_->lstMP3Files);
+            QItemSelectionModel *model = w_->lstMP3Files->selectionModel();
+            model->clearSelection();
+            model->setCurrentIndex(w_->lstMP3Files->model()->index(row, 0),
+                                   QItemSelectionModel::NoUpdate);
+            for (int r : selected)
+                model->select(w_->lstMP3Files->model()->index(r, 0), QItemSelectionModel::Select);
+        }
+        w_->lstMP3Files_Click();
+    }
+
+    Six shown() const
+    {
+        return {w_->txtTrackName->text(), w_->txtArtistName->text(), w_->txtAlbumName->text(),
+                w_->txtYear->text(),      w_->cmbGenre->currentText(), w_->txtComment->text()};
+    }
+
+    // Types the fields that are not null as one key event each, as an input
+    // method delivers Japanese; the boxes apply their maximum lengths.
+    void type(const Six &f)
+    {
+        QLineEdit *boxes[] = {w_->txtTrackName, w_->txtArtistName, w_->txtAlbumName,
+                              w_->txtYear, nullptr, w_->txtComment};
+        for (int i = 0; i < 6; ++i) {
+            if (!boxes[i] || f[i].isNull())
+                continue;
+            boxes[i]->clear();
+            QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, f[i]);
+            QApplication::sendEvent(boxes[i], &key);
+        }
+        if (!f[4].isNull()) {
+            QVERIFY2(w_->cmbGenre->findText(f[4]) >= 0, qPrintable(f[4]));
+            w_->cmbGenre->setCurrentIndex(w_->cmbGenre->findText(f[4]));
+        }
+    }
+
+    void open()
+    {
+        fx_.load();
+        w_ = fx_.w.get();
+        w_->Frame1->setEnabled(true); // as a click on one file leaves it
+    }
+
+    // The cases of `section` with $A and $B for two tags and $year for this year.
+    static void addTagRows(const QByteArray &section, const QList<const char *> &columns)
+    {
+        addRows(section, columns,
+                {{"$A", kTagA.join(u';')},
+                 {"$B", kTagB.join(u';')},
+                 {"$year", QString::number(QDate::currentDate().year())}});
+    }
+
 private slots:
     void init() { fx_.setUp(); }
     void cleanup() { fx_.tearDown(); }
 
-    // States after start-up; the genre list sorted by name, each carrying
-    // its number, empty names left out. What is drawn: the genre box and its
-    // list in the fields' light yellow, Japanese text in a list in the
-    // regular weight (its ink nearer the regular face's than the bold's).
+    // The genre list sorted by name, each carrying its number, empty names
+    // left out; the genre box and its list drawn in the fields' light yellow,
+    // the proposed names' text kept when disabled, Japanese text in a list
+    // in the regular weight (its ink nearer the regular face's than the bold's).
     void startedAndDrawn()
     {
-        fx_.load(true);
-        frmMain *w = fx_.w.get();
-        QVERIFY(!(w->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
-        QCOMPARE(w->maximumSize(), ui::twipsSize(6135, 6645));
-        QVERIFY(w->lstMP3Files->isEnabled() && !w->lstRename->isEnabled());
-        QVERIFY(!w->Frame1->isEnabled() && !w->cmbGenre->isEditable());
-        // The lists keep their text colour when disabled; the frame's caption
-        // alone is bold and blue.
-        QCOMPARE(w->lstRename->palette().color(QPalette::Disabled, QPalette::Text),
-                 QColor(255, 255, 128));
-        QCOMPARE(w->lstMP3Files->palette().color(QPalette::Disabled, QPalette::Text),
-                 QColor(Qt::white));
-        QVERIFY(w->Frame1->font().bold() && !w->Label1->font().bold());
-        QCOMPARE(w->Frame1->palette().color(QPalette::WindowText), QColor(Qt::blue));
-        QCOMPARE(w->Label1->palette().color(QPalette::Active, QPalette::WindowText),
-                 w->palette().color(QPalette::Active, QPalette::WindowText));
+        open();
         QCOMPARE(QDir::current().canonicalPath(), QDir(fx_.path("app")).canonicalPath());
         QCOMPARE(fx_.messages, QStringList());
-
-        const QComboBox *cmb = w->cmbGenre;
-        QCOMPARE(cmb->currentIndex(), 0);
-        QCOMPARE(cmb->itemText(cmb->findData(0)), QStringLiteral("Blues"));
+        const QComboBox *cmb = w_->cmbGenre;
         QCOMPARE(cmb->itemText(cmb->findData(17)), QStringLiteral("Rock"));
         QSet<int> seen;
         for (int i = 0; i < cmb->count(); ++i) {
@@ -92,23 +141,24 @@ private slots:
             QVERIFY(i == 0 || cmb->itemText(i - 1).compare(cmb->itemText(i), Qt::CaseInsensitive) <= 0);
         }
         QVERIFY(seen.size() > 100);
+        QCOMPARE(w_->lstRename->palette().color(QPalette::Disabled, QPalette::Text),
+                 QColor(255, 255, 128));
 
-        w->Frame1->setEnabled(true);
         const QColor yellow(255, 255, 192), teal(0, 128, 128);
-        QVERIFY(share(w->cmbGenre->grab().toImage(), yellow) > 0.5);
-        w->cmbGenre->showPopup();
-        QVERIFY(share(w->cmbGenre->view()->grab().toImage(), yellow) > 0.5);
-        w->cmbGenre->hidePopup();
+        QVERIFY(share(w_->cmbGenre->grab().toImage(), yellow) > 0.5);
+        w_->cmbGenre->showPopup();
+        QVERIFY(share(w_->cmbGenre->view()->grab().toImage(), yellow) > 0.5);
+        w_->cmbGenre->hidePopup();
         const QString text = QStringLiteral("02 夜明け前 秋桜 音楽データ");
-        w->lstMP3Files->addItem(text);
-        const QRect row = w->lstMP3Files->visualItemRect(w->lstMP3Files->item(0));
-        const QImage drawnRow = w->lstMP3Files->viewport()->grab(row).toImage();
+        w_->lstMP3Files->addItem(text);
+        const QRect row = w_->lstMP3Files->visualItemRect(w_->lstMP3Files->item(0));
+        const QImage drawnRow = w_->lstMP3Files->viewport()->grab(row).toImage();
         const auto face = [&](QFont::Weight weight) {
             QImage image(drawnRow.size() * drawnRow.devicePixelRatio(), QImage::Format_RGB32);
             image.fill(teal);
             QPainter painter(&image);
             QFont font(QStringLiteral("Noto Sans CJK JP"));
-            font.setPixelSize(QFontInfo(w->lstMP3Files->font()).pixelSize());
+            font.setPixelSize(QFontInfo(w_->lstMP3Files->font()).pixelSize());
             font.setWeight(weight);
             painter.setFont(font);
             painter.setPen(Qt::white);
@@ -116,9 +166,7 @@ private slots:
             return 1.0 - share(image, teal);
         };
         const double ink = 1.0 - share(drawnRow, teal);
-        const double regular = face(QFont::Normal), bold = face(QFont::Bold);
-        QVERIFY2(qAbs(ink - regular) < qAbs(ink - bold),
-                 qPrintable(QString("ink %1, regular %2, bold %3").arg(ink).arg(regular).arg(bold)));
+        QVERIFY(qAbs(ink - face(QFont::Normal)) < qAbs(ink - face(QFont::Bold)));
     }
 
     // Position and folder through the settings file. Until the window is
@@ -158,7 +206,7 @@ private slots:
         const QString folder = row.top.isNull() ? QString() : QStringLiteral("/music/日本 語/%41");
         if (!row.top.isNull())
             writeIni(row.top, row.left, folder);
-        fx_.load(true);
+        fx_.load();
         frmMain *w = fx_.w.get();
         QCOMPARE(w->sMP3Folder(), folder.toUtf8());
         QCOMPARE(w->pos(), row.pixels);
@@ -211,8 +259,7 @@ private slots:
         QCOMPARE(fx_.icons, QList<QMessageBox::Icon>{QMessageBox::Critical});
         QVERIFY(fx_.messages[0].startsWith(fixed));
         QCOMPARE(fx_.messages[0] == fixed, initFails);
-        QCOMPARE(setting("Position", "Top"), QStringLiteral("750"));
-        QCOMPARE(setting("Position", "Left"), QStringLiteral("1522.5"));
+        QCOMPARE(setting("Position", "Top") + setting("Position", "Left"), QStringLiteral("7501522.5"));
         QCOMPARE(setting("Folder", "MP3"), QStringLiteral("/music/前回"));
         QVERIFY(QFile::remove(fx_.iniPath()));
         QCloseEvent close;
@@ -221,35 +268,108 @@ private slots:
     }
 
     // Stored text to twips, back to the shortest text, and to pixels.
-    void positionText_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<float>("twips");
-        QTest::addColumn<QString>("written"); // empty: not checked
-        QTest::addColumn<int>("pixels");
-        QTest::newRow("negative zero") << "-0" << 0.0f << "0" << 0;
-        QTest::newRow("half twip") << "1522.5" << 1522.5f << "1522.5" << 102;
-        QTest::newRow("negative half pixel") << "-22.5" << -22.5f << "-22.5" << -2;
-        QTest::newRow("shortest digits") << "12.3" << 12.3f << "12.3" << 1;
-        QTest::newRow("seven digits") << "1234567" << 1234567.0f << "1234567" << 82304;
-        QTest::newRow("large fraction") << "115202.5" << 115202.5f << "115202.5" << 7680;
-        QTest::newRow("trailing letters") << "12px" << 0.0f << "0" << 0;
-        QTest::newRow("beyond float") << "1e39" << 0.0f << "0" << 0;
-        QTest::newRow("huge, pixels clamped") << "-3e38" << -3e38f << "" << -6666667;
-    }
+    void positionText_data() { addRows("positionText", {"text", "twips", "written", "pixels"}); }
 
     void positionText()
     {
         QFETCH(QString, text);
-        QFETCH(float, twips);
+        QFETCH(QString, twips);
         QFETCH(QString, written);
-        QFETCH(int, pixels);
+        QFETCH(QString, pixels);
         const float read = ui::positionFromText(text).value_or(0);
-        QCOMPARE(read, twips);
+        QCOMPARE(read, twips.toFloat());
         if (!written.isEmpty())
             QCOMPARE(ui::positionToText(read), written);
         QCOMPARE(ui::positionFromText(ui::positionToText(read)).value_or(0), read);
-        QCOMPARE(ui::positionToPixels(read), pixels);
+        QCOMPARE(ui::positionToPixels(read), pixels.toInt());
+    }
+
+    // A file that cannot be shown, or no current entry, leaves the boxes;
+    // the proposed name is highlighted even for a missing file. Only what was
+    // edited is written (never the previous file's genre), the picture and
+    // the other file stay; a failed write, or a file gone, leaves the name.
+    void edit_data()
+    {
+        addTagRows("edit", {"tag", "current", "shown", "messages", "typed", "name", "stored", "readOnly"});
+    }
+
+    void edit()
+    {
+        QFETCH(QString, tag);
+        QFETCH(QString, current);
+        QFETCH(QString, stored);
+        QFETCH(QString, readOnly);
+        const QByteArray picture = QByteArray("\x89PNG\r\n\x1a\n", 8) + QByteArray(3000, 'p');
+        const bool gone = tag == "gone";
+        const QString target = gone ? fx_.path("target.mp3") : fx_.file("target.mp3", six(tag), picture);
+        const QString other = fx_.file("other.mp3", kTagB);
+        const QByteArray before = testdata::readAll(target), otherBytes = testdata::readAll(other);
+        const QByteArray native = QFile::encodeName(target);
+        if (!readOnly.isEmpty()
+            && (::geteuid() != 0 || ::mount(native, native, nullptr, MS_BIND, nullptr) != 0))
+            QSKIP("a read-only bind mount needs root");
+        const auto unmount = qScopeGuard([&] {
+            if (!readOnly.isEmpty())
+                ::umount2(native.constData(), MNT_DETACH);
+        });
+        if (!readOnly.isEmpty())
+            QCOMPARE(::mount(nullptr, native, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+        open();
+        fx_.setEntries({other, target});
+        click(0, {0});
+        click(current.toInt(), {0});
+        QTEST(shown().join(u';'), "shown");
+        QCOMPARE(w_->lstRename->currentRow(), qMax(current.toInt(), 0));
+        QVERIFY(w_->lstRename->currentItem()->isSelected());
+        QFETCH(QString, typed);
+        type(six(typed));
+        w_->cmdRewrite_Click();
+
+        QTEST(fx_.messages.join(u';'), "messages");
+        QCOMPARE(fx_.icons, QList<QMessageBox::Icon>(fx_.icons.size(), QMessageBox::Warning));
+        QFETCH(QString, name);
+        QCOMPARE(texts(w_->lstRename), QStringList({"name 0", name}));
+        QCOMPARE(testdata::readAll(other), otherBytes);
+        if (gone)
+            QCOMPARE(QDir(fx_.dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"other.mp3"});
+        else if (stored == "-")
+            QCOMPARE(testdata::readAll(target), before);
+        else
+            QCOMPARE(WindowFixture::readTag(target).join(u';'), stored);
+        QVERIFY(gone || tag == "-" || testdata::readAll(target).contains(picture));
+    }
+
+    // Copy puts exactly the line on the clipboard; Paste, on another file,
+    // reads the buffer (not the clipboard) and writes nothing until Update.
+    // Before any Copy the buffer holds empty fields, this year, genre 0.
+    void copyPaste_data()
+    {
+        addTagRows("copyPaste", {"typed", "line", "pasted"});
+    }
+
+    void copyPaste()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, pasted);
+        const QString b = fx_.file("b.mp3", kTagB);
+        open();
+        fx_.setEntries({fx_.file("a.mp3", kTagA), b});
+        click(0);
+        if (typed != "-") {
+            type(six(typed));
+            w_->cmdCopy_Click();
+            QTEST(QGuiApplication::clipboard()->text(), "line");
+        }
+        click(1);
+        QGuiApplication::clipboard()->setText("not read by Paste");
+        const QByteArray before = testdata::readAll(b);
+        w_->cmdPaste_Click();
+        QCOMPARE(shown().join(u';'), pasted);
+        QCOMPARE(testdata::readAll(b), before);
+        QCOMPARE(texts(w_->lstRename), QStringList({"name 0", "name 1"}));
+        w_->cmdRewrite_Click();
+        QCOMPARE(WindowFixture::readTag(b).join(u';'), pasted);
+        QCOMPARE(fx_.messages, QStringList());
     }
 };
 
