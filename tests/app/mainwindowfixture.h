@@ -4,16 +4,8 @@
 // files tagged and read through TagLib alone; case tables from tests/data.
 #pragma once
 
-#include <QApplication>
-#include <QComboBox>
-#include <QGroupBox>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPushButton>
-#include <QSignalBlocker>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
+#include <QtWidgets>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -86,14 +78,16 @@ inline Six six(const QString &cell)
 // A cell as a list, split at ";" ("" is empty).
 inline QStringList list(const QString &cell) { return cell.split(u';', Qt::SkipEmptyParts); }
 
-// A cell as row numbers: "1 3", or "all", "even" and "odd" of `count` rows.
+// A cell as numbers: "1 -3", or "all", "even" and "odd" of `count` rows.
 inline QList<int> rows(const QString &cell, int count = 0)
 {
     QList<int> out;
     for (const QString &part : cell.split(u' ', Qt::SkipEmptyParts)) {
-        if (part[0].isDigit())
-            out << part.toInt();
-        for (int i = 0; i < count && !part[0].isDigit(); ++i)
+        bool number = false;
+        out << part.toInt(&number);
+        if (!number)
+            out.removeLast();
+        for (int i = 0; i < count && !number; ++i)
             if (part == u"all" || (i % 2 == 1) == (part == u"odd"))
                 out << i;
     }

@@ -1,12 +1,6 @@
 // The file list through the real windows and files: Add, Remove, Select
 // All, Clear and user actions, proposed names and Rename, trees dropped or
 // added from the folder menu, Cancel, Undo, and names that are not UTF-8.
-#include <QMenu>
-#include <QMimeData>
-#include <QSignalSpy>
-#include <QTreeView>
-#include <QUrl>
-
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -1,14 +1,6 @@
 // The main window through the real settings file, genre list and MP3 files:
 // start-up, look and shutdown, window positions kept as text, and the tag
 // frame (showing the current file's tag, Update, Copy and Paste).
-#include <QAbstractItemView>
-#include <QClipboard>
-#include <QDate>
-#include <QLabel>
-#include <QPainter>
-#include <QScopeGuard>
-#include <QScreen>
-
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -17,27 +9,19 @@
 
 namespace {
 
-// The share of an image's pixels in `colour`.
-double share(const QImage &image, const QColor &colour)
-{
-    int n = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            n += QColor(image.pixel(x, y)) == colour;
-    return double(n) / (image.width() * image.height());
-}
-
 const Six kTagA{"夜明けの歌", "山田太郎", "朝のアルバム", "1999", "Rock", "初回盤"};
 const Six kTagB{"Other Song", "Other Singer", "Other Album", "2001", "Jazz", "other"};
 
-enum CloseBy { EscInWindow, EscInList, CloseBox, CloseButton, Destroyed };
-
-struct Position {
-    QString top, left; // null: no settings file
-    QPoint pixels;
-    QString topOut, leftOut;
-    CloseBy closeBy;
-};
+// The share of a widget's drawn pixels in the fields' light yellow.
+double yellowShare(QWidget *widget)
+{
+    const QImage image = widget->grab().toImage();
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            n += QColor(image.pixel(x, y)) == QColor(255, 255, 192);
+    return double(n) / (image.width() * image.height());
+}
 
 } // namespace
 
@@ -49,10 +33,8 @@ class TestMainWindow : public QObject {
 
     void writeIni(const QString &top, const QString &left, const QString &folder)
     {
-        testdata::writeAll(fx_.iniPath(), QStringLiteral("[Position]\r\nTop=%1\r\nLeft=%2\r\n"
-                                                         "[Folder]\r\nMP3=%3\r\n")
-                                              .arg(top, left, folder)
-                                              .toUtf8());
+        const QString text = QStringLiteral("[Position]\r\nTop=%1\r\nLeft=%2\r\n[Folder]\r\nMP3=%3\r\n");
+        testdata::writeAll(fx_.iniPath(), text.arg(top, left, folder).toUtf8());
     }
 
     QString setting(const QString &section, const QString &key)
@@ -60,6 +42,13 @@ class TestMainWindow : public QObject {
         inifile_IO ini;
         ini.setFileName(fx_.iniPath());
         return ini.ReadStr(section, key, QStringLiteral("<missing>"));
+    }
+
+    void open()
+    {
+        fx_.load();
+        w_ = fx_.w.get();
+        w_->Frame1->setEnabled(true); // as a click on one file leaves it
     }
 
     // Makes `row` the current entry with `selected` the selected entries (the
@@ -70,18 +59,18 @@ class TestMainWindow : public QObject {
             const QSignalBlocker block(w_->lstMP3Files);
             QItemSelectionModel *model = w_->lstMP3Files->selectionModel();
             model->clearSelection();
-            model->setCurrentIndex(w_->lstMP3Files->model()->index(row, 0),
-                                   QItemSelectionModel::NoUpdate);
+            model->setCurrentIndex(w_->lstMP3Files->model()->index(row, 0), QItemSelectionModel::NoUpdate);
             for (int r : selected)
                 model->select(w_->lstMP3Files->model()->index(r, 0), QItemSelectionModel::Select);
         }
         w_->lstMP3Files_Click();
     }
 
-    Six shown() const
+    QString shown() const
     {
-        return {w_->txtTrackName->text(), w_->txtArtistName->text(), w_->txtAlbumName->text(),
-                w_->txtYear->text(),      w_->cmbGenre->currentText(), w_->txtComment->text()};
+        return Six{w_->txtTrackName->text(), w_->txtArtistName->text(), w_->txtAlbumName->text(),
+                   w_->txtYear->text(), w_->cmbGenre->currentText(), w_->txtComment->text()}
+            .join(u';');
     }
 
     // Types the fields that are not null as one key event each, as an input
@@ -97,17 +86,8 @@ class TestMainWindow : public QObject {
             QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, f[i]);
             QApplication::sendEvent(boxes[i], &key);
         }
-        if (!f[4].isNull()) {
-            QVERIFY2(w_->cmbGenre->findText(f[4]) >= 0, qPrintable(f[4]));
+        if (!f[4].isNull())
             w_->cmbGenre->setCurrentIndex(w_->cmbGenre->findText(f[4]));
-        }
-    }
-
-    void open()
-    {
-        fx_.load();
-        w_ = fx_.w.get();
-        w_->Frame1->setEnabled(true); // as a click on one file leaves it
     }
 
     // The cases of `section` with $A and $B for two tags and $year for this year.
@@ -123,10 +103,9 @@ private slots:
     void init() { fx_.setUp(); }
     void cleanup() { fx_.tearDown(); }
 
-    // The genre list sorted by name, each carrying its number, empty names
-    // left out; the genre box and its list drawn in the fields' light yellow,
-    // the proposed names' text kept when disabled, Japanese text in a list
-    // in the regular weight (its ink nearer the regular face's than the bold's).
+    // The genre list sorted by name, each name once with its number, empty
+    // names left out; the genre box and its list drawn in the fields' light
+    // yellow; the proposed names keep their colour when disabled.
     void startedAndDrawn()
     {
         open();
@@ -141,32 +120,10 @@ private slots:
             QVERIFY(i == 0 || cmb->itemText(i - 1).compare(cmb->itemText(i), Qt::CaseInsensitive) <= 0);
         }
         QVERIFY(seen.size() > 100);
-        QCOMPARE(w_->lstRename->palette().color(QPalette::Disabled, QPalette::Text),
-                 QColor(255, 255, 128));
-
-        const QColor yellow(255, 255, 192), teal(0, 128, 128);
-        QVERIFY(share(w_->cmbGenre->grab().toImage(), yellow) > 0.5);
+        QCOMPARE(w_->lstRename->palette().color(QPalette::Disabled, QPalette::Text), QColor(255, 255, 128));
+        QVERIFY(yellowShare(w_->cmbGenre) > 0.5);
         w_->cmbGenre->showPopup();
-        QVERIFY(share(w_->cmbGenre->view()->grab().toImage(), yellow) > 0.5);
-        w_->cmbGenre->hidePopup();
-        const QString text = QStringLiteral("02 夜明け前 秋桜 音楽データ");
-        w_->lstMP3Files->addItem(text);
-        const QRect row = w_->lstMP3Files->visualItemRect(w_->lstMP3Files->item(0));
-        const QImage drawnRow = w_->lstMP3Files->viewport()->grab(row).toImage();
-        const auto face = [&](QFont::Weight weight) {
-            QImage image(drawnRow.size() * drawnRow.devicePixelRatio(), QImage::Format_RGB32);
-            image.fill(teal);
-            QPainter painter(&image);
-            QFont font(QStringLiteral("Noto Sans CJK JP"));
-            font.setPixelSize(QFontInfo(w_->lstMP3Files->font()).pixelSize());
-            font.setWeight(weight);
-            painter.setFont(font);
-            painter.setPen(Qt::white);
-            painter.drawText(image.rect().adjusted(4, 0, 0, 0), Qt::AlignVCenter, text);
-            return 1.0 - share(image, teal);
-        };
-        const double ink = 1.0 - share(drawnRow, teal);
-        QVERIFY(qAbs(ink - face(QFont::Normal)) < qAbs(ink - face(QFont::Bold)));
+        QVERIFY(yellowShare(w_->cmbGenre->view()) > 0.5);
     }
 
     // Position and folder through the settings file. Until the window is
@@ -175,53 +132,44 @@ private slots:
     // Nothing writes the settings after the first unload.
     void position_data()
     {
-        QTest::addColumn<Position>("row");
         const QPoint home = QGuiApplication::primaryScreen()->availableGeometry().topLeft();
-        const QString homeTop = QString::number(home.y() * 15);
-        const QString homeLeft = QString::number(home.x() * 15);
         int bottom = 0;
         for (QScreen *s : QGuiApplication::screens())
             bottom = qMax(bottom, s->availableGeometry().bottom() + 1);
-        QTest::newRow("no file, Esc") << Position{{}, {}, {0, 0}, "0", "0", EscInWindow};
-        QTest::newRow("whole pixels, close box")
-            << Position{"1500", "3000", {200, 100}, "1500", "3000", CloseBox};
-        QTest::newRow("fractions kept, Close")
-            << Position{"1522.5", "22.5", {2, 102}, "1522.5", "22.5", CloseButton};
-        QTest::newRow("not numbers, Esc in list")
-            << Position{"abc", "1,500", {0, 0}, "0", "0", EscInList};
-        QTest::newRow("partly off the screen")
-            << Position{"-150", "-300", {-20, -10}, "-150", "-300", EscInWindow};
-        QTest::newRow("moved to 40,30, destroyed")
-            << Position{"1522.5", "22.5", {2, 102}, "450", "600", Destroyed};
-        QTest::newRow("huge, off every screen")
-            << Position{"1e30", "-3e38", home, homeTop, homeLeft, CloseBox};
-        QTest::newRow("just below every screen")
-            << Position{QString::number(bottom * 15), "0", home, homeTop, homeLeft, CloseBox};
+        addRows("position", {"top", "left", "pixels", "topOut", "leftOut", "closeBy"},
+                {{"$homeTop", QString::number(home.y() * 15)},
+                 {"$homeLeft", QString::number(home.x() * 15)},
+                 {"$home", QStringLiteral("%1 %2").arg(home.x()).arg(home.y())},
+                 {"$below", QString::number(bottom * 15)}});
     }
 
     void position()
     {
-        QFETCH(Position, row);
-        // Kept as it is, "%41" too.
-        const QString folder = row.top.isNull() ? QString() : QStringLiteral("/music/日本 語/%41");
-        if (!row.top.isNull())
-            writeIni(row.top, row.left, folder);
+        QFETCH(QString, top);
+        QFETCH(QString, left);
+        QFETCH(QString, pixels);
+        QFETCH(QString, closeBy);
+        const QString folder = top.isEmpty() ? QString() : QStringLiteral("/music/日本 語/%41"); // "%41" kept
+        if (!top.isEmpty())
+            writeIni(top, left, folder);
         fx_.load();
         frmMain *w = fx_.w.get();
         QCOMPARE(w->sMP3Folder(), folder.toUtf8());
-        QCOMPARE(w->pos(), row.pixels);
-        switch (row.closeBy) {
-        case EscInWindow: QTest::keyClick(w, Qt::Key_Escape); break;
-        case EscInList: QTest::keyClick(w->lstMP3Files, Qt::Key_Escape); break;
-        case CloseBox: QVERIFY(w->close()); break;
-        case CloseButton: QTest::mouseClick(w->cmdClose, Qt::LeftButton); break;
-        case Destroyed: // without a close, still unloads
+        QCOMPARE(w->pos(), QPoint(rows(pixels)[0], rows(pixels)[1]));
+        if (closeBy == "Esc") {
+            QTest::keyClick(w, Qt::Key_Escape);
+        } else if (closeBy == "Esc in list") {
+            QTest::keyClick(w->lstMP3Files, Qt::Key_Escape);
+        } else if (closeBy == "close box") {
+            QVERIFY(w->close());
+        } else if (closeBy == "Close") {
+            QTest::mouseClick(w->cmdClose, Qt::LeftButton);
+        } else { // destroyed without a close, still unloads
             w->move(40, 30);
             fx_.w.reset();
-            break;
         }
-        QCOMPARE(setting("Position", "Top"), row.topOut);
-        QCOMPARE(setting("Position", "Left"), row.leftOut);
+        QTEST(setting("Position", "Top"), "topOut");
+        QTEST(setting("Position", "Left"), "leftOut");
         const QString ini = QString::fromUtf8(testdata::readAll(fx_.iniPath())); // even when empty
         QVERIFY(ini.contains(QRegularExpression("\\[Folder\\]\\s*MP3\\s*=\\s*"
                                                 + QRegularExpression::escape(folder) + "\\s*(\\r?\\n|$)")));
@@ -275,13 +223,12 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, twips);
         QFETCH(QString, written);
-        QFETCH(QString, pixels);
         const float read = ui::positionFromText(text).value_or(0);
         QCOMPARE(read, twips.toFloat());
         if (!written.isEmpty())
             QCOMPARE(ui::positionToText(read), written);
         QCOMPARE(ui::positionFromText(ui::positionToText(read)).value_or(0), read);
-        QCOMPARE(ui::positionToPixels(read), pixels.toInt());
+        QTEST(QString::number(ui::positionToPixels(read)), "pixels");
     }
 
     // A file that cannot be shown, or no current entry, leaves the boxes;
@@ -305,8 +252,7 @@ private slots:
         const QString other = fx_.file("other.mp3", kTagB);
         const QByteArray before = testdata::readAll(target), otherBytes = testdata::readAll(other);
         const QByteArray native = QFile::encodeName(target);
-        if (!readOnly.isEmpty()
-            && (::geteuid() != 0 || ::mount(native, native, nullptr, MS_BIND, nullptr) != 0))
+        if (!readOnly.isEmpty() && (::geteuid() != 0 || ::mount(native, native, nullptr, MS_BIND, nullptr) != 0))
             QSKIP("a read-only bind mount needs root");
         const auto unmount = qScopeGuard([&] {
             if (!readOnly.isEmpty())
@@ -318,7 +264,7 @@ private slots:
         fx_.setEntries({other, target});
         click(0, {0});
         click(current.toInt(), {0});
-        QTEST(shown().join(u';'), "shown");
+        QTEST(shown(), "shown");
         QCOMPARE(w_->lstRename->currentRow(), qMax(current.toInt(), 0));
         QVERIFY(w_->lstRename->currentItem()->isSelected());
         QFETCH(QString, typed);
@@ -342,10 +288,7 @@ private slots:
     // Copy puts exactly the line on the clipboard; Paste, on another file,
     // reads the buffer (not the clipboard) and writes nothing until Update.
     // Before any Copy the buffer holds empty fields, this year, genre 0.
-    void copyPaste_data()
-    {
-        addTagRows("copyPaste", {"typed", "line", "pasted"});
-    }
+    void copyPaste_data() { addTagRows("copyPaste", {"typed", "line", "pasted"}); }
 
     void copyPaste()
     {
@@ -364,7 +307,7 @@ private slots:
         QGuiApplication::clipboard()->setText("not read by Paste");
         const QByteArray before = testdata::readAll(b);
         w_->cmdPaste_Click();
-        QCOMPARE(shown().join(u';'), pasted);
+        QCOMPARE(shown(), pasted);
         QCOMPARE(testdata::readAll(b), before);
         QCOMPARE(texts(w_->lstRename), QStringList({"name 0", "name 1"}));
         w_->cmdRewrite_Click();
