@@ -36,9 +36,8 @@ inline QStringList texts(const QListWidget *list)
 
 // Rows of section [`section`] of tests/data/app-cases.txt as the running _data
 // function's rows, a QString column each: "name | cell | ...". In a cell,
-// $NAME stands for the value of a "let $NAME | value" line (or of `lets`; no
-// name begins another);
-// \s, \0 and \u3000 for a blank, NUL and the ideographic space.
+// $NAME stands for the value of "let $NAME | value" or of `lets` (no name
+// begins another); \s, \0 and \u3000 for a blank, NUL and the ideographic space.
 inline void addRows(const QByteArray &section, const QList<const char *> &columns,
                     QHash<QString, QString> lets = {})
 {
