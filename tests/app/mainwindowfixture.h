@@ -25,6 +25,8 @@
 using Six = QStringList;
 
 inline const char *const kTagKeys[] = {"TITLE", "ARTIST", "ALBUM", "DATE", "GENRE", "COMMENT"};
+inline const Six kTagA{"夜明けの歌", "山田太郎", "朝のアルバム", "1999", "Rock", "初回盤"};
+inline const Six kTagB{"Other Song", "Other Singer", "Other Album", "2001", "Jazz", "other"};
 
 inline QStringList texts(const QListWidget *list)
 {
@@ -36,11 +38,14 @@ inline QStringList texts(const QListWidget *list)
 
 // Rows of section [`section`] of tests/data/app-cases.txt as the running _data
 // function's rows, a QString column each: "name | cell | ...". In a cell,
-// $NAME stands for the value of "let $NAME | value" or of `lets` (no name
-// begins another); \s, \0 and \u3000 for a blank, NUL and the ideographic space.
+// $NAME stands for the value of "let $NAME | value", of `lets` or of $A, $B
+// (kTagA, kTagB) and $year (this year), no name beginning another; \s, \0
+// and \u3000 stand for a blank, NUL and the ideographic space.
 inline void addRows(const QByteArray &section, const QList<const char *> &columns,
                     QHash<QString, QString> lets = {})
 {
+    lets.insert({{"$A", kTagA.join(u';')}, {"$B", kTagB.join(u';')},
+                 {"$year", QString::number(QDate::currentDate().year())}});
     for (const char *column : columns)
         QTest::addColumn<QString>(column);
     QByteArray current;

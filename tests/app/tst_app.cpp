@@ -18,9 +18,6 @@
 
 namespace {
 
-const Six kTagA{"夜明けの歌", "山田太郎", "朝のアルバム", "1999", "Rock", "初回盤"};
-const Six kTagB{"Other Song", "Other Singer", "Other Album", "2001", "Jazz", "other"};
-
 // The share of a widget's drawn pixels in the fields' light yellow.
 double yellowShare(QWidget *widget)
 {
@@ -122,15 +119,6 @@ class TestApp : public QObject {
         }
         if (!f[4].isNull())
             w_->cmbGenre->setCurrentIndex(w_->cmbGenre->findText(f[4]));
-    }
-
-    // The cases of `section` with $A and $B for two tags and $year for this year.
-    static void addTagRows(const QByteArray &section, const QList<const char *> &columns)
-    {
-        addRows(section, columns,
-                {{"$A", kTagA.join(u';')},
-                 {"$B", kTagB.join(u';')},
-                 {"$year", QString::number(QDate::currentDate().year())}});
     }
 
     // "name=Singer|Title" is tagged, "name" is not.
@@ -245,9 +233,7 @@ private slots:
         fx_.tearDown();
     }
 
-    // The genre list sorted by name, each name once with its number, empty
-    // names left out; the genre box and its list drawn in the fields' light
-    // yellow; the proposed names keep their colour when disabled.
+    // Genres sorted by name, each once with its number, no empty names; colours as drawn.
     void startedAndDrawn()
     {
         open();
@@ -268,10 +254,8 @@ private slots:
         QVERIFY(yellowShare(w_->cmbGenre->view()) > 0.5);
     }
 
-    // Position and folder through the settings file. Until the window is
-    // moved the read text goes back unchanged (no drift from rounding to
-    // pixels); a position off every screen is moved onto the primary one.
-    // Nothing writes the settings after the first unload.
+    // Position and folder through the settings file: the read text goes back
+    // unchanged until the window moves; nothing is written after the first unload.
     void position_data()
     {
         const QPoint home = QGuiApplication::primaryScreen()->availableGeometry().topLeft();
@@ -333,9 +317,8 @@ private slots:
         QTest::newRow("no genre names") << false;
     }
 
-    // A failed start shows one message naming the cause (unless the library
-    // merely said no), never the window, keeps the settings, and a later
-    // close does not unload again.
+    // One message naming the cause (unless the library merely said no), no
+    // window, the settings kept, and a later close does not unload again.
     void startFailure()
     {
         QFETCH(bool, initFails);
@@ -373,13 +356,11 @@ private slots:
         QTEST(QString::number(ui::positionToPixels(read)), "pixels");
     }
 
-    // A file that cannot be shown, or no current entry, leaves the boxes;
-    // the proposed name is highlighted even for a missing file. Only what was
-    // edited is written (never the previous file's genre), the picture and
-    // the other file stay; a failed write, or a file gone, leaves the name.
+    // The tag shown on a click and written by Update: only what was edited,
+    // the picture and the other file kept; the proposed name highlighted.
     void edit_data()
     {
-        addTagRows("edit", {"tag", "current", "shown", "messages", "typed", "name", "stored", "readOnly"});
+        addRows("edit", {"tag", "current", "shown", "messages", "typed", "name", "stored", "readOnly"});
     }
 
     void edit()
@@ -427,10 +408,9 @@ private slots:
         QVERIFY(gone || tag == "-" || testdata::readAll(target).contains(picture));
     }
 
-    // Copy puts exactly the line on the clipboard; Paste, on another file,
-    // reads the buffer (not the clipboard) and writes nothing until Update.
-    // Before any Copy the buffer holds empty fields, this year, genre 0.
-    void copyPaste_data() { addTagRows("copyPaste", {"typed", "line", "pasted"}); }
+    // Copy puts the line on the clipboard; Paste reads the buffer (not the
+    // clipboard) and writes nothing until Update.
+    void copyPaste_data() { addRows("copyPaste", {"typed", "line", "pasted"}); }
 
     void copyPaste()
     {
@@ -458,8 +438,7 @@ private slots:
     }
 
     // Add through the file selection window: the chosen files with their
-    // proposed names after the entries there were; what does not fit past
-    // 32,767 entries is left out, and the user told once.
+    // proposed names; what does not fit in 32,767 entries is left out, and told.
     void add_data() { addRows("add", {"before", "chosen"}); }
 
     void add()
@@ -489,12 +468,9 @@ private slots:
         QCOMPARE(runs_->size(), 1);
     }
 
-    // Commands and user actions on plain entries, the tag frame enabled and
-    // holding text beforehand. Each action runs the tag display once after
-    // the list has taken all of it in (a press alone, or a list left with no
-    // selection, runs nothing); the frame follows mouse releases, enabled for
-    // one selected entry; Select All disables it. After Remove the last
-    // entry is current and alone selected.
+    // Each action runs the tag display once after the list has taken all of
+    // it in (a press alone, or no selection left, runs nothing); the tag frame
+    // follows mouse releases, for one selected entry, and keeps its text.
     void actions_data()
     {
         addRows("actions", {"count", "selected", "actions", "kept", "selectedAfter", "frame"});
@@ -565,9 +541,8 @@ private slots:
         QCOMPARE(fx_.messages, failed.isEmpty() ? QStringList{} : QStringList{message});
     }
 
-    // A dropped tree, a dropped file and a folder whose name is not UTF-8:
-    // every MP3 file once, in path order, with its proposed name. The folder
-    // tree's menu adds a folder with its subfolders and keeps it in the history.
+    // Dropped trees and files, and the folder tree's menu: every MP3 file once,
+    // in path order, with its proposed name; the folder kept in the history.
     void trees()
     {
         open();
@@ -604,10 +579,8 @@ private slots:
         QTest::newRow("renaming") << true;
     }
 
-    // Cancel while tags are read: the entries not read are not added and the
-    // lists stay in step. Cancel while files are renamed: those not yet
-    // renamed keep their names, and the report says how many. (Cancel lands
-    // before the work starts; where it stops is the rename library's test.)
+    // Cancel before anything is read adds nothing; before anything is renamed,
+    // renames nothing and the report says how many.
     void cancel()
     {
         open();
@@ -627,10 +600,8 @@ private slots:
         QVERIFY(!rename || fx_.messages[0].contains(QStringLiteral("60 件のファイルは変更していません")));
     }
 
-    // Undo renames the last batch back, through Ctrl+Z or the list's menu,
-    // also after a restart; a file whose old name was taken meanwhile fails
-    // alone; a damaged journal is told, never a crash. A right click opens
-    // the menu and leaves the selection alone.
+    // Undo renames the last batch back; a right click opens the list's menu
+    // and leaves the selection alone.
     void undo_data() { addRows("undo", {"how", "messages", "after"}); }
 
     void undo()
