@@ -632,12 +632,13 @@ private slots:
                 if (menu)
                     menu->close();
             });
+            w_->lstMP3Files->item(2)->setSelected(false); // a click on it would select it alone
             const QPoint at = w_->lstMP3Files->visualItemRect(w_->lstMP3Files->item(2)).center();
             QTest::mouseClick(w_->lstMP3Files->viewport(), Qt::RightButton, {}, at);
             QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, w_->lstMP3Files->viewport()->mapToGlobal(at));
             QApplication::sendEvent(w_->lstMP3Files->viewport(), &menuEvent);
             QVERIFY(menuSeen);
-            QCOMPARE(w_->lstMP3Files->selectionModel()->selectedRows().size(), 3);
+            QCOMPARE(selectedRows(w_->lstMP3Files), QList<int>({0, 1}));
         } else {
             QTest::keyClick(w_, Qt::Key_Z, Qt::ControlModifier);
         }
