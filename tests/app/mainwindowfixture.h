@@ -1,7 +1,5 @@
-// Shared set-up of the window tests: a temporary folder for the program
-// folder (settings, current folder), the journal and the test files; the
-// messages the window would have shown; the main window after Form_Load;
-// files tagged and read through TagLib alone; case tables from tests/data.
+// The window tests' fixture: a temporary program folder, journal and test files, the messages
+// shown, the loaded main window, files tagged through TagLib, case tables from tests/data.
 #pragma once
 
 #include <QtTest>
@@ -36,11 +34,7 @@ inline QStringList texts(const QListWidget *list)
     return out;
 }
 
-// Rows of section [`section`] of tests/data/app-cases.txt as the running _data
-// function's rows, a QString column each: "name | cell | ...". In a cell,
-// $NAME stands for the value of "let $NAME | value", of `lets` or of $A, $B
-// (kTagA, kTagB) and $year (this year), no name beginning another; \s, \0
-// and \u3000 stand for a blank, NUL and the ideographic space.
+// Section [`section`] of tests/data/app-cases.txt as QString rows (the file's head says how).
 inline void addRows(const QByteArray &section, const QList<const char *> &columns,
                     QHash<QString, QString> lets = {})
 {
@@ -161,8 +155,7 @@ struct WindowFixture {
         dir.reset();
     }
 
-    // Entries put in both lists as the list commands put them, without
-    // running the tag display; their proposed names "name N".
+    // Entries in both lists without the tag display; their proposed names "name N".
     void setEntries(const QStringList &paths)
     {
         const QSignalBlocker block(w->lstMP3Files);
@@ -211,9 +204,7 @@ struct WindowFixture {
             [&] { QTest::mouseClick(w->cmdOpen, Qt::LeftButton); });
     }
 
-    // A copy of a sample named `name`, with an ID3v2.4 tag (the year kept
-    // as text) holding the non-empty fields of `f` and, if given, a cover
-    // picture; no fields: no tag.
+    // A sample copied to `name`, with an ID3v2.4 tag of the non-empty fields and `picture`.
     QString file(const QString &name, const Six &f = {}, const QByteArray &picture = {})
     {
         const QString p = testdata::copySample(dir->path(), testdata::kMonoMpeg1, name);

@@ -1,8 +1,5 @@
-// The main window through the real settings file, genre list, windows and
-// MP3 files: start-up, look and shutdown, window positions kept as text; the
-// tag frame (showing the current file's tag, Update, Copy and Paste); the
-// list commands and user actions, proposed names and Rename, trees dropped
-// or added from the folder menu, Cancel, Undo, and names that are not UTF-8.
+// The main window through the real settings file, genre list, windows and MP3 files: start-up and
+// shutdown, the tag frame, list commands, Rename, Cancel, Undo, and names that are not UTF-8.
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,8 +26,7 @@ double yellowShare(QWidget *widget)
     return double(n) / (image.width() * image.height());
 }
 
-// A CP932 folder name ("音楽データ"); the files put in it: name bytes, the
-// text shown for them ("" where the decoder decides alone), their title.
+// A CP932 folder "音楽データ"; its files: name bytes, the text shown ("": as decoded), title.
 const QByteArray kFolder = "\x89\xB9\x8A\x79\x83\x66\x81\x5B\x83\x5E";
 struct NamedFile {
     QByteArray name;
@@ -81,8 +77,7 @@ class TestApp : public QObject {
         runs_ = std::make_unique<QSignalSpy>(w_, &frmMain::lstMP3FilesClickRaised);
     }
 
-    // Makes `row` the current entry with `selected` the selected entries (the
-    // current one need not be among them), then reports the list's click.
+    // Makes `row` current and `selected` selected (need not include it), then reports a click.
     void click(int row, const QList<int> &selected = {})
     {
         {
@@ -103,8 +98,7 @@ class TestApp : public QObject {
             .join(u';');
     }
 
-    // Types the fields that are not null as one key event each, as an input
-    // method delivers Japanese; the boxes apply their maximum lengths.
+    // Types the non-null fields, one key event each as an input method sends Japanese.
     void type(const Six &f)
     {
         QLineEdit *boxes[] = {w_->txtTrackName, w_->txtArtistName, w_->txtAlbumName,
@@ -231,7 +225,7 @@ private slots:
         fx_.tearDown();
     }
 
-    // Genres sorted by name, each once with its number, no empty names; colours as drawn.
+    // Genres sorted, each once with its number, none empty; the colours as drawn.
     void startedAndDrawn()
     {
         open();
@@ -252,8 +246,7 @@ private slots:
         QVERIFY(yellowShare(w_->cmbGenre->view()) > 0.5);
     }
 
-    // Position and folder through the settings file: the read text goes back
-    // unchanged until the window moves; nothing is written after the first unload.
+    // Position and folder kept as read until the window moves; no write after the first unload.
     void position_data()
     {
         const QPoint home = QGuiApplication::primaryScreen()->availableGeometry().topLeft();
@@ -308,18 +301,13 @@ private slots:
         }
     }
 
-    void startFailure_data()
-    {
-        QTest::addColumn<bool>("initFails");
-        QTest::newRow("library reports failure") << true;
-        QTest::newRow("no genre names") << false;
-    }
+    void startFailure_data() { addRows("startFailure", {"fails"}); }
 
-    // One message naming the cause (unless the library merely said no), no
-    // window, the settings kept, and a later close does not unload again.
+    // One message naming the cause, no window, the settings kept, no unload on a later close.
     void startFailure()
     {
-        QFETCH(bool, initFails);
+        QFETCH(QString, fails);
+        const bool initFails = fails == "1";
         mp3lib::setInitFailureForTesting(initFails);
         mp3lib::setEmptyGenreTableForTesting(!initFails);
         writeIni("750", "1522.5", "/music/前回");
@@ -354,11 +342,11 @@ private slots:
         QTEST(QString::number(ui::positionToPixels(read)), "pixels");
     }
 
-    // The tag shown on a click and written by Update: only what was edited,
-    // the picture and the other file kept; the proposed name highlighted.
+    // The tag shown on a click, Copy and Paste, and Update writing only what was edited.
     void edit_data()
     {
-        addRows("edit", {"tag", "current", "shown", "messages", "typed", "name", "stored", "readOnly"});
+        addRows("edit", {"tag", "current", "shown", "messages", "typed", "name", "stored", "readOnly",
+                         "copied", "line"});
     }
 
     void edit()
@@ -384,12 +372,24 @@ private slots:
         open();
         fx_.setEntries({other, target});
         click(0, {0});
+        QFETCH(QString, copied);
+        if (!copied.isEmpty()) {
+            type(six(copied));
+            w_->cmdCopy_Click();
+            QTEST(QGuiApplication::clipboard()->text(), "line");
+        }
         click(current.toInt(), {0});
         QTEST(shown(), "shown");
         QCOMPARE(w_->lstRename->currentRow(), qMax(current.toInt(), 0));
         QVERIFY(w_->lstRename->currentItem()->isSelected());
         QFETCH(QString, typed);
-        type(six(typed));
+        if (typed == "paste") { // the copied fields, not the clipboard; nothing written yet
+            QGuiApplication::clipboard()->setText("not read by Paste");
+            w_->cmdPaste_Click();
+            QCOMPARE(testdata::readAll(target), before);
+        } else {
+            type(six(typed));
+        }
         w_->cmdRewrite_Click();
 
         QTEST(fx_.messages.join(u';'), "messages");
@@ -406,37 +406,7 @@ private slots:
         QVERIFY(gone || tag == "-" || testdata::readAll(target).contains(picture));
     }
 
-    // Copy puts the line on the clipboard; Paste reads the buffer (not the
-    // clipboard) and writes nothing until Update.
-    void copyPaste_data() { addRows("copyPaste", {"typed", "line", "pasted"}); }
-
-    void copyPaste()
-    {
-        QFETCH(QString, typed);
-        QFETCH(QString, pasted);
-        const QString b = fx_.file("b.mp3", kTagB);
-        open();
-        fx_.setEntries({fx_.file("a.mp3", kTagA), b});
-        click(0);
-        if (typed != "-") {
-            type(six(typed));
-            w_->cmdCopy_Click();
-            QTEST(QGuiApplication::clipboard()->text(), "line");
-        }
-        click(1);
-        QGuiApplication::clipboard()->setText("not read by Paste");
-        const QByteArray before = testdata::readAll(b);
-        w_->cmdPaste_Click();
-        QCOMPARE(shown(), pasted);
-        QCOMPARE(testdata::readAll(b), before);
-        QCOMPARE(texts(w_->lstRename), QStringList({"name 0", "name 1"}));
-        w_->cmdRewrite_Click();
-        QCOMPARE(WindowFixture::readTag(b).join(u';'), pasted);
-        QCOMPARE(fx_.messages, QStringList());
-    }
-
-    // Add through the file selection window: the chosen files with their
-    // proposed names; what does not fit in 32,767 entries is left out, and told.
+    // Add through the file selection window, up to 32,767 entries, the rest told.
     void add_data() { addRows("add", {"before", "chosen"}); }
 
     void add()
@@ -466,9 +436,7 @@ private slots:
         QCOMPARE(runs_->size(), 1);
     }
 
-    // Each action runs the tag display once after the list has taken all of
-    // it in (a press alone, or no selection left, runs nothing); the tag frame
-    // follows mouse releases, for one selected entry, and keeps its text.
+    // Each action runs the tag display once (a press or an empty selection not at all).
     void actions_data()
     {
         addRows("actions", {"count", "selected", "actions", "kept", "selectedAfter", "frame"});
@@ -506,8 +474,7 @@ private slots:
         QCOMPARE(w_->txtTrackName->text(), QStringLiteral("kept"));
     }
 
-    // Renamed entries keep their rows, selection and proposed names; the
-    // report lists the failures as the list shows them.
+    // Renamed entries keep rows, selection and proposed names; failures reported as listed.
     void rename_data() { addRows("rename", {"files", "selected", "after", "failed", "onDisk"}); }
 
     void rename()
@@ -539,8 +506,7 @@ private slots:
         QCOMPARE(fx_.messages, failed.isEmpty() ? QStringList{} : QStringList{message});
     }
 
-    // Dropped trees and files, and the folder tree's menu: every MP3 file once,
-    // in path order, with its proposed name; the folder kept in the history.
+    // Dropped trees and files, and a tree added from the folder menu: each MP3 file once, sorted.
     void trees()
     {
         open();
@@ -570,19 +536,14 @@ private slots:
         QCOMPARE(fx_.entries().mid(5), inA + QByteArrayList{tree + "/a/y/000.mp3"});
     }
 
-    void cancel_data()
-    {
-        QTest::addColumn<bool>("rename");
-        QTest::newRow("reading") << false;
-        QTest::newRow("renaming") << true;
-    }
+    void cancel_data() { addRows("cancel", {"renaming"}); }
 
-    // Cancel before anything is read adds nothing; before anything is renamed,
-    // renames nothing and the report says how many.
+    // Cancelled at once: nothing added, or nothing renamed and the count told.
     void cancel()
     {
         open();
-        QFETCH(bool, rename);
+        QFETCH(QString, renaming);
+        const bool rename = renaming == "1";
         const QByteArrayList all = files("many", 60);
         if (rename) {
             renameAll(all, true);
@@ -598,8 +559,7 @@ private slots:
         QVERIFY(!rename || fx_.messages[0].contains(QStringLiteral("60 件のファイルは変更していません")));
     }
 
-    // Undo renames the last batch back; a right click opens the list's menu
-    // and leaves the selection alone.
+    // Undo renames the last batch back; a right click opens the menu, the selection kept.
     void undo_data() { addRows("undo", {"how", "messages", "after"}); }
 
     void undo()
@@ -648,10 +608,8 @@ private slots:
             QCOMPARE(fx_.entries(), before);
     }
 
-    // Add from the CP932 folder found in the tree: the entries are read and
-    // renamed by their bytes; a rename to a taken name is reported as the
-    // list shows the file; after a restart the folder is the MP3 folder and
-    // in the history, and a double-click plays a file named by bytes.
+    // A CP932 folder from the tree: entries read, edited, renamed and played by their bytes; the
+    // folder kept in the settings and the history.
     void namesNotUtf8()
     {
         open();
