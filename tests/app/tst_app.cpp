@@ -18,12 +18,10 @@ namespace {
 // The share of a widget's drawn pixels in the fields' light yellow.
 double yellowShare(QWidget *widget)
 {
-    const QImage image = widget->grab().toImage();
-    int n = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            n += QColor(image.pixel(x, y)) == QColor(255, 255, 192);
-    return double(n) / (image.width() * image.height());
+    const QImage image = widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const auto *pixels = reinterpret_cast<const QRgb *>(image.constBits());
+    const qsizetype size = image.width() * image.height();
+    return double(std::count(pixels, pixels + size, qRgb(255, 255, 192))) / size;
 }
 
 // A CP932 folder "音楽データ"; its files: name bytes, the text shown ("": as decoded), title.
@@ -54,7 +52,6 @@ class TestApp : public QObject {
     frmMain *w_ = nullptr;
     std::unique_ptr<QSignalSpy> runs_; // runs of the tag display
     int reports_ = 0;                  // progress reports seen
-    QByteArray folder_;                // the CP932 folder of kFiles
 
     void writeIni(const QString &top, const QString &left, const QString &folder)
     {
@@ -89,13 +86,6 @@ class TestApp : public QObject {
                 model->select(w_->lstMP3Files->model()->index(r, 0), QItemSelectionModel::Select);
         }
         w_->lstMP3Files_Click();
-    }
-
-    QString shown() const
-    {
-        return Six{w_->txtTrackName->text(), w_->txtArtistName->text(), w_->txtAlbumName->text(),
-                   w_->txtYear->text(), w_->cmbGenre->currentText(), w_->txtComment->text()}
-            .join(u';');
     }
 
     // Types the non-null fields, one key event each as an input method sends Japanese.
@@ -250,9 +240,7 @@ private slots:
     void position_data()
     {
         const QPoint home = QGuiApplication::primaryScreen()->availableGeometry().topLeft();
-        int bottom = 0;
-        for (QScreen *s : QGuiApplication::screens())
-            bottom = qMax(bottom, s->availableGeometry().bottom() + 1);
+        const int bottom = QGuiApplication::primaryScreen()->virtualGeometry().bottom() + 1;
         addRows("position", {"top", "left", "pixels", "topOut", "leftOut", "closeBy"},
                 {{"$top0", QString::number(home.y() * 15)},
                  {"$left0", QString::number(home.x() * 15)},
@@ -287,14 +275,9 @@ private slots:
         }
         QTEST(setting("Position", "Top"), "topOut");
         QTEST(setting("Position", "Left"), "leftOut");
-        const QString ini = QString::fromUtf8(testdata::readAll(fx_.iniPath())); // even when empty
-        QVERIFY(ini.contains(QRegularExpression("\\[Folder\\]\\s*MP3\\s*=\\s*"
-                                                + QRegularExpression::escape(folder) + "\\s*(\\r?\\n|$)")));
+        QVERIFY(testdata::readAll(fx_.iniPath()).contains("\nMP3=" + folder.toUtf8() + "\r\n")); // even empty
         QVERIFY(QFile::remove(fx_.iniPath()));
-        if (fx_.w) {
-            QVERIFY(!w->isVisible());
-            QCloseEvent again;
-            QApplication::sendEvent(w, &again);
+        if (fx_.w) { // closed again: no second unload
             w->cmdClose->click();
             fx_.w.reset();
             QVERIFY(!QFile::exists(fx_.iniPath()));
@@ -363,10 +346,7 @@ private slots:
         const QByteArray native = QFile::encodeName(target);
         if (!readOnly.isEmpty() && (::geteuid() != 0 || ::mount(native, native, nullptr, MS_BIND, nullptr) != 0))
             QSKIP("a read-only bind mount needs root");
-        const auto unmount = qScopeGuard([&] {
-            if (!readOnly.isEmpty())
-                ::umount2(native.constData(), MNT_DETACH);
-        });
+        const auto unmount = qScopeGuard([&] { ::umount2(native.constData(), MNT_DETACH); }); // if mounted
         if (!readOnly.isEmpty())
             QCOMPARE(::mount(nullptr, native, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
         open();
@@ -379,7 +359,9 @@ private slots:
             QTEST(QGuiApplication::clipboard()->text(), "line");
         }
         click(current.toInt(), {0});
-        QTEST(shown(), "shown");
+        QTEST((Six{w_->txtTrackName->text(), w_->txtArtistName->text(), w_->txtAlbumName->text(),
+                   w_->txtYear->text(), w_->cmbGenre->currentText(), w_->txtComment->text()}.join(u';')),
+              "shown");
         QCOMPARE(w_->lstRename->currentRow(), qMax(current.toInt(), 0));
         QVERIFY(w_->lstRename->currentItem()->isSelected());
         QFETCH(QString, typed);
@@ -613,19 +595,19 @@ private slots:
     void namesNotUtf8()
     {
         open();
-        folder_ = QFile::encodeName(fx_.path(u"音 楽/"_qs)) + kFolder;
-        QVERIFY(QDir().mkpath(fx_.path(u"音 楽"_qs)) && ::mkdir(folder_.constData(), 0755) == 0);
+        const QByteArray folder = QFile::encodeName(fx_.path(u"音 楽/"_qs)) + kFolder;
+        QVERIFY(QDir().mkpath(fx_.path(u"音 楽"_qs)) && ::mkdir(folder.constData(), 0755) == 0);
         for (const NamedFile &f : kFiles) // tagged under a UTF-8 name, then renamed to bytes
             QVERIFY(::rename(QFile::encodeName(fx_.file("tagging.mp3", {f.title, u"歌手"_qs})).constData(),
-                             paths::join(folder_, f.name).constData()) == 0);
+                             paths::join(folder, f.name).constData()) == 0);
         const QString taken = u"歌手 - 曲四.mp3"_qs;
-        std::ofstream(paths::join(folder_, taken.toUtf8()).constData()) << "taken";
+        std::ofstream(paths::join(folder, taken.toUtf8()).constData()) << "taken";
         QStringList listed;
         w_->setSMP3Folder(QFile::encodeName(fx_.path(u"音 楽"_qs)));
         QVERIFY(fx_.inFileSelect([&](frmFileSelect &fs) {
             QAbstractItemModel *tree = fs.Dir1->model();
             QModelIndexList item; // once the tree has listed the folder
-            QTRY_VERIFY(!(item = tree->match(tree->index(0, 0, fs.Dir1->currentIndex()), paths::kPathRole, folder_))
+            QTRY_VERIFY(!(item = tree->match(tree->index(0, 0, fs.Dir1->currentIndex()), paths::kPathRole, folder))
                              .isEmpty());
             QCOMPARE(item[0].data().toString(), u"音楽データ"_qs);
             fs.Dir1->setCurrentIndex(item[0]);
@@ -637,14 +619,14 @@ private slots:
         QCOMPARE(listed.size(), kFiles.size() + 1);
         QCOMPARE(w_->lstMP3Files->count(), kFiles.size());
         for (const NamedFile &f : kFiles) {
-            const int row = int(fx_.entries().indexOf(paths::join(folder_, f.name)));
+            const int row = int(fx_.entries().indexOf(paths::join(folder, f.name)));
             QVERIFY(row >= 0 && listed.contains(shownName(f)));
             QCOMPARE(w_->lstMP3Files->item(row)->text(), shownPath(shownName(f)));
             QCOMPARE(w_->lstRename->item(row)->text(), u"歌手 - "_qs + f.title + u".mp3"_qs);
         }
 
         // The CP932-named file's tag shown and written through its bytes.
-        const int row = int(fx_.entries().indexOf(paths::join(folder_, kFiles[0].name)));
+        const int row = int(fx_.entries().indexOf(paths::join(folder, kFiles[0].name)));
         QTest::mouseClick(w_->lstMP3Files->viewport(), Qt::LeftButton, {},
                           w_->lstMP3Files->visualItemRect(w_->lstMP3Files->item(row)).center());
         QTRY_COMPARE(w_->txtTrackName->text(), kFiles[0].title);
@@ -658,12 +640,10 @@ private slots:
         for (int r = 0; r < w_->lstRename->count(); ++r) { // each at its new name, but the one refused
             const QString proposed = w_->lstRename->item(r)->text();
             const bool failed = proposed == taken;
-            QCOMPARE(w_->entryPath(r), paths::join(folder_, failed ? kFiles[3].name : proposed.toUtf8()));
+            QCOMPARE(w_->entryPath(r), paths::join(folder, failed ? kFiles[3].name : proposed.toUtf8()));
             QCOMPARE(w_->lstMP3Files->item(r)->text(), shownPath(failed ? shownName(kFiles[3]) : proposed));
             QVERIFY(::access(w_->entryPath(r).constData(), F_OK) == 0);
         }
-        const auto onDisk = std::filesystem::directory_iterator(folder_.constData());
-        QCOMPARE(std::distance(std::filesystem::begin(onDisk), std::filesystem::end(onDisk)), kFiles.size() + 1);
         QCOMPARE(fx_.messages, QStringList{fx_.messages.value(0)});
         QVERIFY(fx_.messages[0].endsWith(shownPath(shownName(kFiles[3])) + u"\r\n"_qs));
 
@@ -674,7 +654,7 @@ private slots:
                     .contains("MP3=file://" + QFile::encodeName(fx_.dir->path())
                               + "/音%20楽/%89%B9%8Ay%83f%81%5B%83%5E\r\n"));
         fx_.load();
-        QCOMPARE(fx_.w->sMP3Folder(), folder_);
+        QCOMPARE(fx_.w->sMP3Folder(), folder);
         const QString wav = fx_.path(QStringLiteral("sound.wav"));
         mp3lib::setWavOutputForTesting(QFile::encodeName(wav).constData());
         const auto hasSound = [&] {
