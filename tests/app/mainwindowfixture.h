@@ -34,15 +34,14 @@ inline QStringList texts(const QListWidget *list)
     return out;
 }
 
-// Section [`section`] of tests/data/app-cases.txt as QString rows (the file's head says how).
-inline void addRows(const QByteArray &section, const QList<const char *> &columns,
-                    QHash<QString, QString> lets = {})
+// Section [`section`] of tests/data/app-cases.txt as QString rows, the columns named by its "@" line.
+inline void addRows(const QByteArray &section, QHash<QString, QString> lets = {})
 {
     lets.insert({{"$A", kTagA.join(u';')}, {"$B", kTagB.join(u';')},
                  {"$year", QString::number(QDate::currentDate().year())}});
-    for (const char *column : columns)
-        QTest::addColumn<QString>(column);
+    static QByteArrayList names; // the table keeps pointers to the columns' names
     QByteArray current;
+    qsizetype columns = 0;
     for (const QByteArray &line : testdata::readAll(testdata::sample("app-cases.txt")).split('\n')) {
         static const QRegularExpression bar(QStringLiteral(" \\|(?= |$)"));
         QStringList cells = QString::fromUtf8(line).split(bar);
@@ -53,13 +52,19 @@ inline void addRows(const QByteArray &section, const QList<const char *> &column
             cell.replace("\\s", " ").replace("\\0", QString(QChar(0)));
             cell.replace("\\u3000", QString(QChar(0x3000)));
         }
-        if (line.startsWith('['))
+        if (line.startsWith('[')) {
             current = line.mid(1, line.indexOf(']') - 1);
-        else if (line.startsWith("let "))
+        } else if (line.startsWith("let ")) {
             lets[cells[0].mid(4)] = cells.value(1);
-        else if (current == section && !cells[0].isEmpty() && !line.startsWith('#')) {
+        } else if (current != section || cells[0].isEmpty() || line.startsWith('#')) {
+            continue;
+        } else if (cells[0] == u"@") {
+            for (const QString &column : cells.mid(1))
+                QTest::addColumn<QString>((names << column.toUtf8()).last().constData());
+            columns = cells.size() - 1;
+        } else {
             QTestData &row = QTest::newRow(qPrintable(cells[0]));
-            for (int i = 1; i <= columns.size(); ++i)
+            for (int i = 1; i <= columns; ++i)
                 row << cells.value(i);
         }
     }
