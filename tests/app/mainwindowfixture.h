@@ -136,11 +136,13 @@ struct WindowFixture {
         });
     }
 
-    // The window loaded, shown on the screen and active.
-    void load()
+    // The window loaded, shown on the screen and active; or its Form_Load failed, as `fails` says.
+    void load(bool fails = false)
     {
         w = std::make_unique<frmMain>();
-        QVERIFY(w->Form_Load());
+        QCOMPARE(w->Form_Load(), !fails);
+        if (fails)
+            return;
         w->show();
         w->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(w.get()));
