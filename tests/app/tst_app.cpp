@@ -10,7 +10,6 @@
 #include "mainwindowfixture.h"
 #include "paths.h"
 #include "progressrun.h"
-#include "textcodec.h"
 #include "windowposition.h"
 
 namespace {
@@ -24,7 +23,7 @@ double yellowShare(QWidget *widget)
     return double(std::count(pixels, pixels + size, qRgb(255, 255, 192))) / size;
 }
 
-// A CP932 folder "音楽データ"; its files: name bytes, the text shown ("": as decoded), title.
+// A CP932 folder "音楽データ"; its files: name bytes, the text shown for them, title.
 const QByteArray kFolder = "\x89\xB9\x8A\x79\x83\x66\x81\x5B\x83\x5E";
 struct NamedFile {
     QByteArray name;
@@ -33,15 +32,10 @@ struct NamedFile {
 const QList<NamedFile> kFiles = {
     {"\x93\xFA\x96\x7B\x82\xCC\x89\xCC.mp3", u"日本の歌.mp3"_qs, u"曲一"_qs},
     {"Caf\xE9 M\xFCller.mp3", u"Café Müller.mp3"_qs, u"Café"_qs},
-    {"\xC6\xFC\xCB\xDC\xA4\xCE\xB2\xCE.MP3", QString(), u"曲三"_qs},
-    {"\xFF\x80\xC0\xAF\xED\xA0\x80z.mp3", QString(), u"曲四"_qs},
+    {"\xC6\xFC\xCB\xDC\xA4\xCE\xB2\xCE.MP3", u"ÆüËÜ¤Î²Î.MP3"_qs, u"曲三"_qs}, // EUC-JP
+    {"\xFF\x80\xC0\xAF\xED\xA0\x80z.mp3", u"ÿ€À¯í\u00A0€z.mp3"_qs, u"曲四"_qs},
     {"\xE6\xAD\x8C.mp3", u"歌.mp3"_qs, u"曲五"_qs},
 };
-
-QString shownName(const NamedFile &f)
-{
-    return f.shown.isEmpty() ? mp3lib::detail::decodeLegacy(f.name) : f.shown;
-}
 
 } // namespace
 
@@ -74,16 +68,14 @@ class TestApp : public QObject {
         runs_ = std::make_unique<QSignalSpy>(w_, &frmMain::lstMP3FilesClickRaised);
     }
 
-    // Makes `row` current and `selected` selected (need not include it), then reports a click.
-    void click(int row, const QList<int> &selected = {})
+    // Makes `row` current with entry 0 the one selected (`row` or not), then reports a click.
+    void click(int row)
     {
         {
             const QSignalBlocker block(w_->lstMP3Files);
             QItemSelectionModel *model = w_->lstMP3Files->selectionModel();
-            model->clearSelection();
             model->setCurrentIndex(w_->lstMP3Files->model()->index(row, 0), QItemSelectionModel::NoUpdate);
-            for (int r : selected)
-                model->select(w_->lstMP3Files->model()->index(r, 0), QItemSelectionModel::Select);
+            model->select(w_->lstMP3Files->model()->index(0, 0), QItemSelectionModel::ClearAndSelect);
         }
         w_->lstMP3Files_Click();
     }
@@ -184,17 +176,6 @@ class TestApp : public QObject {
             if (reports_++ == 0)
                 QVERIFY(ui::cancelProgressForTesting());
         });
-    }
-
-    // `paths` listed, all selected, renamed "new N.mp3".
-    void renameAll(const QByteArrayList &paths)
-    {
-        w_->appendFiles(paths);
-        w_->lstMP3Files->selectAll();
-        QCoreApplication::processEvents();
-        for (int i = 0; i < paths.size(); ++i)
-            w_->lstRename->item(i)->setText(QStringLiteral("new %1.mp3").arg(i));
-        w_->cmdRename_Click();
     }
 
     QString shownPath(const QString &name) const { return fx_.dir->path() + u"/音 楽/音楽データ/"_qs + name; }
@@ -332,14 +313,14 @@ private slots:
             QCOMPARE(::mount(nullptr, native, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
         open();
         fx_.setEntries({other, target});
-        click(0, {0});
+        click(0);
         QFETCH(QString, copied);
         if (!copied.isEmpty()) {
             type(six(copied));
             w_->cmdCopy_Click();
             QTEST(QGuiApplication::clipboard()->text(), "line");
         }
-        click(current.toInt(), {0});
+        click(current.toInt());
         QTEST((Six{w_->txtTrackName->text(), w_->txtArtistName->text(), w_->txtAlbumName->text(),
                    w_->txtYear->text(), w_->cmbGenre->currentText(), w_->txtComment->text()}.join(u';')),
               "shown");
@@ -513,7 +494,12 @@ private slots:
         QFETCH(QString, how);
         QTest::keyClick(w_, Qt::Key_Z, Qt::ControlModifier); // nothing to undo yet
         const QByteArrayList before = files("u", 3);
-        renameAll(before);
+        w_->appendFiles(before); // all selected and renamed "new N.mp3"
+        w_->lstMP3Files->selectAll();
+        QCoreApplication::processEvents();
+        for (int i = 0; i < before.size(); ++i)
+            w_->lstRename->item(i)->setText(QStringLiteral("new %1.mp3").arg(i));
+        w_->cmdRename_Click();
         QCOMPARE(QDir(fx_.path("u")).entryList(QDir::Files), list("new 0.mp3;new 1.mp3;new 2.mp3"));
         if (how == "restart") {
             fx_.w.reset();
@@ -583,8 +569,8 @@ private slots:
         QCOMPARE(w_->lstMP3Files->count(), kFiles.size());
         for (const NamedFile &f : kFiles) {
             const int row = int(fx_.entries().indexOf(paths::join(folder, f.name)));
-            QVERIFY(row >= 0 && listed.contains(shownName(f)));
-            QCOMPARE(w_->lstMP3Files->item(row)->text(), shownPath(shownName(f)));
+            QVERIFY(row >= 0 && listed.contains(f.shown));
+            QCOMPARE(w_->lstMP3Files->item(row)->text(), shownPath(f.shown));
             QCOMPARE(w_->lstRename->item(row)->text(), u"歌手 - "_qs + f.title + u".mp3"_qs);
         }
 
@@ -604,11 +590,11 @@ private slots:
             const QString proposed = w_->lstRename->item(r)->text();
             const bool failed = proposed == taken;
             QCOMPARE(w_->entryPath(r), paths::join(folder, failed ? kFiles[3].name : proposed.toUtf8()));
-            QCOMPARE(w_->lstMP3Files->item(r)->text(), shownPath(failed ? shownName(kFiles[3]) : proposed));
+            QCOMPARE(w_->lstMP3Files->item(r)->text(), shownPath(failed ? kFiles[3].shown : proposed));
             QVERIFY(::access(w_->entryPath(r).constData(), F_OK) == 0);
         }
         QCOMPARE(fx_.messages, QStringList{fx_.messages.value(0)});
-        QVERIFY(fx_.messages[0].endsWith(shownPath(shownName(kFiles[3])) + u"\r\n"_qs));
+        QVERIFY(fx_.messages[0].endsWith(shownPath(kFiles[3].shown) + u"\r\n"_qs));
 
         // In the settings UTF-8 parts stay readable, other bytes and the blank are escaped.
         runs_.reset();
@@ -629,7 +615,7 @@ private slots:
             QCOMPARE(fs.cmbDirList->count(), 1);
             QCOMPARE(fs.cmbDirList->currentText(), fx_.dir->path() + u"/音 楽/音楽データ"_qs);
             QCOMPARE(fs.File1->count(), kFiles.size() + 1);
-            const auto items = fs.File1->findItems(shownName(kFiles[3]), Qt::MatchExactly);
+            const auto items = fs.File1->findItems(kFiles[3].shown, Qt::MatchExactly);
             const QPoint at = fs.File1->visualItemRect(items.value(0)).center();
             WindowFixture::whenModal<frmPLay>(
                 [&](frmPLay &player) {
