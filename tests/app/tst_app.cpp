@@ -363,12 +363,14 @@ private slots:
         QFETCH(QString, cancelled); // at once: nothing added
         for (const char *desc : {"a.mp3=Singer A|Title A", "b.mp3", "c.mp3=Who?|Title C"})
             makeMp3(QString::fromUtf8(desc));
+        files(".", 9); // more than one chunk of names for the readers
         plainEntries(n);
         select({});
         w_->setSMP3Folder(QFile::encodeName(fx_.dir->path()));
         QVERIFY(fx_.inFileSelect([&](frmFileSelect &fs) {
             for (int i = 0; i < fs.File1->count(); ++i)
-                fs.File1->item(i)->setSelected(names.contains(fs.File1->item(i)->text()));
+                fs.File1->item(i)->setSelected(chosen == "all"
+                                               || names.contains(fs.File1->item(i)->text()));
             if (!cancelled.isEmpty())
                 cancelFirst();
             if (!names.isEmpty())
