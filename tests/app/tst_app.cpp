@@ -47,19 +47,6 @@ class TestApp : public QObject {
     std::unique_ptr<QSignalSpy> runs_; // runs of the tag display
     int reports_ = 0;                  // progress reports seen
 
-    void writeIni(const QString &top, const QString &left, const QString &folder)
-    {
-        const QString text = QStringLiteral("[Position]\r\nTop=%1\r\nLeft=%2\r\n[Folder]\r\nMP3=%3\r\n");
-        testdata::writeAll(fx_.iniPath(), text.arg(top, left, folder).toUtf8());
-    }
-
-    QString setting(const QString &section, const QString &key)
-    {
-        inifile_IO ini;
-        ini.setFileName(fx_.iniPath());
-        return ini.ReadStr(section, key, QStringLiteral("<missing>"));
-    }
-
     void open()
     {
         fx_.load();
@@ -235,8 +222,9 @@ private slots:
         QFETCH(QString, pixels);
         QFETCH(QString, closeBy);
         const QString folder = top.isEmpty() ? QString() : QStringLiteral("/music/日本 語/%41"); // "%41" kept
+        const QString ini = QStringLiteral("[Position]\r\nTop=%1\r\nLeft=%2\r\n[Folder]\r\nMP3=%3\r\n");
         if (!top.isEmpty())
-            writeIni(top, left, folder);
+            testdata::writeAll(fx_.iniPath(), ini.arg(top, left, folder).toUtf8());
         const bool fails = closeBy == "start fails" || closeBy == "no genre names";
         mp3lib::setInitFailureForTesting(closeBy == "start fails");
         mp3lib::setEmptyGenreTableForTesting(closeBy == "no genre names");
@@ -264,8 +252,10 @@ private slots:
             w->move(40, 30);
             fx_.w.reset();
         }
-        QTEST(setting("Position", "Top"), "topOut");
-        QTEST(setting("Position", "Left"), "leftOut");
+        inifile_IO settings;
+        settings.setFileName(fx_.iniPath());
+        QTEST(settings.ReadStr("Position", "Top", "<missing>"), "topOut");
+        QTEST(settings.ReadStr("Position", "Left", "<missing>"), "leftOut");
         QVERIFY(testdata::readAll(fx_.iniPath()).contains("\nMP3=" + folder.toUtf8() + "\r\n")); // even empty
         QVERIFY(QFile::remove(fx_.iniPath()));
         if (fx_.w) { // closed again: no second unload
