@@ -17,27 +17,6 @@ constexpr std::int64_t kMaxTagBody = 0x0FFFFFFF;   // 28 bits
 // Room left for later edits when a tag has to grow anyway.
 constexpr std::int64_t kGrowthPadding = 2048;
 
-quint32 bigEndian(const char *p, int n)
-{
-    quint32 v = 0;
-    for (int i = 0; i < n; ++i)
-        v = v << 8 | quint8(p[i]);
-    return v;
-}
-
-// A 28-bit size in four 7-bit bytes; a byte with its high bit set means
-// the writer put a plain integer there (as TagLib reads it).
-quint32 syncsafe(const char *p)
-{
-    quint32 v = 0;
-    for (int i = 0; i < 4; ++i) {
-        if (quint8(p[i]) & 0x80)
-            return bigEndian(p, 4);
-        v = v << 7 | quint8(p[i]);
-    }
-    return v;
-}
-
 QByteArray syncsafeBytes(quint32 n)
 {
     QByteArray b(4, '\0');
@@ -81,20 +60,6 @@ QByteArray applyUnsync(const QByteArray &in)
     return out;
 }
 
-bool idCharacter(char c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-
-bool validId(const char *p, int n)
-{
-    for (int i = 0; i < n; ++i) {
-        if (!idCharacter(p[i]))
-            return false;
-    }
-    return true;
-}
-
 // The frames of one tag body (extended header skipped) appended to `out`.
 // Walks as TagLib does: padding begins at a zero byte, and bytes that do
 // not start with a frame ID end the frames. A frame that claims more bytes
@@ -118,18 +83,10 @@ bool walkFrames(const QByteArray &body, qsizetype pos, int major, RawTags &out)
         } else if (major == 3) {
             size = bigEndian(d + pos + 4, 4);
         } else {
-            size = syncsafe(d + pos + 4);
-            // iTunes wrote plain sizes into ID3v2.4 tags: TagLib takes the
-            // plain one when only it leads to another frame.
-            auto idAfter = [&](quint32 s) {
+            size = id3v24FrameSize(d + pos + 4, [&](quint32 s) {
                 const qint64 at = qint64(pos) + hs + s;
                 return at + 4 <= n && validId(d + at, 4);
-            };
-            if (size > 127 && !idAfter(size)) {
-                const quint32 plain = bigEndian(d + pos + 4, 4);
-                if (idAfter(plain))
-                    size = plain;
-            }
+            });
         }
         if (size == 0 || qint64(size) > n - pos - hs)
             return false;

@@ -8,11 +8,58 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QtGlobal>
 #include <cstdint>
 
 namespace TagLib::ID3v2 { class Frame; }
 
 namespace mp3lib::detail {
+
+// Big-endian integer of `n` bytes.
+inline quint32 bigEndian(const char *p, int n)
+{
+    quint32 v = 0;
+    for (int i = 0; i < n; ++i)
+        v = v << 8 | quint8(p[i]);
+    return v;
+}
+
+// A 28-bit size in four 7-bit bytes; a byte with its high bit set means
+// the writer put a plain integer there (as TagLib reads it).
+inline quint32 syncsafe(const char *p)
+{
+    quint32 v = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (quint8(p[i]) & 0x80)
+            return bigEndian(p, 4);
+        v = v << 7 | quint8(p[i]);
+    }
+    return v;
+}
+
+// Whether `n` bytes at `p` are frame ID characters (A-Z, 0-9).
+inline bool validId(const char *p, int n)
+{
+    for (int i = 0; i < n; ++i) {
+        if (!((p[i] >= 'A' && p[i] <= 'Z') || (p[i] >= '0' && p[i] <= '9')))
+            return false;
+    }
+    return true;
+}
+
+// The size of an ID3v2.4 frame from the four size bytes of its header.
+// iTunes wrote plain sizes there: TagLib takes the plain one when only it
+// leads to another frame (`idAfter(size)`: a frame ID follows a frame of
+// that size).
+template <typename IdAfter>
+quint32 id3v24FrameSize(const char *p, IdAfter idAfter)
+{
+    const quint32 size = syncsafe(p);
+    if (size <= 127 || idAfter(size))
+        return size;
+    const quint32 plain = bigEndian(p, 4);
+    return idAfter(plain) ? plain : size;
+}
 
 // One frame as it stands in the tag: header and body, after the
 // unsynchronisation of a whole ID3v2.2/2.3 tag has been undone.

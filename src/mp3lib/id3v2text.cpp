@@ -14,6 +14,8 @@
 
 #include "id3v2text.h"
 
+#include "id3v2frames.h"
+
 #include <taglib/commentsframe.h>
 #include <taglib/id3v1genres.h>
 #include <taglib/id3v2tag.h>
@@ -51,27 +53,6 @@ void setId(TextFrame &frame, const char *id, int size)
 // The plain reader
 
 enum Encoding { Latin1 = 0, Utf16 = 1, Utf16BE = 2, Utf8 = 3, Utf16LE = 4 };
-
-bool frameIdChar(u8 c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-
-std::uint32_t bigEndian(const u8 *p)
-{
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-}
-
-// A frame size of ID3v2.4: synchsafe, or, where a byte has its top bit set,
-// a plain number as buggy writers gave it.
-std::uint32_t synchsafe(const u8 *p)
-{
-    for (int i = 0; i < 4; ++i) {
-        if (p[i] & 0x80)
-            return bigEndian(p);
-    }
-    return std::uint32_t(p[0]) << 21 | std::uint32_t(p[1]) << 14 | std::uint32_t(p[2]) << 7 | p[3];
-}
 
 struct Bytes {
     const u8 *data = nullptr;
@@ -311,7 +292,7 @@ PlainTag readPlainTag(FileReader &reader, TextFrames &frames)
             return PlainTag::NotPlain;
     }
     const int major = h[3];
-    const qint64 length = qint64(h[6]) << 21 | qint64(h[7]) << 14 | qint64(h[8]) << 7 | h[9];
+    const qint64 length = syncsafe(reinterpret_cast<const char *>(h + 6));
     if ((length != 0 && length <= 10) || 10 + length > reader.size())
         return PlainTag::NotPlain;
     const qint64 base = 10;
@@ -321,7 +302,7 @@ PlainTag readPlainTag(FileReader &reader, TextFrames &frames)
             return false;
         const u8 *p = reader.at(base + at, 4);
         failed = failed || !p;
-        return p && frameIdChar(p[0]) && frameIdChar(p[1]) && frameIdChar(p[2]) && frameIdChar(p[3]);
+        return p && validId(reinterpret_cast<const char *>(p), 4);
     };
     for (qint64 pos = 0; length != 0 && pos < length - 10;) {
         const u8 *p = reader.at(base + pos, 10);
@@ -331,25 +312,19 @@ PlainTag readPlainTag(FileReader &reader, TextFrames &frames)
             break;   // padding
         char id[5] = {char(p[0]), char(p[1]), char(p[2]), char(p[3]), 0};
         const std::uint8_t flags[2] = {p[8], p[9]};
-        qint64 size = major == 3 ? bigEndian(p + 4) : synchsafe(p + 4);
-        if (major == 4 && size > 127) {
-            // iTunes wrote ID3v2.4 frames with ID3v2.3 sizes: TagLib takes
-            // the plain number where only it lands on a frame ID.
-            bool failed = false;
-            if (!idAt(pos + size + 10, failed)) {
-                const qint64 plain = bigEndian(p + 4);
-                if (idAt(pos + plain + 10, failed))
-                    size = plain;
-            }
-            if (failed)
-                return PlainTag::Failed;
-        }
+        // iTunes' ID3v2.4 sizes: whether a frame ID follows a frame of that size.
+        bool failed = false;
+        const char *sizeBytes = reinterpret_cast<const char *>(p + 4);
+        const qint64 size = major == 3 ? bigEndian(sizeBytes, 4) : id3v24FrameSize(sizeBytes, [&](quint32 s) {
+            return idAt(pos + 10 + s, failed);
+        });
+        if (failed)
+            return PlainTag::Failed;
         if (size == 0 || size > length - pos)
             break;
         if (major == 3 && id[3] == 0)
             return PlainTag::NotPlain;   // an ID3v2.2 frame inside, as iTunes wrote them
-        if (!frameIdChar(u8(id[0])) || !frameIdChar(u8(id[1])) || !frameIdChar(u8(id[2]))
-            || !frameIdChar(u8(id[3])))
+        if (!validId(id, 4))
             break;
         if (flags[0] != 0 || flags[1] != 0 || pos + 10 + size > length)
             return PlainTag::NotPlain;
