@@ -2,10 +2,6 @@
 
 #include "id3build.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTest>
-
 namespace testdata {
 
 QString sample(const char *name)

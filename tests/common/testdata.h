@@ -1,9 +1,23 @@
-// The committed sample MP3 files, and the case tables of tests/data.
+// The committed sample MP3 files and the case tables of tests/data. Every test
+// includes this header, so it also brings what they all use: Qt Core and Qt
+// Test whole, and the C++ and POSIX parts that make files, links and children.
 #pragma once
 
-#include <QByteArrayList>
-#include <QHash>
-#include <QString>
+#include <QtTest>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <memory>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace testdata {
 
