@@ -2,21 +2,18 @@
 // shown, the loaded main window, files tagged through TagLib, case tables from tests/data.
 #pragma once
 
-#include <QtTest>
 #include <QtWidgets>
 #include <filesystem>
-#include <functional>
-#include <memory>
 
 #include <taglib/attachedpictureframe.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/tpropertymap.h>
 
+#include "caserows.h"
 #include "frmfileselect.h"
 #include "frmmain.h"
 #include "messagebox.h"
-#include "testdata.h"
 #include "vbmp3.h"
 
 // A tag's fields in the frame's order: title, singer, album, year, genre, comment.
@@ -34,40 +31,12 @@ inline QStringList texts(const QListWidget *list)
     return out;
 }
 
-// Section [`section`] of tests/data/app-cases.txt as QString rows, the columns named by its "@" line.
-inline void addRows(const QByteArray &section, QHash<QString, QString> lets = {})
+// Section [`section`] of tests/data/app-cases.txt, with $A and $B two tags, $year this year.
+inline void addRows(const QString &section, QHash<QString, QString> lets = {})
 {
     lets.insert({{"$A", kTagA.join(u';')}, {"$B", kTagB.join(u';')},
                  {"$year", QString::number(QDate::currentDate().year())}});
-    static QByteArrayList names; // the table keeps pointers to the columns' names
-    QByteArray current;
-    qsizetype columns = 0;
-    for (const QByteArray &line : testdata::readAll(testdata::sample("app-cases.txt")).split('\n')) {
-        static const QRegularExpression bar(QStringLiteral(" \\|(?= |$)"));
-        QStringList cells = QString::fromUtf8(line).split(bar);
-        for (QString &cell : cells) {
-            cell = cell.trimmed();
-            for (auto let = lets.cbegin(); let != lets.cend(); ++let)
-                cell.replace(let.key(), let.value());
-            cell.replace("\\s", " ").replace("\\0", QString(QChar(0)));
-            cell.replace("\\u3000", QString(QChar(0x3000)));
-        }
-        if (line.startsWith('[')) {
-            current = line.mid(1, line.indexOf(']') - 1);
-        } else if (line.startsWith("let ")) {
-            lets[cells[0].mid(4)] = cells.value(1);
-        } else if (current != section || cells[0].isEmpty() || line.startsWith('#')) {
-            continue;
-        } else if (cells[0] == u"@") {
-            for (const QString &column : cells.mid(1))
-                QTest::addColumn<QString>((names << column.toUtf8()).last().constData());
-            columns = cells.size() - 1;
-        } else {
-            QTestData &row = QTest::newRow(qPrintable(cells[0]));
-            for (int i = 1; i <= columns; ++i)
-                row << cells.value(i);
-        }
-    }
+    addCaseRows("app-cases.txt", section, lets);
 }
 
 // A cell as six fields: "-" none, "~" a null field (left alone).

@@ -1,9 +1,5 @@
 // The main window through the real settings file, genre list, windows and MP3 files: start-up and
 // shutdown, the tag frame, list commands, Rename, Cancel, Undo, and names that are not UTF-8.
-#include <sys/mount.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <fstream>
 
 #include "frmplay.h"

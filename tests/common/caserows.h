@@ -1,40 +1,60 @@
-// Case tables under tests/data: "[section]" headers, then one row a line,
-// its fields split by " | " (a line beginning "  | " goes on with the row
-// above, one ending " |" has an empty last field), "#" lines skipped. \r \n \t \0 and \uXXXX stand for characters.
+// Case tables under tests/data: "[section]" headers, then one row a line, its
+// cells split at " | " (next to each other too: "a | | b" has an empty cell;
+// a line ending " |" an empty last one), a line beginning "  | " going on with
+// the row above, "#" lines skipped. "let $NAME | text" makes $NAME stand for
+// the text in the cells below it, as the `lets` given do everywhere; \s \r \n
+// \t \0 and \uXXXX stand for characters. A first row "@ | name | ..." names
+// the section's columns.
 #pragma once
-
-#include <QRegularExpression>
-#include <QStringList>
-#include <QTest>
 
 #include "testdata.h"
 
-inline QList<QStringList> caseRows(const char *file, const QString &section)
+inline QList<QStringList> caseRows(const char *file, const QString &section, QHash<QString, QString> lets = {})
 {
-    static const QRegularExpression code(R"(\\(u[0-9A-F]{4}|[rnt0]))");
-    QString text = QString::fromUtf8(testdata::readAll(testdata::sample(file))).replace("\n  | ", " | ");
-    text = text.section("\n[" + section + "]\n", 1).section("\n[", 0, 0);
+    static const QRegularExpression bar(R"( \|(?= |$))"), code(R"(\\(u[0-9A-F]{4}|[srnt0]))");
+    static const QHash<QString, QChar> named{{"s", u' '}, {"r", u'\r'}, {"n", u'\n'}, {"t", u'\t'}, {"0", QChar()}};
+    const QString text = QString::fromUtf8(testdata::readAll(testdata::sample(file))).replace("\n  | ", " | ");
     QList<QStringList> out;
+    QString current;
     for (const QString &line : text.split(u'\n')) {
-        if (line.isEmpty() || line.startsWith(u'#'))
-            continue;
-        QStringList row = (line.endsWith(" |") ? line + u' ' : line).split(" | ");   // an empty last field
-        for (QString &field : row) {
-            for (QRegularExpressionMatch m; (m = code.match(field)).hasMatch();) {
+        QStringList row = line.split(bar);
+        for (QString &cell : row) {
+            if (cell.startsWith(u' '))
+                cell.remove(0, 1);
+            for (auto let = lets.cbegin(); let != lets.cend(); ++let)
+                cell.replace(let.key(), let.value());
+            for (QRegularExpressionMatch m; (m = code.match(cell)).hasMatch();) {
                 const QString c = m.captured(1);
-                const int ch = c.size() > 1 ? c.mid(1).toInt(nullptr, 16) : c == u"r" ? 13 : c == u"n" ? 10 : c == u"t" ? 9 : 0;
-                field.replace(m.capturedStart(), m.capturedLength(), QChar(ch));
+                const QChar ch = c.size() > 1 ? QChar(c.mid(1).toUShort(nullptr, 16)) : named[c];
+                cell.replace(m.capturedStart(), m.capturedLength(), ch);
             }
         }
-        out << row;
+        if (line.startsWith(u'['))
+            current = line.mid(1, line.indexOf(u']') - 1);
+        else if (line.startsWith("let "))
+            lets[row[0].mid(4)] = row.value(1);
+        else if (current == section && !line.isEmpty() && !line.startsWith(u'#'))
+            out << row;
     }
     return out;
 }
 
-// Those rows as the running _data function's rows, each in one column "row".
-inline void addCaseRows(const char *file, const QString &section)
+// Those rows as the running _data function's rows: in the columns the "@" row
+// names, as text, or else whole, in one column "row".
+inline void addCaseRows(const char *file, const QString &section, const QHash<QString, QString> &lets = {})
 {
-    QTest::addColumn<QStringList>("row");
-    for (const QStringList &row : caseRows(file, section))
-        QTest::newRow(qPrintable(row[0])) << row;
+    static QByteArrayList names;   // QTest keeps the pointers to the columns' names
+    const QList<QStringList> rows = caseRows(file, section, lets);
+    const QStringList columns = rows.value(0).value(0) == u"@" ? rows[0].mid(1) : QStringList();
+    if (columns.isEmpty())
+        QTest::addColumn<QStringList>("row");
+    for (const QString &column : columns)
+        QTest::addColumn<QString>((names << column.toUtf8()).last().constData());
+    for (const QStringList &row : rows.mid(columns.isEmpty() ? 0 : 1)) {
+        QTestData &data = QTest::newRow(qPrintable(row[0]));
+        if (columns.isEmpty())
+            data << row;
+        for (qsizetype i = 1; i <= columns.size(); ++i)
+            data << row.value(i);
+    }
 }
