@@ -13,6 +13,7 @@
 #include "caserows.h"
 #include "frmfileselect.h"
 #include "frmmain.h"
+#include "frmplay.h"
 #include "messagebox.h"
 #include "vbmp3.h"
 
@@ -212,5 +213,46 @@ struct WindowFixture {
         for (const char *key : kTagKeys)
             f << (map.contains(key) ? QString::fromStdString(map[key].toString().to8Bit(true)) : "");
         return f;
+    }
+
+    // The fields the tag frame shows.
+    static Six shown(const frmMain &w)
+    {
+        return {w.txtTrackName->text(), w.txtArtistName->text(), w.txtAlbumName->text(),
+                w.txtYear->text(),      w.cmbGenre->currentText(), w.txtComment->text()};
+    }
+
+    // Types the non-null fields, one key event each as an input method sends Japanese.
+    static void type(frmMain &w, const Six &f)
+    {
+        QLineEdit *boxes[] = {w.txtTrackName, w.txtArtistName, w.txtAlbumName, w.txtYear, nullptr, w.txtComment};
+        for (int i = 0; i < 6; ++i) {
+            if (!boxes[i] || f[i].isNull())
+                continue;
+            boxes[i]->clear();
+            QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, f[i]);
+            QApplication::sendEvent(boxes[i], &key);
+        }
+        if (!f[4].isNull())
+            w.cmbGenre->setCurrentIndex(w.cmbGenre->findText(f[4]));
+    }
+
+    // True when the WAV file holds more than `bytes` of samples, not all silence.
+    static bool hasSound(const QString &wav, qsizetype bytes = 0)
+    {
+        const QByteArray data = testdata::readAll(wav);
+        return data.size() > 44 + bytes && data.mid(44).count('\0') < data.size() - 44;
+    }
+
+    // Double-clicks `name` in the file selection window's list and runs `act` in the player that
+    // comes up; false if none did.
+    static bool play(frmFileSelect &fs, const QString &name, const std::function<void(frmPLay &)> &act)
+    {
+        const QPoint at = fs.File1->visualItemRect(fs.File1->findItems(name, Qt::MatchExactly).value(0)).center();
+        return whenModal(act, [&] {
+            QTest::mouseClick(fs.File1->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseDClick(fs.File1->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseRelease(fs.File1->viewport(), Qt::LeftButton, {}, at);
+        });
     }
 };

@@ -2,7 +2,6 @@
 // shutdown, the tag frame, list commands, Rename, Cancel, Undo, and names that are not UTF-8.
 #include <fstream>
 
-#include "frmplay.h"
 #include "mainwindowfixture.h"
 #include "paths.h"
 #include "progressrun.h"
@@ -61,22 +60,6 @@ class TestApp : public QObject {
             model->select(w_->lstMP3Files->model()->index(0, 0), QItemSelectionModel::ClearAndSelect);
         }
         w_->lstMP3Files_Click();
-    }
-
-    // Types the non-null fields, one key event each as an input method sends Japanese.
-    void type(const Six &f)
-    {
-        QLineEdit *boxes[] = {w_->txtTrackName, w_->txtArtistName, w_->txtAlbumName,
-                              w_->txtYear, nullptr, w_->txtComment};
-        for (int i = 0; i < 6; ++i) {
-            if (!boxes[i] || f[i].isNull())
-                continue;
-            boxes[i]->clear();
-            QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, f[i]);
-            QApplication::sendEvent(boxes[i], &key);
-        }
-        if (!f[4].isNull())
-            w_->cmbGenre->setCurrentIndex(w_->cmbGenre->findText(f[4]));
     }
 
     // "name=Singer|Title" is tagged, "name" is not.
@@ -302,14 +285,12 @@ private slots:
         click(0);
         QFETCH(QString, copied);
         if (!copied.isEmpty()) {
-            type(six(copied));
+            WindowFixture::type(*w_, six(copied));
             w_->cmdCopy_Click();
             QTEST(QGuiApplication::clipboard()->text(), "line");
         }
         click(current.toInt());
-        QTEST((Six{w_->txtTrackName->text(), w_->txtArtistName->text(), w_->txtAlbumName->text(),
-                   w_->txtYear->text(), w_->cmbGenre->currentText(), w_->txtComment->text()}.join(u';')),
-              "shown");
+        QTEST(WindowFixture::shown(*w_).join(u';'), "shown");
         QCOMPARE(w_->lstRename->currentRow(), qMax(current.toInt(), 0));
         QVERIFY(w_->lstRename->currentItem()->isSelected());
         QFETCH(QString, typed);
@@ -318,7 +299,7 @@ private slots:
             w_->cmdPaste_Click();
             QCOMPARE(testdata::readAll(target), before);
         } else {
-            type(six(typed));
+            WindowFixture::type(*w_, six(typed));
         }
         w_->cmdRewrite_Click();
 
@@ -594,27 +575,15 @@ private slots:
         QCOMPARE(fx_.w->sMP3Folder(), folder);
         const QString wav = fx_.path(QStringLiteral("sound.wav"));
         mp3lib::setWavOutputForTesting(QFile::encodeName(wav).constData());
-        const auto hasSound = [&] {
-            const QByteArray bytes = testdata::readAll(wav);
-            return bytes.size() > 44 + 4096 && bytes.mid(44).count('\0') < bytes.size() - 44;
-        };
         bool played = false;
         QVERIFY(fx_.inFileSelect([&](frmFileSelect &fs) {
             QCOMPARE(fs.cmbDirList->count(), 1);
             QCOMPARE(fs.cmbDirList->currentText(), fx_.dir->path() + u"/音 楽/音楽データ"_qs);
             QCOMPARE(fs.File1->count(), kFiles.size() + 1);
-            const auto items = fs.File1->findItems(kFiles[3].shown, Qt::MatchExactly);
-            const QPoint at = fs.File1->visualItemRect(items.value(0)).center();
-            WindowFixture::whenModal<frmPLay>(
-                [&](frmPLay &player) {
-                    played = QTest::qWaitFor(hasSound, 5000);
-                    player.close();
-                },
-                [&] {
-                    QTest::mouseClick(fs.File1->viewport(), Qt::LeftButton, {}, at);
-                    QTest::mouseDClick(fs.File1->viewport(), Qt::LeftButton, {}, at);
-                    QTest::mouseRelease(fs.File1->viewport(), Qt::LeftButton, {}, at);
-                });
+            WindowFixture::play(fs, kFiles[3].shown, [&](frmPLay &player) {
+                played = QTest::qWaitFor([&] { return WindowFixture::hasSound(wav, 4096); }, 5000);
+                player.close();
+            });
         }));
         mp3lib::setWavOutputForTesting(nullptr);
         QVERIFY(played);
