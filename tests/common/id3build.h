@@ -125,18 +125,16 @@ private:
             ++i_;
         return i_ < s_.size() && s_[i_] == c ? ++i_, true : false;
     }
+    // Terms joined by "+", each an atom repeated by the "* count" after it.
     QByteArray sum()
     {
-        QByteArray b = product();
-        while (eat('+'))
-            b += product();
-        return b;
-    }
-    QByteArray product()
-    {
-        QByteArray b = atom();
-        while (eat('*'))
-            b = b.repeated(n(atom()));
+        QByteArray b;
+        do {
+            QByteArray term = atom();
+            while (eat('*'))
+                term = term.repeated(n(atom()));
+            b += term;
+        } while (eat('+'));
         return b;
     }
     QByteArray atom()

@@ -89,13 +89,11 @@ class TestPlayback : public QObject {
 
     QTemporaryDir *dir_ = nullptr;
     QString wav_;
-    QByteArray wavName_;
 
-    void setWav(const QString &path)
+    void setWav(const QString &path)   // none: the sound servers and devices only
     {
         wav_ = path;
-        wavName_ = QFile::encodeName(path);
-        mp3lib::setWavOutputForTesting(path.isEmpty() ? nullptr : wavName_.constData());
+        mp3lib::setWavOutputForTesting(QFile::encodeName(path).constData());
     }
 
     bool waitForSound() const
@@ -119,13 +117,11 @@ private slots:
         dir_ = new QTemporaryDir;
         QVERIFY(dir_->isValid());
         setWav(dir_->filePath("out.wav"));
-        vbmp3_setVolume(100, 100);
     }
 
     void cleanup()
     {
         vbmp3_close();
-        setWav({});
         vbmp3_setVolume(100, 100);
         delete dir_;
     }
