@@ -44,12 +44,8 @@ QList<QByteArrayList> table(const char *file, const QByteArray &section, int exp
                            {"mpeg2", readAll(sample(kStereoMpeg2))}});
     QList<QByteArrayList> out;
     QByteArray current;
-    for (const QByteArray &line : readAll(sample(file)).replace("\n ", " ").split('\n')) {
-        QByteArrayList row;
-        for (qsizetype at = 0, bar = 0; bar >= 0; at = bar + 3) {
-            bar = line.indexOf(" | ", at);
-            row << line.mid(at, bar < 0 ? -1 : bar - at).trimmed();
-        }
+    for (QByteArray line : readAll(sample(file)).replace("\n ", "").split('\n')) {
+        QByteArrayList row = line.replace(" | ", "\x1f").split('\x1f');
         if (line.startsWith('[')) {
             current = line.mid(1, line.indexOf(']') - 1);
         } else if (line.startsWith("let ")) {
