@@ -226,18 +226,6 @@ private slots:
             QVERIFY2(bytesOf(w) == bytesOf(expected), qPrintable(QString::number(number)));
         }
     }
-
-    // The audio lies after the ID3v2 tag, up to an ID3v1 or an APE tag.
-    void audioSpan_data() { addRows("tagread.txt", "audioSpan", {"head", "tail"}); }
-
-    void audioSpan()
-    {
-        QFETCH(QByteArray, head);
-        QFETCH(QByteArray, tail);
-        const Fd fd = openRegularFile(QFile::encodeName(write(head + audio() + tail)).constData(), O_RDONLY);
-        const AudioSpan span = findMpegAudio(fd.get());
-        QVERIFY(span.found && span.begin == head.size() && span.end == head.size() + audio().size());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestTagRead)
