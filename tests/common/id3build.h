@@ -89,14 +89,9 @@ inline QByteArray picture(int size)
 inline QByteArray v1(const QByteArray &title = {}, const QByteArray &artist = {}, const QByteArray &album = {},
                      const QByteArray &year = {}, int genre = 255, const QByteArray &comment = {}, int track = 0)
 {
-    QByteArray t = "TAG" + QByteArray(125, '\0');
-    for (auto [at, text] : {std::pair{3, title}, {33, artist}, {63, album}, {93, year}, {97, comment}}) {
-        const int width = at == 93 ? 4 : track && at == 97 ? 28 : 30;
-        t.replace(at, width, text.leftJustified(width, '\0', true));
-    }
-    t[126] = char(track ? track : t[126]);
-    t[127] = char(genre);
-    return t;
+    const auto field = [](const QByteArray &text, int width) { return text.leftJustified(width, '\0', true); };
+    return "TAG" + field(title, 30) + field(artist, 30) + field(album, 30) + field(year, 4)
+           + (track ? field(comment, 28) + '\0' + char(track) : field(comment, 30)) + char(genre);
 }
 
 // Bytes spelled as an expression: "text" (escapes \xHH \0 \n \" \\), a + b,
@@ -125,18 +120,16 @@ private:
             ++i_;
         return i_ < s_.size() && s_[i_] == c ? ++i_, true : false;
     }
+    // Terms joined by "+", each an atom repeated by the "* count" after it.
     QByteArray sum()
     {
-        QByteArray b = product();
-        while (eat('+'))
-            b += product();
-        return b;
-    }
-    QByteArray product()
-    {
-        QByteArray b = atom();
-        while (eat('*'))
-            b = b.repeated(n(atom()));
+        QByteArray b;
+        do {
+            QByteArray term = atom();
+            while (eat('*'))
+                term = term.repeated(n(atom()));
+            b += term;
+        } while (eat('+'));
         return b;
     }
     QByteArray atom()

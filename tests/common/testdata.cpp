@@ -37,18 +37,15 @@ void writeAll(const QString &path, const QByteArray &bytes)
         qFatal("cannot write %s", qPrintable(path));
 }
 
-QList<QByteArrayList> table(const char *file, const QByteArray &section, QHash<QByteArray, QByteArray> vars,
-                            int exprColumns)
+QList<QByteArrayList> table(const char *file, const QByteArray &section, int exprColumns)
 {
-    id3build::Bytes bytes(std::move(vars));
+    const QByteArray stereo = readAll(sample(kStereoMpeg1));
+    id3build::Bytes bytes({{"audio", stereo}, {"stereo", stereo}, {"mono", readAll(sample(kMonoMpeg1))},
+                           {"mpeg2", readAll(sample(kStereoMpeg2))}});
     QList<QByteArrayList> out;
     QByteArray current;
-    for (const QByteArray &line : readAll(sample(file)).replace("\n ", " ").split('\n')) {
-        QByteArrayList row;
-        for (qsizetype at = 0, bar = 0; bar >= 0; at = bar + 3) {
-            bar = line.indexOf(" | ", at);
-            row << line.mid(at, bar < 0 ? -1 : bar - at).trimmed();
-        }
+    for (QByteArray line : readAll(sample(file)).replace("\n ", "").split('\n')) {
+        QByteArrayList row = line.replace(" | ", "\x1f").split('\x1f');
         if (line.startsWith('[')) {
             current = line.mid(1, line.indexOf(']') - 1);
         } else if (line.startsWith("let ")) {
@@ -62,13 +59,12 @@ QList<QByteArrayList> table(const char *file, const QByteArray &section, QHash<Q
     return out;
 }
 
-void addRows(const char *file, const QByteArray &section, const QByteArrayList &columns,
-             const QHash<QByteArray, QByteArray> &vars, int exprColumns)
+void addRows(const char *file, const QByteArray &section, const QByteArrayList &columns, int exprColumns)
 {
     static QByteArrayList names;   // QTest keeps the pointers it is given
     for (const QByteArray &column : columns)
         QTest::addColumn<QByteArray>((names << column).last().constData());
-    for (const QByteArrayList &row : table(file, section, vars, exprColumns)) {
+    for (const QByteArrayList &row : table(file, section, exprColumns)) {
         QTestData &data = QTest::newRow(row[0].constData());
         for (qsizetype i = 1; i <= columns.size(); ++i)
             data << row.value(i);

@@ -36,13 +36,12 @@ void writeAll(const QString &path, const QByteArray &bytes);
 
 // The rows of section [`section`] of the table tests/data/`file`: name, then
 // the columns split by " | " (an indented line continues the row above). The
-// first `exprColumns` columns (all when -1) are id3build::Bytes expressions
-// over `vars`, but for cells starting with "@". "let NAME | EXPR" binds NAME
-// for the lines below; "#" lines are comments.
-QList<QByteArrayList> table(const char *file, const QByteArray &section, QHash<QByteArray, QByteArray> vars = {},
-                            int exprColumns = -1);
+// first `exprColumns` columns (all when -1) are id3build::Bytes expressions,
+// which may name the samples stereo, mono and mpeg2 ("audio" is stereo), but
+// for cells starting with "@". "let NAME | EXPR" binds NAME for the lines
+// below; "#" lines are comments.
+QList<QByteArrayList> table(const char *file, const QByteArray &section, int exprColumns = -1);
 // Those rows added to the running _data function, a QByteArray column each.
-void addRows(const char *file, const QByteArray &section, const QByteArrayList &columns,
-             const QHash<QByteArray, QByteArray> &vars = {}, int exprColumns = -1);
+void addRows(const char *file, const QByteArray &section, const QByteArrayList &columns, int exprColumns = -1);
 
 } // namespace testdata
