@@ -10,21 +10,7 @@
 #include "mp3tree.h"
 #include "testdata.h"
 
-#include <QComboBox>
-#include <QDir>
-#include <QGuiApplication>
-#include <QListWidget>
-#include <QPushButton>
-#include <QScreen>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTreeView>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <memory>
+#include <QtWidgets>
 
 namespace {
 

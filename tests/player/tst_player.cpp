@@ -9,20 +9,7 @@
 #include "testdata.h"
 #include "vbmp3.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QKeySequence>
-#include <QListWidget>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
-
-#include <sys/stat.h>
-
-#include <climits>
-#include <memory>
+#include <QtWidgets>
 
 namespace {
 
