@@ -1,15 +1,6 @@
 // The settings file: reading and writing the INI format as Windows does,
 // keeping what a write does not change, and never damaging a file.
-#include <QDir>
-#include <QFileInfo>
-#include <QRandomGenerator>
-#include <QTemporaryDir>
-#include <QTest>
-#include <functional>
 #include <grp.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "caserows.h"
 #include "inifile_io.h"
@@ -56,20 +47,13 @@ private slots:
         io_.setFileName(file_);
     }
 
-    void readInt_data()
-    {
-        QTest::addColumn<QByteArray>("stored");
-        QTest::addColumn<int>("expected");
-        for (const QStringList &row : rows("readInt"))
-            QTest::newRow(qPrintable(row[0])) << row[1].toUtf8() << row[2].toInt();
-    }
+    void readInt_data() { addCaseRows("settings.txt", "readInt"); }
 
     void readInt()
     {
-        QFETCH(QByteArray, stored);
-        QFETCH(int, expected);
-        writeAll(file_, "[S]\r\nk=" + stored + "\r\n");
-        QCOMPARE(io_.ReadInt("S", "k", -99), expected);
+        QFETCH(QStringList, row);
+        writeAll(file_, "[S]\r\nk=" + row[1].toUtf8() + "\r\n");
+        QCOMPARE(io_.ReadInt("S", "k", -99), row[2].toInt());
     }
 
     void windowsFileReads_data() { addCaseRows("settings.txt", "reads"); }
