@@ -242,34 +242,24 @@ private slots:
 
     // One run of renames in a folder here or on a FUSE mount; files hold
     // their own names, so the folder afterwards shows what went where.
-    void renameFiles_data()
-    {
-        QTest::addColumn<QString>("where");
-        QTest::addColumn<QStringList>("row");
-        for (const QStringList &row : rows("renames")) {
-            for (const QString where : {"here", "exfat", "ntfs"}) {
-                if (row[1] == where || row[1] == u"*")
-                    QTest::addRow("%s: %s", qPrintable(where), qPrintable(row[0])) << where << row;
-            }
-        }
-    }
+    void renameFiles_data() { addRows("renames"); }
 
     void renameFiles()
     {
-        QFETCH(QString, where);
         QFETCH(QStringList, row);
+        const QString where = row[0].section(u':', 0, 0);
         if (where != u"here" && !mounts_[where]->whyNot.isEmpty())
             QSKIP(qPrintable(mounts_[where]->whyNot));
         static int serial = 0;   // a fresh folder on the mount for each row
         QTemporaryDir tmp;
         const QString dir = where == u"here" ? tmp.path() : mounts_[where]->path() + "/t" + QString::number(++serial);
         QVERIFY(QDir().mkpath(dir));
-        for (const QString &form : items(row[2]))
+        for (const QString &form : items(row[1]))
             make(dir, form);
         QList<RenameJob> list;
         QStringList expectedFailed;
         QList<RenameResult::NewPath> expectedNewPaths;
-        const QStringList jobs = items(row[3]), failed = row[5].split(u' ');
+        const QStringList jobs = items(row[2]), failed = row[4].split(u' ');
         for (int j = 0; j < jobs.size(); ++j) {
             const int index = 100 + 3 * j;   // rows of the list need not be consecutive
             const QString from = dir + u'/' + jobs[j].section(u'>', 0, 0), to = jobs[j].section(u'>', 1);
@@ -282,7 +272,7 @@ private slots:
         const RenameResult result = renaming::renameFiles(list);
         QCOMPARE(result.failed, expectedFailed);
         QCOMPARE(result.newPaths, expectedNewPaths);
-        QCOMPARE(entries(dir), items(row[4]));   // no temporary name or reserved empty file left
+        QCOMPARE(entries(dir), items(row[3]));   // no temporary name or reserved empty file left
     }
 
     void messagesAndFolders()
