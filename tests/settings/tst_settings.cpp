@@ -47,22 +47,17 @@ private slots:
         io_.setFileName(file_);
     }
 
-    void readInt_data() { addCaseRows("settings.txt", "readInt"); }
+    // What a read of text or of a whole number gives back from the file.
+    void reads_data() { addCaseRows("settings.txt", "reads"); }
 
-    void readInt()
+    void reads()
     {
         QFETCH(QStringList, row);
-        writeAll(file_, "[S]\r\nk=" + row[1].toUtf8() + "\r\n");
-        QCOMPARE(io_.ReadInt("S", "k", -99), row[2].toInt());
-    }
-
-    void windowsFileReads_data() { addCaseRows("settings.txt", "reads"); }
-
-    void windowsFileReads()
-    {
-        QFETCH(QStringList, row);
-        writeAll(file_, windows_);
-        QCOMPARE(io_.ReadStr(row[1], row[2], "-"), row[3]);
+        writeAll(file_, row[1] == u"windows" ? windows_ : row[1].toUtf8());
+        if (row[4] == u"number")
+            QCOMPARE(io_.ReadInt(row[2], row[3], -99), row[5].toInt());
+        else
+            QCOMPARE(io_.ReadStr(row[2], row[3], "-"), row[5]);
     }
 
     void writes_data()
