@@ -8,7 +8,6 @@
 #include "paths.h"
 #include "inifile_io.h"
 #include "mp3tree.h"
-#include "testdata.h"
 
 #include <QtWidgets>
 

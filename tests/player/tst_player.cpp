@@ -6,7 +6,6 @@
 #include "frmplay.h"
 #include "inifile_io.h"
 #include "messagebox.h"
-#include "testdata.h"
 #include "vbmp3.h"
 
 #include <QtWidgets>

@@ -7,20 +7,19 @@
 
 #include "caserows.h"
 #include "existence.h"
+#include "id3build.h"
 #include "newname.h"
 #include "noreplace.h"
 #include "renamefiles.h"
 #include "renamejournal.h"
 #include "renamelist.h"
 #include "taginfo.h"
-#include "testdata.h"
 #include "vbmp3.h"
 
 using namespace renaming;
 
 namespace {
 
-QList<QStringList> rows(const QString &section) { return caseRows("rename.txt", section); }
 void addRows(const QString &section) { addCaseRows("rename.txt", section); }
 
 QStringList items(const QString &field) { return field.split(", ", Qt::SkipEmptyParts); }
@@ -42,10 +41,8 @@ void make(const QString &dir, const QString &form)
         testdata::copySample(dir, testdata::kMonoMpeg1, name);
     } else if (form.contains(u'~')) {
         QStringEncoder encoder(form.section(u'~', 1).section(u'=', 0, 0).toLatin1().constData());
-        const auto field = [&](const QString &text) { return QByteArray(encoder(text)).leftJustified(30, '\0'); };
-        QFile tagged(testdata::copySample(dir, testdata::kStereoMpeg2, name));
-        QVERIFY(tagged.open(QIODevice::Append));
-        tagged.write("TAG" + field(fields[1]) + field(fields[0]) + QByteArray(64, '\0') + char(255));
+        testdata::copySample(dir, testdata::kStereoMpeg2, name);
+        testdata::writeAll(file, testdata::readAll(file) + id3build::v1(encoder(fields[1]), encoder(fields[0])));
     } else {
         testdata::copySample(dir, testdata::kStereoMpeg2, name);
         TagLib::MPEG::File mpeg(path.constData());
@@ -181,7 +178,7 @@ private slots:
     // nothing of one file's tag reaches another's name.
     void parallelReading()
     {
-        const QList<QStringList> kinds = rows("parallel");
+        const QList<QStringList> kinds = caseRows("rename.txt", "parallel");
         QTemporaryDir dir;
         QList<QByteArray> paths;
         QStringList expected;
