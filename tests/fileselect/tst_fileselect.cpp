@@ -8,23 +8,8 @@
 #include "paths.h"
 #include "inifile_io.h"
 #include "mp3tree.h"
-#include "testdata.h"
 
-#include <QComboBox>
-#include <QDir>
-#include <QGuiApplication>
-#include <QListWidget>
-#include <QPushButton>
-#include <QScreen>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTreeView>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <memory>
+#include <QtWidgets>
 
 namespace {
 
@@ -102,7 +87,6 @@ private slots:
         lst_ = new QListWidget(host_.get());
         appFolder_ = folder("program");
         ini_.setFileName(appFolder_ + "/dorvasu.ini");
-        sMP3Folder_.clear();
     }
 
     void cleanup()
@@ -120,8 +104,7 @@ private slots:
         for (const char *name : {"a.mp3", "b.mp3", "c.mp3"})
             touch(music + u'/' + QLatin1String(name));
         lst_->addItem("/already/there.mp3");
-        sMP3Folder_ = QFile::encodeName(folder("other"));
-        auto w = open();
+        auto w = open(folder("other"));
         chooseFolder(*w, music);
         for (const QString &press : row[1].split(u'/')) {
             w->File1->clearSelection();
@@ -153,8 +136,7 @@ private slots:
             ini_.WriteStr("DirList", QString::asprintf("%02d", i), path);
         }
         ini_.WriteStr("DirList", QString::asprintf("%02d", int(stored.size()) + 1), folder("after-the-gap"));
-        sMP3Folder_ = QFile::encodeName(folder(row[2]));
-        auto w = open();
+        auto w = open(folder(row[2]));
         QCOMPARE(w->dirPath(), sMP3Folder_);
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
@@ -163,7 +145,7 @@ private slots:
             chooseFolder(*w, folder(name));
             QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
         }
-        QCOMPARE(texts(w->cmbDirList), paths(shown));
+        QCOMPARE(relative(texts(w->cmbDirList)), shown);
         QCOMPARE(w->cmbDirList->currentIndex(), row[5].toInt());
         if (row[6] == u"閉じる")
             QTest::mouseClick(w->cmdCancel, Qt::LeftButton);
@@ -178,9 +160,9 @@ private slots:
         w.reset();   // saved once, on closing: nothing more is written
         QCOMPARE(ini_.ReadStr("DirList", next, ""), "/marker");
         ini_.WriteStr("DirList", next, "");
-        w = open(4500, 4500);
+        w = open(QFile::decodeName(sMP3Folder_), 4500, 4500);
         QCOMPARE(w->pos(), QPoint(120, 90));
-        QCOMPARE(texts(w->cmbDirList), paths(shown));
+        QCOMPARE(relative(texts(w->cmbDirList)), shown);
     }
 
     // Choosing a history entry goes to its folder and makes it the MP3
@@ -193,8 +175,7 @@ private slots:
         touch(b + "/b.mp3");
         for (const QString &path : {a, b, c})
             ini_.WriteStr("DirList", QStringLiteral("0%1").arg(path.back().unicode() - 'a'), path);
-        sMP3Folder_ = QFile::encodeName(a);
-        auto w = open();
+        auto w = open(a);
         w->cmbDirList->setFocus();
         QTest::keyClick(w->cmbDirList, Qt::Key_Down);
         QCOMPARE(sMP3Folder_, QFile::encodeName(b));
@@ -220,8 +201,7 @@ private slots:
             ini_.WriteStr("Position", "FileTop", row[1]);
             ini_.WriteStr("Position", "FileLeft", row[2]);
         }
-        sMP3Folder_ = QFile::encodeName(folder("a"));
-        auto w = open(2900, 1400); // main window's top and left, twips
+        auto w = open(folder("a"), 2900, 1400); // main window's top and left, twips
         if (row[3] != u"screen")
             QCOMPARE(w->pos(), QPoint(items(row[3])[0].toInt(), items(row[3])[1].toInt()));
         else
@@ -240,8 +220,7 @@ private slots:
         QVERIFY(QFile::link(music + "b.mp3", music + "l.mp3") && QFile::link(music + "none", music + "gone.mp3"));
         touch(tmp_->filePath("file"));
         for (const QString &start : {QString(), QStringLiteral("/no/such/folder"), tmp_->filePath("file")}) {
-            sMP3Folder_ = QFile::encodeName(start);
-            auto w = open();
+            auto w = open(start);
             QCOMPARE(sMP3Folder_, QFile::encodeName(appFolder_));
             QCOMPARE(texts(w->File1), QStringList({"A.MP3", "b.mp3", "l.mp3"}));
             QCOMPARE(currentFolder(*w), appFolder_);
@@ -253,8 +232,7 @@ private slots:
         const QString a = folder("a"), stick = folder("media/stick");
         folder("media/beside-the-stick");
         touch(stick + "/on-stick.mp3");
-        sMP3Folder_ = QFile::encodeName(a);
-        auto w = open();
+        auto w = open(a);
         const int first = w->Drive1->currentIndex();
         // A volume unplugged after the list was filled: back, silently.
         w->Drive1->addItem("/gone", tmp_->filePath("unplugged"));
@@ -272,8 +250,10 @@ private slots:
     }
 
 private:
-    std::unique_ptr<frmFileSelect> open(float mainTop = 0, float mainLeft = 0)
+    // The window over `mp3Folder`, as the main window at `mainTop`, `mainLeft` (twips) opens it.
+    std::unique_ptr<frmFileSelect> open(const QString &mp3Folder, float mainTop = 0, float mainLeft = 0)
     {
+        sMP3Folder_ = QFile::encodeName(mp3Folder);
         return std::make_unique<frmFileSelect>(lst_, sMP3Folder_, ini_, mainTop, mainLeft, QIcon(), appFolder_);
     }
     QString folder(const QString &relative)
@@ -283,13 +263,8 @@ private:
             qFatal("cannot make %s", qPrintable(path));
         return path;
     }
-    QStringList paths(const QStringList &relative)
-    {
-        QStringList out;
-        for (const QString &name : relative)
-            out.append(QDir::cleanPath(tmp_->filePath(name)));
-        return out;
-    }
+    // Paths under the test folder, relative to it.
+    QStringList relative(QStringList paths) { return paths.replaceInStrings(tmp_->path() + u'/', ""); }
 
     std::unique_ptr<QTemporaryDir> tmp_;
     std::unique_ptr<QWidget> host_;

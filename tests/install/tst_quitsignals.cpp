@@ -1,13 +1,7 @@
 // Ending the program with a signal: the main window closes as by its Close
 // button, but only after every modal window above it has closed and the
 // handler that opened it has returned.
-#include <QApplication>
-#include <QDialog>
-#include <QMessageBox>
-#include <QTest>
-#include <QTimer>
-#include <csignal>
-#include <memory>
+#include <QtWidgets>
 
 #include "caserows.h"
 #include "quitsignals.h"

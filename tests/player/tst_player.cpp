@@ -6,23 +6,9 @@
 #include "frmplay.h"
 #include "inifile_io.h"
 #include "messagebox.h"
-#include "testdata.h"
 #include "vbmp3.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QKeySequence>
-#include <QListWidget>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
-
-#include <sys/stat.h>
-
-#include <climits>
-#include <memory>
+#include <QtWidgets>
 
 namespace {
 

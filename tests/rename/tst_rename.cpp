@@ -1,41 +1,25 @@
 // Proposed names from real files and tags, the rename that never replaces
 // (here, and on NTFS and exFAT mounted through FUSE), and Undo from the journal.
 
-#include <QDir>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QStandardPaths>
-#include <QStringEncoder>
-#include <QTemporaryDir>
-#include <QTest>
-
-#include <algorithm>
 #include <dirent.h>
-#include <fcntl.h>
-#include <memory>
-#include <sys/stat.h>
-#include <thread>
-#include <unistd.h>
-
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 
 #include "caserows.h"
 #include "existence.h"
+#include "id3build.h"
 #include "newname.h"
 #include "noreplace.h"
 #include "renamefiles.h"
 #include "renamejournal.h"
 #include "renamelist.h"
 #include "taginfo.h"
-#include "testdata.h"
 #include "vbmp3.h"
 
 using namespace renaming;
 
 namespace {
 
-QList<QStringList> rows(const QString &section) { return caseRows("rename.txt", section); }
 void addRows(const QString &section) { addCaseRows("rename.txt", section); }
 
 QStringList items(const QString &field) { return field.split(", ", Qt::SkipEmptyParts); }
@@ -57,10 +41,8 @@ void make(const QString &dir, const QString &form)
         testdata::copySample(dir, testdata::kMonoMpeg1, name);
     } else if (form.contains(u'~')) {
         QStringEncoder encoder(form.section(u'~', 1).section(u'=', 0, 0).toLatin1().constData());
-        const auto field = [&](const QString &text) { return QByteArray(encoder(text)).leftJustified(30, '\0'); };
-        QFile tagged(testdata::copySample(dir, testdata::kStereoMpeg2, name));
-        QVERIFY(tagged.open(QIODevice::Append));
-        tagged.write("TAG" + field(fields[1]) + field(fields[0]) + QByteArray(64, '\0') + char(255));
+        testdata::copySample(dir, testdata::kStereoMpeg2, name);
+        testdata::writeAll(file, testdata::readAll(file) + id3build::v1(encoder(fields[1]), encoder(fields[0])));
     } else {
         testdata::copySample(dir, testdata::kStereoMpeg2, name);
         TagLib::MPEG::File mpeg(path.constData());
@@ -166,27 +148,15 @@ private slots:
     }
     void cleanupTestCase() { vbmp3_free(); }
 
-    void composeNewName_data()
-    {
-        QTest::addColumn<QString>("artist");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("expected");
-        for (const QStringList &row : rows("names"))
-            QTest::newRow(qPrintable(row[0])) << row[1] << row[2] << row[3];
-        for (QChar c : u"\"><:;*|?/\\\n\t\x1f\x7f"_qs) {
-            QTest::addRow("U+%04X in title", c.unicode()) << "Singer" << u"Ti"_qs + c + u"tle"_qs << kFilenameError;
-            QTest::addRow("U+%04X in singer", c.unicode()) << c + u"Singer"_qs << "Title" << kFilenameError;
-        }
-    }
+    void composeNewName_data() { addRows("names"); }
 
     void composeNewName()
     {
-        QFETCH(QString, artist);
-        QFETCH(QString, title);
+        QFETCH(QStringList, row);
         tags::TagInfo tag;
-        tag.ArtistName = tags::fitField(artist, tags::kTextWidth);
-        tag.TrackName = tags::fitField(title, tags::kTextWidth);
-        QTEST(ComposeNewName(tag), "expected");
+        tag.ArtistName = tags::fitField(row[1], tags::kTextWidth);
+        tag.TrackName = tags::fitField(row[2], tags::kTextWidth);
+        QCOMPARE(ComposeNewName(tag), row[3]);
     }
 
     // The existence test and the proposed name of one entry.
@@ -208,20 +178,17 @@ private slots:
     // nothing of one file's tag reaches another's name.
     void parallelReading()
     {
-        const QList<QPair<QString, QString>> kinds = {
-            {"=Singer %1:Title %1", "Singer %1 - Title %1.mp3"}, {"=-:Only title %1", " - Only title %1.mp3"},
-            {"missing", kFileNotFound}, {"=", kTagInfoError}, {"", kTagInfoError}, {"=Bad?%1:x", kFilenameError},
-            {"empty", kFileNotFound}, {u"=%1 歌:曲 %1"_qs, u"%1 歌 - 曲 %1.mp3"_qs}};
+        const QList<QStringList> kinds = caseRows("rename.txt", "parallel");
         QTemporaryDir dir;
         QList<QByteArray> paths;
         QStringList expected;
         for (int i = 0; i < 301; ++i) {
-            const auto &[kind, name] = kinds[(i * 7 + i / 9) % kinds.size()];
+            const QStringList kind = QStringList(kinds[(i * 7 + i / 9) % kinds.size()]).replaceInStrings("%1", QString::number(i));
             const QString file = QString::number(i) + ".mp3";
-            if (kind != "missing" && kind != "empty")
-                make(dir.path(), file + QString(kind).replace("%1", QString::number(i)));
-            paths << (kind == "empty" ? QByteArray() : QFile::encodeName(dir.filePath(file)));
-            expected << QString(name).replace("%1", QString::number(i));
+            if (kind[1] != u"missing" && kind[1] != u"empty")
+                make(dir.path(), file + kind[1]);
+            paths << (kind[1] == u"empty" ? QByteArray() : QFile::encodeName(dir.filePath(file)));
+            expected << kind[2];
         }
         QCOMPARE(makeRenameNames(paths), expected);
         std::reverse(paths.begin(), paths.end());
@@ -231,16 +198,12 @@ private slots:
 
     // Cancelled in the middle, proposed names cover a prefix of the list, and
     // a Rename stops between files: those before renamed, the rest not.
-    void cancelInTheMiddle_data()
-    {
-        QTest::addColumn<bool>("rename");
-        QTest::newRow("reading") << false;
-        QTest::newRow("renaming") << true;
-    }
+    void cancelInTheMiddle_data() { addRows("cancel"); }
 
     void cancelInTheMiddle()
     {
-        QFETCH(bool, rename);
+        QFETCH(QStringList, row);
+        const bool rename = row[0] == u"renaming";
         QTemporaryDir dir;
         const auto file = [&](const char *prefix, int i) {
             return dir.filePath(prefix + QStringLiteral("%1.mp3").arg(i, 4, 10, QChar(u'0')));
@@ -276,34 +239,24 @@ private slots:
 
     // One run of renames in a folder here or on a FUSE mount; files hold
     // their own names, so the folder afterwards shows what went where.
-    void renameFiles_data()
-    {
-        QTest::addColumn<QString>("where");
-        QTest::addColumn<QStringList>("row");
-        for (const QStringList &row : rows("renames")) {
-            for (const QString where : {"here", "exfat", "ntfs"}) {
-                if (row[1] == where || row[1] == u"*")
-                    QTest::addRow("%s: %s", qPrintable(where), qPrintable(row[0])) << where << row;
-            }
-        }
-    }
+    void renameFiles_data() { addRows("renames"); }
 
     void renameFiles()
     {
-        QFETCH(QString, where);
         QFETCH(QStringList, row);
+        const QString where = row[0].section(u':', 0, 0);
         if (where != u"here" && !mounts_[where]->whyNot.isEmpty())
             QSKIP(qPrintable(mounts_[where]->whyNot));
         static int serial = 0;   // a fresh folder on the mount for each row
         QTemporaryDir tmp;
         const QString dir = where == u"here" ? tmp.path() : mounts_[where]->path() + "/t" + QString::number(++serial);
         QVERIFY(QDir().mkpath(dir));
-        for (const QString &form : items(row[2]))
+        for (const QString &form : items(row[1]))
             make(dir, form);
         QList<RenameJob> list;
         QStringList expectedFailed;
         QList<RenameResult::NewPath> expectedNewPaths;
-        const QStringList jobs = items(row[3]), failed = row[5].split(u' ');
+        const QStringList jobs = items(row[2]), failed = row[4].split(u' ');
         for (int j = 0; j < jobs.size(); ++j) {
             const int index = 100 + 3 * j;   // rows of the list need not be consecutive
             const QString from = dir + u'/' + jobs[j].section(u'>', 0, 0), to = jobs[j].section(u'>', 1);
@@ -316,7 +269,7 @@ private slots:
         const RenameResult result = renaming::renameFiles(list);
         QCOMPARE(result.failed, expectedFailed);
         QCOMPARE(result.newPaths, expectedNewPaths);
-        QCOMPARE(entries(dir), items(row[4]));   // no temporary name or reserved empty file left
+        QCOMPARE(entries(dir), items(row[3]));   // no temporary name or reserved empty file left
     }
 
     void messagesAndFolders()

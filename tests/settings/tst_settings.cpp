@@ -1,15 +1,6 @@
 // The settings file: reading and writing the INI format as Windows does,
 // keeping what a write does not change, and never damaging a file.
-#include <QDir>
-#include <QFileInfo>
-#include <QRandomGenerator>
-#include <QTemporaryDir>
-#include <QTest>
-#include <functional>
 #include <grp.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "caserows.h"
 #include "inifile_io.h"
@@ -56,29 +47,17 @@ private slots:
         io_.setFileName(file_);
     }
 
-    void readInt_data()
-    {
-        QTest::addColumn<QByteArray>("stored");
-        QTest::addColumn<int>("expected");
-        for (const QStringList &row : rows("readInt"))
-            QTest::newRow(qPrintable(row[0])) << row[1].toUtf8() << row[2].toInt();
-    }
+    // What a read of text or of a whole number gives back from the file.
+    void reads_data() { addCaseRows("settings.txt", "reads"); }
 
-    void readInt()
-    {
-        QFETCH(QByteArray, stored);
-        QFETCH(int, expected);
-        writeAll(file_, "[S]\r\nk=" + stored + "\r\n");
-        QCOMPARE(io_.ReadInt("S", "k", -99), expected);
-    }
-
-    void windowsFileReads_data() { addCaseRows("settings.txt", "reads"); }
-
-    void windowsFileReads()
+    void reads()
     {
         QFETCH(QStringList, row);
-        writeAll(file_, windows_);
-        QCOMPARE(io_.ReadStr(row[1], row[2], "-"), row[3]);
+        writeAll(file_, row[1] == u"windows" ? windows_ : row[1].toUtf8());
+        if (row[4] == u"number")
+            QCOMPARE(io_.ReadInt(row[2], row[3], -99), row[5].toInt());
+        else
+            QCOMPARE(io_.ReadStr(row[2], row[3], "-"), row[5]);
     }
 
     void writes_data()

@@ -1,8 +1,6 @@
 // The tag record: its wire form byte for byte, the reading and writing
 // rules; the tag frame's records and the genre search (its limit is out of
 // reach of the window's genre list).
-#include <QTest>
-#include <cstring>
 
 #include "caserows.h"
 #include "tagfields.h"
