@@ -23,10 +23,9 @@ inline QList<QStringList> caseRows(const char *file, const QString &section, QHa
                 cell.remove(0, 1);
             for (auto let = lets.cbegin(); let != lets.cend(); ++let)
                 cell.replace(let.key(), let.value());
-            for (QRegularExpressionMatch m; (m = code.match(cell)).hasMatch();) {
-                const QString c = m.captured(1);
-                const QChar ch = c.size() > 1 ? QChar(c.mid(1).toUShort(nullptr, 16)) : named[c];
-                cell.replace(m.capturedStart(), m.capturedLength(), ch);
+            for (qsizetype at = 0; at >= 0 && (at = cell.indexOf(code, at)) >= 0; ++at) {   // left to right, once
+                const QString c = code.match(cell, at).captured(1);
+                cell.replace(at, c.size() + 1, c.size() > 1 ? QChar(c.mid(1).toUShort(nullptr, 16)) : named[c]);
             }
         }
         if (line.startsWith(u'['))
