@@ -5,16 +5,6 @@
 #include "renamefiles.h"
 #include "testdata.h"
 
-#include <QCryptographicHash>
-#include <QDir>
-#include <QTemporaryDir>
-#include <QTest>
-
-#include <atomic>
-#include <fcntl.h>
-#include <thread>
-#include <unistd.h>
-
 class TestRaces : public QObject {
     Q_OBJECT
 
