@@ -27,12 +27,6 @@ constexpr bool kSanitized = false;
 
 // One entry of the set in tests/data/hostile.txt, and what the program does with it.
 struct Hostile {
-    explicit Hostile(const QByteArrayList &row)
-        : what(row[0]), bytes(row[1]), regular(!bytes.startsWith('@')), reads(row[2].contains("read")),
-          writes(row[2].contains("write")), plays(row[2].contains("play")),
-          proposed(!regular ? renaming::kFileNotFound : !reads ? renaming::kTagInfoError : row.value(3))
-    {
-    }
     QByteArray what;
     QByteArray bytes;   // the content; for no regular file: "@fifo", "@folder" or "@" and a link's target
     bool regular, reads, writes, plays;
@@ -72,6 +66,8 @@ QString state(const QString &path)
 // above the start); or only "why" when the child hung, died or sent no report.
 QVariantMap runInChild(int seconds, const std::function<QVariantMap()> &work, const QString &file)
 {
+    QFile f(file);
+    QDataStream stream(&f);
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::alarm(unsigned(seconds));
@@ -80,8 +76,6 @@ QVariantMap runInChild(int seconds, const std::function<QVariantMap()> &work, co
         QVariantMap out = work();
         ::getrusage(RUSAGE_SELF, &end);
         out["memoryKb"] = qlonglong(end.ru_maxrss - start.ru_maxrss);
-        QFile f(file);
-        QDataStream stream(&f);
         if (f.open(QIODevice::WriteOnly))
             stream << out;
         f.close();
@@ -91,8 +85,6 @@ QVariantMap runInChild(int seconds, const std::function<QVariantMap()> &work, co
         ::_exit(0);
     }
     int status = 0;
-    QFile f(file);
-    QDataStream stream(&f);
     QVariantMap report;
     if (pid < 0 || ::waitpid(pid, &status, 0) != pid)
         return {{"why", "no child"}};
@@ -245,8 +237,11 @@ private slots:
     {
         f_.setUp();
         audio_ = testdata::readAll(testdata::sample(testdata::kStereoMpeg1));
-        for (const QByteArrayList &row : testdata::table("hostile.txt", "entries", {{"audio", audio_}}, 1))
-            set_.append(Hostile(row));
+        for (const QByteArrayList &row : testdata::table("hostile.txt", "entries", {{"audio", audio_}}, 1)) {
+            const bool regular = !row[1].startsWith('@'), reads = row[2].contains("read");
+            set_.append({row[0], row[1], regular, reads, row[2].contains("write"), row[2].contains("play"),
+                         !regular ? renaming::kFileNotFound : !reads ? renaming::kTagInfoError : row.value(3)});
+        }
     }
 
     void cleanupTestCase() { f_.tearDown(); }
