@@ -37,7 +37,7 @@ class TestFaults : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir_;
-    QString folder_;
+    const QString folder_ = dir_.filePath("work");
 
     QString target(const QByteArray &kind) const
     {
@@ -71,16 +71,11 @@ class TestFaults : public QObject {
         p.start(DORVASU_FAULT_CHILD, QStringList{QString::fromLatin1(kind), target(kind)} + value);
         if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit)
             return {};
-        const QList<QByteArray> lines = testdata::readAll(report).split('\n');
-        const QList<QByteArray> words = lines.value(0).split(' ');
-        return {p.exitCode(), words.value(0).toLong(), QString::fromLatin1(words.value(1)),
-                QString::fromLatin1(lines.value(1)).split(u' ', Qt::SkipEmptyParts), p.readAllStandardOutput()};
+        const QStringList words = QString::fromLatin1(testdata::readAll(report)).split(u' ', Qt::SkipEmptyParts);
+        return {p.exitCode(), words.value(0).toLong(), words.value(1), words.mid(2), p.readAllStandardOutput()};
     }
 
-    QByteArray current(const QByteArray &kind) const
-    {
-        return QFile::exists(target(kind)) ? testdata::readAll(target(kind)) : QByteArray();
-    }
+    QByteArray current(const QByteArray &kind) const { return testdata::readAll(target(kind)); }   // null: no file
 
     QStringList entries() const
     {
@@ -98,8 +93,6 @@ class TestFaults : public QObject {
     }
 
 private slots:
-    void initTestCase() { folder_ = dir_.filePath("work"); }
-
     void faults_data()
     {
         testdata::addRows("hostile.txt", "faults", {"original", "kind", "onPath", "error"},
