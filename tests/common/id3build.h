@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QByteArrayList>
 #include <QHash>
+#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cctype>
@@ -185,6 +186,11 @@ private:
                    + le(n(a[1]), 4) + QByteArray(12, '\0');
         if (f == "item")   // an APEv2 item
             return le(a[1].size(), 4) + le(0, 4) + a[0] + '\0' + a[1];
+        if (f == "random") {   // `size` bytes of noise, the same for the same `seed`
+            QByteArray b(n(a[1]), '\0');
+            QRandomGenerator(quint32(n(a[0]))).fillRange(reinterpret_cast<quint32 *>(b.data()), b.size() / 4);
+            return b;
+        }
         qFatal("unknown function %s", f.constData());
     }
 

@@ -15,10 +15,9 @@
 int main(int argc, char **argv)
 {
     const QByteArray what = argc >= 3 ? argv[1] : "";
-    const QString path = argc >= 3 ? QString::fromLocal8Bit(argv[2]) : QString();
     mp3lib::TagInfoWire wire{};
     inifile_IO ini;
-    ini.setFileName(path);
+    ini.setFileName(argc >= 3 ? QString::fromLocal8Bit(argv[2]) : QString());
     if (what == "tag" || what == "read")
         vbmp3_init();
     if (what == "tag") {

@@ -6,8 +6,8 @@
 //   DORVASU_FAULT_PATH=TEXT  fail every counted call on a path holding TEXT
 //   DORVASU_FAULT_ERRNO=E    the error of a failed call (default EIO)
 //   DORVASU_FAULT_READS=1    count positioned reads instead of the calls that change files
-//   DORVASU_FAULT_REPORT=F   at exit, write to F "COUNT FAILED-CALL" and on a
-//                            second line the names of all counted calls
+//   DORVASU_FAULT_REPORT=F   at exit, write to F "COUNT FAILED-CALL NAME...": the
+//                            number of counted calls, the failed one, all their names
 // Counted: calls on regular files, and every rename or link. Terminals and pipes pass.
 
 #include <atomic>
@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,10 +74,9 @@ struct Reporter {
         FILE *f = env("DORVASU_FAULT_REPORT") ? std::fopen(env("DORVASU_FAULT_REPORT"), "w") : nullptr;
         if (!f)
             return;
-        std::fprintf(f, "%ld %s\n", counted.load(), failedCall.load() ? failedCall.load() : "-");
+        std::fprintf(f, "%ld %s", counted.load(), failedCall.load() ? failedCall.load() : "-");
         for (long i = 0; i < counted.load() && i < kKeptNames; ++i)
-            std::fprintf(f, "%s ", names[i].load());
-        std::fprintf(f, "\n");
+            std::fprintf(f, " %s", names[i].load());
         std::fclose(f);
     }
 } reporter;

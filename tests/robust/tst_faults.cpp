@@ -9,18 +9,7 @@
 #include "initext.h"
 #include "testdata.h"
 
-#include <QDir>
-#include <QProcess>
-#include <QRandomGenerator>
-#include <QScopeGuard>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QThread>
-
-#include <cerrno>
-#include <sys/mount.h>
 #include <sys/statvfs.h>
-#include <unistd.h>
 
 using namespace id3build;
 
@@ -35,14 +24,7 @@ struct Run {
 };
 
 // A settings file as the program leaves it, with a long history.
-QByteArray settingsText()
-{
-    QByteArray text = "[Position]\r\nTop=1200\r\nLeft=3400\r\n\r\n[Folder]\r\nMP3=/home/user/Music/old\r\n\r\n"
-                      "[DirList]\r\n";
-    for (int i = 0; i < 10; ++i)
-        text += "0" + QByteArray::number(i) + "=/home/user/Music/" + QByteArray(60, char('a' + i)) + "\r\n";
-    return text;
-}
+QByteArray settingsText() { return testdata::table("hostile.txt", "settings").value(0).value(1); }
 
 QByteArray audio() { return testdata::readAll(testdata::sample(testdata::kStereoMpeg1)); }
 
@@ -55,15 +37,15 @@ class TestFaults : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir_;
-    QString folder_;
+    const QString folder_ = dir_.filePath("work");
 
-    QString target(const QString &kind) const
+    QString target(const QByteArray &kind) const
     {
         return folder_ + (kind == "ini" ? "/settings.ini" : "/song.mp3");
     }
 
     // A clean folder holding `original` (nothing at all when it is null).
-    void setUp(const QString &kind, const QByteArray &original)
+    void setUp(const QByteArray &kind, const QByteArray &original)
     {
         QDir(folder_).removeRecursively();
         QDir().mkpath(folder_);
@@ -71,7 +53,7 @@ class TestFaults : public QObject {
             testdata::writeAll(target(kind), original);
     }
 
-    Run run(const QString &kind, const QStringList &faults)
+    Run run(const QByteArray &kind, const QStringList &faults)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         const QString report = dir_.filePath("report");
@@ -86,19 +68,14 @@ class TestFaults : public QObject {
         QProcess p;
         p.setProcessEnvironment(env);
         const QStringList value(kind == "ini" ? 1 : 0, "/new");
-        p.start(DORVASU_FAULT_CHILD, QStringList{kind, target(kind)} + value);
+        p.start(DORVASU_FAULT_CHILD, QStringList{QString::fromLatin1(kind), target(kind)} + value);
         if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit)
             return {};
-        const QList<QByteArray> lines = testdata::readAll(report).split('\n');
-        const QList<QByteArray> words = lines.value(0).split(' ');
-        return {p.exitCode(), words.value(0).toLong(), QString::fromLatin1(words.value(1)),
-                QString::fromLatin1(lines.value(1)).split(u' ', Qt::SkipEmptyParts), p.readAllStandardOutput()};
+        const QStringList words = QString::fromLatin1(testdata::readAll(report)).split(u' ', Qt::SkipEmptyParts);
+        return {p.exitCode(), words.value(0).toLong(), words.value(1), words.mid(2), p.readAllStandardOutput()};
     }
 
-    QByteArray current(const QString &kind) const
-    {
-        return QFile::exists(target(kind)) ? testdata::readAll(target(kind)) : QByteArray();
-    }
+    QByteArray current(const QByteArray &kind) const { return testdata::readAll(target(kind)); }   // null: no file
 
     QStringList entries() const
     {
@@ -116,40 +93,27 @@ class TestFaults : public QObject {
     }
 
 private slots:
-    void initTestCase() { folder_ = dir_.filePath("work"); }
-
     void faults_data()
     {
-        const QByteArray cover = frame(3, "APIC", picture(100000));
-        const QByteArray read = tag(3, frame(3, "TIT2", latin1("Title")) + cover, 500)
-                                + audio().repeated(20) + v1("v1", "Singer", "Album", "1999", 17);
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QByteArray>("original");   // null: no file yet
-        QTest::addColumn<QString>("onPath");        // "PATTERN ERRNO"; empty: each call in turn
-        QTest::newRow("tag rewritten through a copy") << "tag" << throughCopy() << "";
-        QTest::newRow("tag written in place") << "tag" << inPlace() << "";
-        QTest::newRow("settings file replaced") << "ini" << settingsText() << "";
-        QTest::newRow("settings file created") << "ini" << QByteArray() << "";
-        QTest::newRow("tag read") << "read" << read << "";
-        const QString full = QStringLiteral(" %1").arg(ENOSPC), broken = QStringLiteral(" %1").arg(EIO);
-        QTest::newRow("tag: the copy, disk full") << "tag" << throughCopy() << ".dorvasu-" + full;
-        QTest::newRow("tag: the file, I/O error") << "tag" << inPlace() << "song.mp3" + broken;
-        QTest::newRow("settings: the file, disk full") << "ini" << settingsText() << "settings.ini" + full;
-        QTest::newRow("tag read: every read fails") << "read" << read << "song.mp3" + broken;
+        testdata::addRows("hostile.txt", "faults", {"original", "kind", "onPath", "error"},
+                          {{"audio", audio()}, {"copy", throughCopy()}, {"inPlace", inPlace()}}, 1);
     }
 
     // The Nth call fails, for every N the clean run makes; or every call on a
     // path fails (a disk gone bad or full for good).
     void faults()
     {
-        QFETCH(QString, kind);
         QFETCH(QByteArray, original);
-        QFETCH(QString, onPath);
+        QFETCH(QByteArray, kind);
+        QFETCH(QByteArray, onPath);
+        QFETCH(QByteArray, error);
+        if (original == "@none")
+            original.clear();   // null: no file yet
         const QString name = QFileInfo(target(kind)).fileName();
         setUp(kind, original);
         if (!onPath.isEmpty()) {
-            const Run r = run(kind, {"DORVASU_FAULT_PATH=" + onPath.section(u' ', 0, 0),
-                                     "DORVASU_FAULT_ERRNO=" + onPath.section(u' ', 1)});
+            const Run r = run(kind, {"DORVASU_FAULT_PATH=" + onPath,
+                                     "DORVASU_FAULT_ERRNO=" + QString::number(error == "ENOSPC" ? ENOSPC : EIO)});
             QVERIFY(r.exit == 1 && r.failedCall != "-");
             QCOMPARE(current(kind), original);
             QCOMPARE(entries(), QStringList{name});
