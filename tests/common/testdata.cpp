@@ -37,11 +37,13 @@ void writeAll(const QString &path, const QByteArray &bytes)
         qFatal("cannot write %s", qPrintable(path));
 }
 
-QList<QByteArrayList> table(const char *file, const QByteArray &section, int exprColumns)
+QList<QByteArrayList> table(const char *file, const QByteArray &section, int exprColumns,
+                            const QHash<QByteArray, QByteArray> &vars)
 {
     const QByteArray stereo = readAll(sample(kStereoMpeg1));
     id3build::Bytes bytes({{"audio", stereo}, {"stereo", stereo}, {"mono", readAll(sample(kMonoMpeg1))},
                            {"mpeg2", readAll(sample(kStereoMpeg2))}});
+    bytes.vars.insert(vars);
     QList<QByteArrayList> out;
     QByteArray current;
     for (QByteArray line : readAll(sample(file)).replace("\n ", "").split('\n')) {
@@ -59,12 +61,13 @@ QList<QByteArrayList> table(const char *file, const QByteArray &section, int exp
     return out;
 }
 
-void addRows(const char *file, const QByteArray &section, const QByteArrayList &columns, int exprColumns)
+void addRows(const char *file, const QByteArray &section, const QByteArrayList &columns, int exprColumns,
+             const QHash<QByteArray, QByteArray> &vars)
 {
     static QByteArrayList names;   // QTest keeps the pointers it is given
     for (const QByteArray &column : columns)
         QTest::addColumn<QByteArray>((names << column).last().constData());
-    for (const QByteArrayList &row : table(file, section, exprColumns)) {
+    for (const QByteArrayList &row : table(file, section, exprColumns, vars)) {
         QTestData &data = QTest::newRow(row[0].constData());
         for (qsizetype i = 1; i <= columns.size(); ++i)
             data << row.value(i);

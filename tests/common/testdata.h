@@ -40,8 +40,10 @@ void writeAll(const QString &path, const QByteArray &bytes);
 // which may name the samples stereo, mono and mpeg2 ("audio" is stereo), but
 // for cells starting with "@". "let NAME | EXPR" binds NAME for the lines
 // below; "#" lines are comments.
-QList<QByteArrayList> table(const char *file, const QByteArray &section, int exprColumns = -1);
+QList<QByteArrayList> table(const char *file, const QByteArray &section, int exprColumns = -1,
+                            const QHash<QByteArray, QByteArray> &vars = {});
 // Those rows added to the running _data function, a QByteArray column each.
-void addRows(const char *file, const QByteArray &section, const QByteArrayList &columns, int exprColumns = -1);
+void addRows(const char *file, const QByteArray &section, const QByteArrayList &columns, int exprColumns = -1,
+             const QHash<QByteArray, QByteArray> &vars = {});
 
 } // namespace testdata

@@ -4,8 +4,6 @@
 // the windows. The parent checks what the child saw and the entry on disk:
 // no crash, no hang, bounded memory, a refused write leaves the entry as it was.
 
-#include "frmfileselect.h"
-#include "frmplay.h"
 #include "mainwindowfixture.h"
 #include "newname.h"
 #include "renamelist.h"
@@ -100,27 +98,6 @@ QVariantMap runInChild(int seconds, const std::function<QVariantMap()> &work, co
 const Six kBefore{"Before", "Before singer", "Before album", "1990", "Blues", "Before"};
 const Six kTyped{"Written", "Writer", "Hostile album", "2024", "Rock", "Hostile comment"};
 
-Six shown(const frmMain &w)
-{
-    return {w.txtTrackName->text(), w.txtArtistName->text(), w.txtAlbumName->text(),
-            w.txtYear->text(),      w.cmbGenre->currentText(), w.txtComment->text()};
-}
-
-void type(frmMain &w, const Six &f)
-{
-    for (auto [edit, text] : {std::pair{w.txtTrackName, f[0]}, {w.txtArtistName, f[1]}, {w.txtAlbumName, f[2]},
-                              {w.txtYear, f[3]}, {w.txtComment, f[5]}})
-        edit->setText(text);
-    w.cmbGenre->setCurrentIndex(w.cmbGenre->findText(f[4]));
-}
-
-// True when the WAV file holds a sample that is not silence.
-bool hasSound(const QString &wav)
-{
-    const QByteArray bytes = testdata::readAll(wav);
-    return bytes.size() > 44 && bytes.mid(44).count('\0') < bytes.size() - 44;
-}
-
 // Descriptors of this process open on any of `paths`.
 QStringList openOn(const QStringList &paths)
 {
@@ -164,22 +141,24 @@ class TestHostile : public QObject {
         seen["proposed"] = proposed();
         step("list");
 
-        type(w, kBefore);
+        w.Frame1->setEnabled(true);   // typed as another file's display left them; the click enables it again
+        WindowFixture::type(w, kBefore);
+        w.Frame1->setEnabled(false);
         QSignalSpy clicks(&w, &frmMain::lstMP3FilesClickRaised);
         const QPoint at = w.lstMP3Files->visualItemRect(w.lstMP3Files->item(0)).center();
         QTest::mouseClick(w.lstMP3Files->viewport(), Qt::LeftButton, {}, at);
         (void)QTest::qWaitFor([&] { return !clicks.isEmpty(); }, 5000);
-        seen["shown"] = shown(w);
+        seen["shown"] = WindowFixture::shown(w);
         seen["frameEnabled"] = w.Frame1->isEnabled();
         step("display");
 
-        type(w, kTyped);
+        WindowFixture::type(w, kTyped);
         QTest::mouseClick(w.cmdRewrite, Qt::LeftButton);
         seen["proposedAfterUpdate"] = proposed();
         step("update");
-        type(w, kBefore);
+        WindowFixture::type(w, kBefore);
         w.lstMP3Files_Click();
-        seen["shownAfterUpdate"] = shown(w);
+        seen["shownAfterUpdate"] = WindowFixture::shown(w);
         step("redisplay");
 
         // The file selection window lists regular files only; a double-click
@@ -195,26 +174,21 @@ class TestHostile : public QObject {
             const QList<QListWidgetItem *> items = select.File1->findItems(info.fileName(), Qt::MatchExactly);
             seen["listed"] = !items.isEmpty();
             const std::function<void(frmPLay &)> stop = [&](frmPLay &player) {
-                seen["played"] = QTest::qWaitFor([&] { return hasSound(wav); }, 10000);
+                seen["played"] = QTest::qWaitFor([&] { return WindowFixture::hasSound(wav); }, 10000);
                 QTest::mouseClick(player.cmdStop, Qt::LeftButton);
                 seen["playerLeftOpen"] = player.isVisible();
             };
             frmPLay player(&w);
             player.sPlayFile = native;
             if (!items.isEmpty()) {
-                const QPoint at = select.File1->visualItemRect(items.first()).center();
-                WindowFixture::whenModal(stop, [&] {
-                    QTest::mouseClick(select.File1->viewport(), Qt::LeftButton, {}, at);
-                    QTest::mouseDClick(select.File1->viewport(), Qt::LeftButton, {}, at);
-                    QTest::mouseRelease(select.File1->viewport(), Qt::LeftButton, {}, at);
-                });
+                WindowFixture::play(select, info.fileName(), stop);
             } else if (player.MP3_Play()) {
                 player.show();
                 stop(player);
             }
             select.reject();
         }   // the windows above go before the main window
-        seen["sound"] = hasSound(wav);
+        seen["sound"] = WindowFixture::hasSound(wav);
         seen["stillPlaying"] = mp3lib::isPlayingForTesting();
         seen["openAfterPlay"] = openOn({info.absoluteFilePath(), QFileInfo(wav).absoluteFilePath()});
         step("play");
@@ -235,7 +209,7 @@ private slots:
     {
         f_.setUp();
         audio_ = testdata::readAll(testdata::sample(testdata::kStereoMpeg1));
-        for (const QByteArrayList &row : testdata::table("hostile.txt", "entries", {{"audio", audio_}}, 1))
+        for (const QByteArrayList &row : testdata::table("hostile.txt", "entries", 1))
             set_.append({row[0], row[1], !row[1].startsWith('@'), row[2].contains("read"), row[2].contains("write"),
                          row[2].contains("play"), QString::fromUtf8(row[3])});
     }
