@@ -1,25 +1,12 @@
 // The player window over the real binding: libmpg123 decodes, and out123
 // writes the sound into a WAV file instead of the sound server.
 
-#include "caserows.h"
-#include "frmfileselect.h"
-#include "frmplay.h"
 #include "inifile_io.h"
-#include "messagebox.h"
-#include "vbmp3.h"
-
-#include <QtWidgets>
+#include "mainwindowfixture.h"
 
 namespace {
 
 int threadCount() { return int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size()); }
-
-// True when the WAV file holds a sample that is not silence.
-bool hasSound(const QString &wav)
-{
-    const QByteArray bytes = testdata::readAll(wav);
-    return bytes.size() > 44 && bytes.mid(44).count('\0') < bytes.size() - 44;
-}
 
 std::pair<int, int> channels()
 {
@@ -110,39 +97,27 @@ private slots:
         if (file == u"fifo")
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
 
-        // The player runs modally inside the double-click; a timer reaches it.
-        bool shown = false, played = false;
+        // The player runs modally inside the double-click (press, release, double-click, release).
+        bool played = false;
         QPoint offCentre;
-        QTimer watch;
-        connect(&watch, &QTimer::timeout, this, [&] {
-            auto *player = qobject_cast<frmPLay *>(QApplication::activeModalWidget());
-            if (!player || !player->isVisible() || shown)
-                return;
-            shown = true;
-            offCentre = player->frameGeometry().center() - fileSelect.frameGeometry().center();
+        QCOMPARE(fileSelect.File1->count(), 1);
+        const bool shown = WindowFixture::play(fileSelect, "song.mp3", [&](frmPLay &player) {
+            offCentre = player.frameGeometry().center() - fileSelect.frameGeometry().center();
             const qint64 written = file == u"noise" ? 44 + 16384 : 44 + 44100 * 4 - 8192;   // the tone: 1 s
             if (QTest::qWaitFor([&] { return QFileInfo(wav_).size() >= written; }, 20000)) {
                 QTest::qWait(file == u"noise" ? 0 : 300);   // a moment for the end of the tone to pass
-                played = file == u"noise" ? QFileInfo(wav_).size() < 3 * 44100 * 4 : player->isVisible();
+                played = file == u"noise" ? QFileInfo(wav_).size() < 3 * 44100 * 4 : player.isVisible();
             }
             if (file == u"noise")
-                QTest::mouseClick(player->cmdStop, Qt::LeftButton);
-            if (player->isVisible())
-                player->close();
+                QTest::mouseClick(player.cmdStop, Qt::LeftButton);
+            if (player.isVisible())
+                player.close();
         });
-        watch.start(10);
-        // As the window system delivers it: press, release, double-click, release.
-        QListWidget *list = fileSelect.File1;
-        QCOMPARE(list->count(), 1);
-        const QPoint at = list->visualItemRect(list->item(0)).center();
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
-        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
-        QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, at);
 
         QCOMPARE(messages_, row[2] == u"-" ? QStringList() : QStringList{row[2]});
         QCOMPARE(shown, plays);
         QCOMPARE(played, plays);
-        QCOMPARE(hasSound(wav_), plays);
+        QCOMPARE(WindowFixture::hasSound(wav_), plays);
         QVERIFY(offCentre.manhattanLength() <= 3);
         QTRY_COMPARE(threadCount(), threadsBefore);
     }
