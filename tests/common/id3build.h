@@ -8,25 +8,20 @@
 #include <QHash>
 #include <QRandomGenerator>
 
-#include <algorithm>
 #include <cctype>
 
 namespace id3build {
 
-inline QByteArray be(quint32 n, int width)
+// `n` in `width` bytes, most significant first, or (`little`) last.
+inline QByteArray be(quint32 n, int width, bool little = false)
 {
     QByteArray b(width, '\0');
-    for (int i = width - 1; i >= 0; --i, n >>= 8)
-        b[i] = char(n & 0xFF);
+    for (int i = 0; i < width; ++i, n >>= 8)
+        b[little ? i : width - 1 - i] = char(n & 0xFF);
     return b;
 }
 
-inline QByteArray le(quint32 n, int width)
-{
-    QByteArray b = be(n, width);
-    std::reverse(b.begin(), b.end());
-    return b;
-}
+inline QByteArray le(quint32 n, int width) { return be(n, width, true); }
 
 inline QByteArray syncsafe(quint32 n)
 {
@@ -174,7 +169,7 @@ private:
         if (f == "picture")
             return picture(n(a[0]));
         if (f == "be" || f == "le")
-            return (f == "be" ? be : le)(n(a[0]), n(a[1]));
+            return be(n(a[0]), n(a[1]), f == "le");
         if (f == "left")
             return a[0].left(n(a[1]));
         if (f == "syncsafe")

@@ -25,9 +25,7 @@ QString copySample(const QString &dir, const char *name, const QString &newName)
 QByteArray readAll(const QString &path)
 {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 void writeAll(const QString &path, const QByteArray &bytes)
