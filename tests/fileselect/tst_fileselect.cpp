@@ -85,6 +85,7 @@ private slots:
         tmp_ = std::make_unique<QTemporaryDir>();
         host_ = std::make_unique<QWidget>();
         lst_ = new QListWidget(host_.get());
+        lst_->addItem("/already/there.mp3");
         appFolder_ = folder("program");
         ini_.setFileName(appFolder_ + "/dorvasu.ini");
     }
@@ -95,29 +96,71 @@ private slots:
         tmp_.reset();
     }
 
-    void addAppendsSelectedFilesInListOrder_data() { addRows("adds"); }
+    // One scene at the window: files and the history made, the window
+    // opened, controls used and what it shows checked, as steps of
+    // tests/data/fileselect.txt [scenes].
+    void scene_data() { addRows("scenes"); }
 
-    void addAppendsSelectedFilesInListOrder()
+    void scene()
     {
         QFETCH(QStringList, row);
-        const QString music = folder("music");
-        for (const char *name : {"a.mp3", "b.mp3", "c.mp3"})
-            touch(music + u'/' + QLatin1String(name));
-        lst_->addItem("/already/there.mp3");
-        auto w = open(folder("other"));
-        chooseFolder(*w, music);
-        for (const QString &press : row[1].split(u'/')) {
-            w->File1->clearSelection();
-            for (const QString &selected : items(press))
-                w->File1->item(selected.toInt())->setSelected(true);
-            QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
+        std::unique_ptr<frmFileSelect> w;
+        int firstDrive = -1;
+        for (const QString &step : row.mid(1).join("; ").split("; ")) {
+            const QString verb = step.section(u' ', 0, 0), arg = step.section(u' ', 1);
+            const QString path = arg == u"-" ? QString() : arg.startsWith(u'/') ? arg : tmp_->filePath(arg);
+            if (verb == u"mkdir") {
+                folder(arg);
+            } else if (verb == u"touch") {
+                folder(QFileInfo(arg).path());
+                touch(path);
+            } else if (verb == u"fifo") {
+                QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
+            } else if (verb == u"link") {   // "link NAME TARGET"
+                QVERIFY(QFile::link(tmp_->filePath(arg.section(u' ', 1)), tmp_->filePath(arg.section(u' ', 0, 0))));
+            } else if (verb == u"history") {
+                for (int i = 0; i < items(arg).size(); ++i)
+                    ini_.WriteStr("DirList", QString::asprintf("%02d", i), tmp_->filePath(items(arg)[i]));
+            } else if (verb == u"open") {
+                w = open(path);
+                firstDrive = w->Drive1->currentIndex();
+            } else if (verb == u"choose") {
+                chooseFolder(*w, path);
+            } else if (verb == u"select") {   // these rows of the file list only
+                w->File1->clearSelection();
+                for (const QString &selected : items(arg))
+                    w->File1->item(selected.toInt())->setSelected(true);
+            } else if (verb == u"add") {
+                QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
+            } else if (verb == u"down") {   // the next history entry
+                w->cmbDirList->setFocus();
+                QTest::keyClick(w->cmbDirList, Qt::Key_Down);
+            } else if (verb == u"remove") {
+                QVERIFY(QDir(path).removeRecursively());
+            } else if (verb == u"drive") {   // a volume mounted at `path`, or back to the first
+                if (arg != u"first")
+                    w->Drive1->addItem(path, path);
+                w->Drive1->setCurrentIndex(arg == u"first" ? firstDrive : w->Drive1->count() - 1);
+            } else if (verb == u"drive?") {   // the drive shown: still the first
+                QCOMPARE(w->Drive1->currentIndex(), firstDrive);
+            } else if (verb == u"mp3?") {
+                QCOMPARE(QFile::decodeName(sMP3Folder_), path);
+                QCOMPARE(w->dirPath(), sMP3Folder_);
+            } else if (verb == u"folder?") {
+                QCOMPARE(currentFolder(*w), path);
+            } else if (verb == u"files?") {
+                QCOMPARE(texts(w->File1), items(arg));
+            } else if (verb == u"tops?") {   // top items of the folder tree
+                QCOMPARE(w->Dir1->model()->rowCount(w->Dir1->rootIndex()), arg.toInt());
+            } else if (verb == u"entry?") {
+                QCOMPARE(w->cmbDirList->currentIndex(), arg.toInt());
+            } else if (verb == u"list?") {   // the main window's list, relative to the test folder
+                QCOMPARE(relative(texts(lst_)), items(arg));
+                QVERIFY(!lst_->isHidden() && lst_->isEnabled());
+            } else {
+                QFAIL(qPrintable("unknown step: " + step));
+            }
         }
-        QStringList expected{"/already/there.mp3"};
-        for (const QString &name : items(row[2]))
-            expected.append(music + u'/' + name);
-        QCOMPARE(texts(lst_), expected);
-        QVERIFY(!lst_->isHidden() && lst_->isEnabled());
-        QCOMPARE(sMP3Folder_, QFile::encodeName(music)); // recorded even when nothing was added
     }
 
     // The history read from the settings file, then 追加 pressed in some
@@ -165,33 +208,6 @@ private slots:
         QCOMPARE(relative(texts(w->cmbDirList)), shown);
     }
 
-    // Choosing a history entry goes to its folder and makes it the MP3
-    // folder; a folder deleted meanwhile changes nothing, and 追加 in a
-    // folder deleted while on view adds nothing.
-    void historyEntryChosen()
-    {
-        const QString a = folder("a"), b = folder("b"), c = folder("c");
-        touch(a + "/a.mp3");
-        touch(b + "/b.mp3");
-        for (const QString &path : {a, b, c})
-            ini_.WriteStr("DirList", QStringLiteral("0%1").arg(path.back().unicode() - 'a'), path);
-        auto w = open(a);
-        w->cmbDirList->setFocus();
-        QTest::keyClick(w->cmbDirList, Qt::Key_Down);
-        QCOMPARE(sMP3Folder_, QFile::encodeName(b));
-        QCOMPARE(currentFolder(*w), b);
-        QCOMPARE(texts(w->File1), QStringList{"b.mp3"});
-        QVERIFY(QDir(c).removeRecursively());
-        QTest::keyClick(w->cmbDirList, Qt::Key_Down);
-        QCOMPARE(sMP3Folder_, QFile::encodeName(b));
-        QCOMPARE(texts(w->File1), QStringList{"b.mp3"});
-        QCOMPARE(w->cmbDirList->currentIndex(), 1);
-        QVERIFY(QDir(b).removeRecursively());
-        QTest::keyClick(w->cmbDirList, Qt::Key_Down);
-        QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
-        QCOMPARE(lst_->count(), 0);
-    }
-
     void position_data() { addRows("position"); }
 
     void position()
@@ -206,47 +222,6 @@ private slots:
             QCOMPARE(w->pos(), QPoint(items(row[3])[0].toInt(), items(row[3])[1].toInt()));
         else
             QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(w->geometry()));
-    }
-
-    // A start folder that is missing or no folder: the program folder, its
-    // MP3 files listed and nothing else.
-    void missingStartFolderFallsBackToProgramFolder()
-    {
-        const QString music = appFolder_ + u'/';
-        for (const char *name : {"b.mp3", "A.MP3", ".hidden.mp3", "x.mp3.txt"})
-            touch(music + QLatin1String(name));
-        QVERIFY(QDir().mkdir(music + "x.mp3"));
-        QCOMPARE(::mkfifo(QFile::encodeName(music + "f.mp3").constData(), 0644), 0);
-        QVERIFY(QFile::link(music + "b.mp3", music + "l.mp3") && QFile::link(music + "none", music + "gone.mp3"));
-        touch(tmp_->filePath("file"));
-        for (const QString &start : {QString(), QStringLiteral("/no/such/folder"), tmp_->filePath("file")}) {
-            auto w = open(start);
-            QCOMPARE(sMP3Folder_, QFile::encodeName(appFolder_));
-            QCOMPARE(texts(w->File1), QStringList({"A.MP3", "b.mp3", "l.mp3"}));
-            QCOMPARE(currentFolder(*w), appFolder_);
-        }
-    }
-
-    void drives()
-    {
-        const QString a = folder("a"), stick = folder("media/stick");
-        folder("media/beside-the-stick");
-        touch(stick + "/on-stick.mp3");
-        auto w = open(a);
-        const int first = w->Drive1->currentIndex();
-        // A volume unplugged after the list was filled: back, silently.
-        w->Drive1->addItem("/gone", tmp_->filePath("unplugged"));
-        w->Drive1->setCurrentIndex(w->Drive1->count() - 1);
-        QCOMPARE(w->Drive1->currentIndex(), first);
-        QCOMPARE(w->dirPath(), QFile::encodeName(a));
-        // A volume mounted at `stick`: its root is the tree's one top item.
-        w->Drive1->addItem(stick, stick);
-        w->Drive1->setCurrentIndex(w->Drive1->count() - 1);
-        QCOMPARE(texts(w->File1), QStringList{"on-stick.mp3"});
-        QCOMPARE(w->Dir1->model()->rowCount(w->Dir1->rootIndex()), 1);
-        // Back on the first drive: its working folder, the MP3 folder.
-        w->Drive1->setCurrentIndex(first);
-        QCOMPARE(currentFolder(*w), a);
     }
 
 private:
