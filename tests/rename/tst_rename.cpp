@@ -174,28 +174,6 @@ private slots:
         QCOMPARE(makeRenameNames({path}), QStringList{row[4]});
     }
 
-    // A few hundred entries of every kind, read in parallel in both orders:
-    // nothing of one file's tag reaches another's name.
-    void parallelReading()
-    {
-        const QList<QStringList> kinds = caseRows("rename.txt", "parallel");
-        QTemporaryDir dir;
-        QList<QByteArray> paths;
-        QStringList expected;
-        for (int i = 0; i < 301; ++i) {
-            const QStringList kind = QStringList(kinds[(i * 7 + i / 9) % kinds.size()]).replaceInStrings("%1", QString::number(i));
-            const QString file = QString::number(i) + ".mp3";
-            if (kind[1] != u"missing" && kind[1] != u"empty")
-                make(dir.path(), file + kind[1]);
-            paths << (kind[1] == u"empty" ? QByteArray() : QFile::encodeName(dir.filePath(file)));
-            expected << kind[2];
-        }
-        QCOMPARE(makeRenameNames(paths), expected);
-        std::reverse(paths.begin(), paths.end());
-        std::reverse(expected.begin(), expected.end());
-        QCOMPARE(makeRenameNames(paths), expected);
-    }
-
     // Cancelled in the middle, proposed names cover a prefix of the list, and
     // a Rename stops between files: those before renamed, the rest not.
     void cancelInTheMiddle_data() { addRows("cancel"); }
