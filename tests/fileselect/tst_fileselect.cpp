@@ -118,14 +118,27 @@ private slots:
                 QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
             } else if (verb == u"link") {   // "link NAME TARGET"
                 QVERIFY(QFile::link(tmp_->filePath(arg.section(u' ', 1)), tmp_->filePath(arg.section(u' ', 0, 0))));
-            } else if (verb == u"history") {
-                for (int i = 0; i < items(arg).size(); ++i)
-                    ini_.WriteStr("DirList", QString::asprintf("%02d", i), tmp_->filePath(items(arg)[i]));
-            } else if (verb == u"open") {
-                w = open(path);
+            } else if (verb == u"setting") {   // "setting SECTION KEY VALUE"
+                ini_.WriteStr(arg.section(u' ', 0, 0), arg.section(u' ', 1, 1), arg.section(u' ', 2));
+            } else if (verb == u"history") {   // "-NAME" a folder deleted since; a trailing "/" kept
+                const QStringList stored = items(arg);
+                for (int i = 0; i < stored.size(); ++i) {
+                    const QString name = stored[i].mid(stored[i].startsWith(u'-') ? 1 : 0);
+                    const QString entry = folder(name) + (name.endsWith(u'/') ? "/" : "");
+                    QVERIFY(!stored[i].startsWith(u'-') || QDir(entry).removeRecursively());
+                    ini_.WriteStr("DirList", QString::asprintf("%02d", i), entry);
+                }
+                // An entry after a gap is not read.
+                ini_.WriteStr("DirList", QString::asprintf("%02d", int(stored.size()) + 1), folder("after-the-gap"));
+            } else if (verb == u"open") {   // the folder made unless "-", absolute or a file
+                w = open(arg == u"-" || arg.startsWith(u'/') || QFileInfo(path).isFile() ? path : folder(arg), 2900, 1400);
                 firstDrive = w->Drive1->currentIndex();
+            } else if (verb == u"show") {   // and moved as the user may
+                w->show();
+                QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+                w->move(120, 90);
             } else if (verb == u"choose") {
-                chooseFolder(*w, path);
+                chooseFolder(*w, folder(arg));
             } else if (verb == u"select") {   // these rows of the file list only
                 w->File1->clearSelection();
                 for (const QString &selected : items(arg))
@@ -152,6 +165,30 @@ private slots:
                 QCOMPARE(texts(w->File1), items(arg));
             } else if (verb == u"tops?") {   // top items of the folder tree
                 QCOMPARE(w->Dir1->model()->rowCount(w->Dir1->rootIndex()), arg.toInt());
+            } else if (verb == u"close") {   // by 閉じる, Esc or the close box
+                if (arg == u"閉じる")
+                    QTest::mouseClick(w->cmdCancel, Qt::LeftButton);
+                else if (arg == u"Esc")
+                    QTest::keyClick(w->File1, Qt::Key_Escape);
+                else
+                    w->close();
+                QVERIFY(!w->isVisible());
+            } else if (verb == u"saved?") {   // the history as shown, saved once and read back as it was
+                const QString next = QString::asprintf("%02d", int(items(arg).size()));
+                QCOMPARE(ini_.ReadStr("DirList", next, "-"), "-");   // a stale key after the last is emptied
+                ini_.WriteStr("DirList", next, "/marker");
+                w.reset();   // saved once, on closing: nothing more is written
+                QCOMPARE(ini_.ReadStr("DirList", next, ""), "/marker");
+                ini_.WriteStr("DirList", next, "");
+                w = open(QFile::decodeName(sMP3Folder_), 4500, 4500);
+                QCOMPARE(w->pos(), QPoint(120, 90));
+                QCOMPARE(relative(texts(w->cmbDirList)), items(arg));
+            } else if (verb == u"pos?") {   // in pixels
+                QCOMPARE(w->pos(), QPoint(items(arg)[0].toInt(), items(arg)[1].toInt()));
+            } else if (verb == u"onscreen?") {
+                QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(w->geometry()));
+            } else if (verb == u"entries?") {   // of the history
+                QCOMPARE(relative(texts(w->cmbDirList)), items(arg));
             } else if (verb == u"entry?") {
                 QCOMPARE(w->cmbDirList->currentIndex(), arg.toInt());
             } else if (verb == u"list?") {   // the main window's list, relative to the test folder
@@ -161,67 +198,6 @@ private slots:
                 QFAIL(qPrintable("unknown step: " + step));
             }
         }
-    }
-
-    // The history read from the settings file, then 追加 pressed in some
-    // folders; shown, then the window moved and closed, saved once and read
-    // back as it was.
-    void history_data() { addRows("history"); }
-
-    void history()
-    {
-        QFETCH(QStringList, row);
-        const QStringList stored = items(row[1]), shown = items(row[4]);
-        for (int i = 0; i < stored.size(); ++i) {
-            const QString name = stored[i].mid(stored[i].startsWith(u'-') ? 1 : 0);
-            const QString path = folder(name) + (name.endsWith(u'/') ? "/" : "");
-            QVERIFY(!stored[i].startsWith(u'-') || QDir(path).removeRecursively());
-            ini_.WriteStr("DirList", QString::asprintf("%02d", i), path);
-        }
-        ini_.WriteStr("DirList", QString::asprintf("%02d", int(stored.size()) + 1), folder("after-the-gap"));
-        auto w = open(folder(row[2]));
-        QCOMPARE(w->dirPath(), sMP3Folder_);
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-        w->move(120, 90);
-        for (const QString &name : items(row[3])) {
-            chooseFolder(*w, folder(name));
-            QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
-        }
-        QCOMPARE(relative(texts(w->cmbDirList)), shown);
-        QCOMPARE(w->cmbDirList->currentIndex(), row[5].toInt());
-        if (row[6] == u"閉じる")
-            QTest::mouseClick(w->cmdCancel, Qt::LeftButton);
-        else if (row[6] == u"Esc")
-            QTest::keyClick(w->File1, Qt::Key_Escape);
-        else
-            w->close();
-        QVERIFY(!w->isVisible());
-        const QString next = QString::asprintf("%02d", int(shown.size()));
-        QCOMPARE(ini_.ReadStr("DirList", next, "-"), "-");   // a stale key after the last is emptied
-        ini_.WriteStr("DirList", next, "/marker");
-        w.reset();   // saved once, on closing: nothing more is written
-        QCOMPARE(ini_.ReadStr("DirList", next, ""), "/marker");
-        ini_.WriteStr("DirList", next, "");
-        w = open(QFile::decodeName(sMP3Folder_), 4500, 4500);
-        QCOMPARE(w->pos(), QPoint(120, 90));
-        QCOMPARE(relative(texts(w->cmbDirList)), shown);
-    }
-
-    void position_data() { addRows("position"); }
-
-    void position()
-    {
-        QFETCH(QStringList, row);
-        if (row[1] != u"-") {
-            ini_.WriteStr("Position", "FileTop", row[1]);
-            ini_.WriteStr("Position", "FileLeft", row[2]);
-        }
-        auto w = open(folder("a"), 2900, 1400); // main window's top and left, twips
-        if (row[3] != u"screen")
-            QCOMPARE(w->pos(), QPoint(items(row[3])[0].toInt(), items(row[3])[1].toInt()));
-        else
-            QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(w->geometry()));
     }
 
 private:
