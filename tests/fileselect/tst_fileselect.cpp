@@ -13,8 +13,6 @@
 
 namespace {
 
-void touch(const QString &path) { testdata::writeAll(path, {}); }
-
 // The texts of a combo box's or list's entries.
 template <typename List>
 QStringList texts(const List *list)
@@ -25,14 +23,7 @@ QStringList texts(const List *list)
     return out;
 }
 
-// Makes `path` the folder tree's current item, as a click on it does.
-void chooseFolder(frmFileSelect &w, const QString &path) { w.Dir1->setCurrentIndex(w.folderTree()->reveal(QFile::encodeName(path))); }
-
 QStringList items(const QString &field) { return field == u"-" ? QStringList() : field.split(", ", Qt::SkipEmptyParts); }
-
-void addRows(const char *section) { addCaseRows("fileselect.txt", section); }
-
-QString currentFolder(const frmFileSelect &w) { return QString::fromUtf8(w.folderTree()->folderPath(w.Dir1->currentIndex())); }
 
 } // namespace
 
@@ -99,7 +90,7 @@ private slots:
     // One scene at the window: files and the history made, the window
     // opened, controls used and what it shows checked, as steps of
     // tests/data/fileselect.txt [scenes].
-    void scene_data() { addRows("scenes"); }
+    void scene_data() { addCaseRows("fileselect.txt", "scenes"); }
 
     void scene()
     {
@@ -113,7 +104,7 @@ private slots:
                 folder(arg);
             } else if (verb == u"touch") {
                 folder(QFileInfo(arg).path());
-                touch(path);
+                testdata::writeAll(path, {});
             } else if (verb == u"fifo") {
                 QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
             } else if (verb == u"link") {   // "link NAME TARGET"
@@ -137,8 +128,8 @@ private slots:
                 w->show();
                 QVERIFY(QTest::qWaitForWindowExposed(w.get()));
                 w->move(120, 90);
-            } else if (verb == u"choose") {
-                chooseFolder(*w, folder(arg));
+            } else if (verb == u"choose") {   // the folder tree's current item, as a click on it makes it
+                w->Dir1->setCurrentIndex(w->folderTree()->reveal(QFile::encodeName(folder(arg))));
             } else if (verb == u"select") {   // these rows of the file list only
                 w->File1->clearSelection();
                 for (const QString &selected : items(arg))
@@ -160,7 +151,7 @@ private slots:
                 QCOMPARE(QFile::decodeName(sMP3Folder_), path);
                 QCOMPARE(w->dirPath(), sMP3Folder_);
             } else if (verb == u"folder?") {
-                QCOMPARE(currentFolder(*w), path);
+                QCOMPARE(QString::fromUtf8(w->folderTree()->folderPath(w->Dir1->currentIndex())), path);
             } else if (verb == u"files?") {
                 QCOMPARE(texts(w->File1), items(arg));
             } else if (verb == u"tops?") {   // top items of the folder tree
