@@ -13,8 +13,6 @@
 
 namespace {
 
-void touch(const QString &path) { testdata::writeAll(path, {}); }
-
 // The texts of a combo box's or list's entries.
 template <typename List>
 QStringList texts(const List *list)
@@ -25,14 +23,7 @@ QStringList texts(const List *list)
     return out;
 }
 
-// Makes `path` the folder tree's current item, as a click on it does.
-void chooseFolder(frmFileSelect &w, const QString &path) { w.Dir1->setCurrentIndex(w.folderTree()->reveal(QFile::encodeName(path))); }
-
 QStringList items(const QString &field) { return field == u"-" ? QStringList() : field.split(", ", Qt::SkipEmptyParts); }
-
-void addRows(const char *section) { addCaseRows("fileselect.txt", section); }
-
-QString currentFolder(const frmFileSelect &w) { return QString::fromUtf8(w.folderTree()->folderPath(w.Dir1->currentIndex())); }
 
 } // namespace
 
@@ -85,6 +76,7 @@ private slots:
         tmp_ = std::make_unique<QTemporaryDir>();
         host_ = std::make_unique<QWidget>();
         lst_ = new QListWidget(host_.get());
+        lst_->addItem("/already/there.mp3");
         appFolder_ = folder("program");
         ini_.setFileName(appFolder_ + "/dorvasu.ini");
     }
@@ -95,158 +87,108 @@ private slots:
         tmp_.reset();
     }
 
-    void addAppendsSelectedFilesInListOrder_data() { addRows("adds"); }
+    // One scene at the window: files and the history made, the window
+    // opened, controls used and what it shows checked, as steps of
+    // tests/data/fileselect.txt [scenes].
+    void scene_data() { addCaseRows("fileselect.txt", "scenes"); }
 
-    void addAppendsSelectedFilesInListOrder()
+    void scene()
     {
         QFETCH(QStringList, row);
-        const QString music = folder("music");
-        for (const char *name : {"a.mp3", "b.mp3", "c.mp3"})
-            touch(music + u'/' + QLatin1String(name));
-        lst_->addItem("/already/there.mp3");
-        auto w = open(folder("other"));
-        chooseFolder(*w, music);
-        for (const QString &press : row[1].split(u'/')) {
-            w->File1->clearSelection();
-            for (const QString &selected : items(press))
-                w->File1->item(selected.toInt())->setSelected(true);
-            QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
+        std::unique_ptr<frmFileSelect> w;
+        int firstDrive = -1;
+        for (const QString &step : row.mid(1).join("; ").split("; ")) {
+            const QString verb = step.section(u' ', 0, 0), arg = step.section(u' ', 1);
+            const QString path = arg == u"-" ? QString() : arg.startsWith(u'/') ? arg : tmp_->filePath(arg);
+            if (verb == u"mkdir") {
+                folder(arg);
+            } else if (verb == u"touch") {
+                folder(QFileInfo(arg).path());
+                testdata::writeAll(path, {});
+            } else if (verb == u"fifo") {
+                QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
+            } else if (verb == u"link") {   // "link NAME TARGET"
+                QVERIFY(QFile::link(tmp_->filePath(arg.section(u' ', 1)), tmp_->filePath(arg.section(u' ', 0, 0))));
+            } else if (verb == u"setting") {   // "setting SECTION KEY VALUE"
+                ini_.WriteStr(arg.section(u' ', 0, 0), arg.section(u' ', 1, 1), arg.section(u' ', 2));
+            } else if (verb == u"history") {   // "-NAME" a folder deleted since; a trailing "/" kept
+                const QStringList stored = items(arg);
+                for (int i = 0; i < stored.size(); ++i) {
+                    const QString name = stored[i].mid(stored[i].startsWith(u'-') ? 1 : 0);
+                    const QString entry = folder(name) + (name.endsWith(u'/') ? "/" : "");
+                    QVERIFY(!stored[i].startsWith(u'-') || QDir(entry).removeRecursively());
+                    ini_.WriteStr("DirList", QString::asprintf("%02d", i), entry);
+                }
+                // An entry after a gap is not read.
+                ini_.WriteStr("DirList", QString::asprintf("%02d", int(stored.size()) + 1), folder("after-the-gap"));
+            } else if (verb == u"open") {   // the folder made unless "-", absolute or a file
+                w = open(arg == u"-" || arg.startsWith(u'/') || QFileInfo(path).isFile() ? path : folder(arg), 2900, 1400);
+                firstDrive = w->Drive1->currentIndex();
+            } else if (verb == u"show") {   // and moved as the user may
+                w->show();
+                QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+                w->move(120, 90);
+            } else if (verb == u"choose") {   // the folder tree's current item, as a click on it makes it
+                w->Dir1->setCurrentIndex(w->folderTree()->reveal(QFile::encodeName(folder(arg))));
+            } else if (verb == u"select") {   // these rows of the file list only
+                w->File1->clearSelection();
+                for (const QString &selected : items(arg))
+                    w->File1->item(selected.toInt())->setSelected(true);
+            } else if (verb == u"add") {
+                QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
+            } else if (verb == u"down") {   // the next history entry
+                w->cmbDirList->setFocus();
+                QTest::keyClick(w->cmbDirList, Qt::Key_Down);
+            } else if (verb == u"remove") {
+                QVERIFY(QDir(path).removeRecursively());
+            } else if (verb == u"drive") {   // a volume mounted at `path`, or back to the first
+                if (arg != u"first")
+                    w->Drive1->addItem(path, path);
+                w->Drive1->setCurrentIndex(arg == u"first" ? firstDrive : w->Drive1->count() - 1);
+            } else if (verb == u"drive?") {   // the drive shown: still the first
+                QCOMPARE(w->Drive1->currentIndex(), firstDrive);
+            } else if (verb == u"mp3?") {
+                QCOMPARE(QFile::decodeName(sMP3Folder_), path);
+                QCOMPARE(w->dirPath(), sMP3Folder_);
+            } else if (verb == u"folder?") {
+                QCOMPARE(QString::fromUtf8(w->folderTree()->folderPath(w->Dir1->currentIndex())), path);
+            } else if (verb == u"files?") {
+                QCOMPARE(texts(w->File1), items(arg));
+            } else if (verb == u"tops?") {   // top items of the folder tree
+                QCOMPARE(w->Dir1->model()->rowCount(w->Dir1->rootIndex()), arg.toInt());
+            } else if (verb == u"close") {   // by 閉じる, Esc or the close box
+                if (arg == u"閉じる")
+                    QTest::mouseClick(w->cmdCancel, Qt::LeftButton);
+                else if (arg == u"Esc")
+                    QTest::keyClick(w->File1, Qt::Key_Escape);
+                else
+                    w->close();
+                QVERIFY(!w->isVisible());
+            } else if (verb == u"saved?") {   // the history as shown, saved once and read back as it was
+                const QString next = QString::asprintf("%02d", int(items(arg).size()));
+                QCOMPARE(ini_.ReadStr("DirList", next, "-"), "-");   // a stale key after the last is emptied
+                ini_.WriteStr("DirList", next, "/marker");
+                w.reset();   // saved once, on closing: nothing more is written
+                QCOMPARE(ini_.ReadStr("DirList", next, ""), "/marker");
+                ini_.WriteStr("DirList", next, "");
+                w = open(QFile::decodeName(sMP3Folder_), 4500, 4500);
+                QCOMPARE(w->pos(), QPoint(120, 90));
+                QCOMPARE(relative(texts(w->cmbDirList)), items(arg));
+            } else if (verb == u"pos?") {   // in pixels
+                QCOMPARE(w->pos(), QPoint(items(arg)[0].toInt(), items(arg)[1].toInt()));
+            } else if (verb == u"onscreen?") {
+                QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(w->geometry()));
+            } else if (verb == u"entries?") {   // of the history
+                QCOMPARE(relative(texts(w->cmbDirList)), items(arg));
+            } else if (verb == u"entry?") {
+                QCOMPARE(w->cmbDirList->currentIndex(), arg.toInt());
+            } else if (verb == u"list?") {   // the main window's list, relative to the test folder
+                QCOMPARE(relative(texts(lst_)), items(arg));
+                QVERIFY(!lst_->isHidden() && lst_->isEnabled());
+            } else {
+                QFAIL(qPrintable("unknown step: " + step));
+            }
         }
-        QStringList expected{"/already/there.mp3"};
-        for (const QString &name : items(row[2]))
-            expected.append(music + u'/' + name);
-        QCOMPARE(texts(lst_), expected);
-        QVERIFY(!lst_->isHidden() && lst_->isEnabled());
-        QCOMPARE(sMP3Folder_, QFile::encodeName(music)); // recorded even when nothing was added
-    }
-
-    // The history read from the settings file, then 追加 pressed in some
-    // folders; shown, then the window moved and closed, saved once and read
-    // back as it was.
-    void history_data() { addRows("history"); }
-
-    void history()
-    {
-        QFETCH(QStringList, row);
-        const QStringList stored = items(row[1]), shown = items(row[4]);
-        for (int i = 0; i < stored.size(); ++i) {
-            const QString name = stored[i].mid(stored[i].startsWith(u'-') ? 1 : 0);
-            const QString path = folder(name) + (name.endsWith(u'/') ? "/" : "");
-            QVERIFY(!stored[i].startsWith(u'-') || QDir(path).removeRecursively());
-            ini_.WriteStr("DirList", QString::asprintf("%02d", i), path);
-        }
-        ini_.WriteStr("DirList", QString::asprintf("%02d", int(stored.size()) + 1), folder("after-the-gap"));
-        auto w = open(folder(row[2]));
-        QCOMPARE(w->dirPath(), sMP3Folder_);
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-        w->move(120, 90);
-        for (const QString &name : items(row[3])) {
-            chooseFolder(*w, folder(name));
-            QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
-        }
-        QCOMPARE(relative(texts(w->cmbDirList)), shown);
-        QCOMPARE(w->cmbDirList->currentIndex(), row[5].toInt());
-        if (row[6] == u"閉じる")
-            QTest::mouseClick(w->cmdCancel, Qt::LeftButton);
-        else if (row[6] == u"Esc")
-            QTest::keyClick(w->File1, Qt::Key_Escape);
-        else
-            w->close();
-        QVERIFY(!w->isVisible());
-        const QString next = QString::asprintf("%02d", int(shown.size()));
-        QCOMPARE(ini_.ReadStr("DirList", next, "-"), "-");   // a stale key after the last is emptied
-        ini_.WriteStr("DirList", next, "/marker");
-        w.reset();   // saved once, on closing: nothing more is written
-        QCOMPARE(ini_.ReadStr("DirList", next, ""), "/marker");
-        ini_.WriteStr("DirList", next, "");
-        w = open(QFile::decodeName(sMP3Folder_), 4500, 4500);
-        QCOMPARE(w->pos(), QPoint(120, 90));
-        QCOMPARE(relative(texts(w->cmbDirList)), shown);
-    }
-
-    // Choosing a history entry goes to its folder and makes it the MP3
-    // folder; a folder deleted meanwhile changes nothing, and 追加 in a
-    // folder deleted while on view adds nothing.
-    void historyEntryChosen()
-    {
-        const QString a = folder("a"), b = folder("b"), c = folder("c");
-        touch(a + "/a.mp3");
-        touch(b + "/b.mp3");
-        for (const QString &path : {a, b, c})
-            ini_.WriteStr("DirList", QStringLiteral("0%1").arg(path.back().unicode() - 'a'), path);
-        auto w = open(a);
-        w->cmbDirList->setFocus();
-        QTest::keyClick(w->cmbDirList, Qt::Key_Down);
-        QCOMPARE(sMP3Folder_, QFile::encodeName(b));
-        QCOMPARE(currentFolder(*w), b);
-        QCOMPARE(texts(w->File1), QStringList{"b.mp3"});
-        QVERIFY(QDir(c).removeRecursively());
-        QTest::keyClick(w->cmbDirList, Qt::Key_Down);
-        QCOMPARE(sMP3Folder_, QFile::encodeName(b));
-        QCOMPARE(texts(w->File1), QStringList{"b.mp3"});
-        QCOMPARE(w->cmbDirList->currentIndex(), 1);
-        QVERIFY(QDir(b).removeRecursively());
-        QTest::keyClick(w->cmbDirList, Qt::Key_Down);
-        QTest::mouseClick(w->cmdAddFiles, Qt::LeftButton);
-        QCOMPARE(lst_->count(), 0);
-    }
-
-    void position_data() { addRows("position"); }
-
-    void position()
-    {
-        QFETCH(QStringList, row);
-        if (row[1] != u"-") {
-            ini_.WriteStr("Position", "FileTop", row[1]);
-            ini_.WriteStr("Position", "FileLeft", row[2]);
-        }
-        auto w = open(folder("a"), 2900, 1400); // main window's top and left, twips
-        if (row[3] != u"screen")
-            QCOMPARE(w->pos(), QPoint(items(row[3])[0].toInt(), items(row[3])[1].toInt()));
-        else
-            QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(w->geometry()));
-    }
-
-    // A start folder that is missing or no folder: the program folder, its
-    // MP3 files listed and nothing else.
-    void missingStartFolderFallsBackToProgramFolder()
-    {
-        const QString music = appFolder_ + u'/';
-        for (const char *name : {"b.mp3", "A.MP3", ".hidden.mp3", "x.mp3.txt"})
-            touch(music + QLatin1String(name));
-        QVERIFY(QDir().mkdir(music + "x.mp3"));
-        QCOMPARE(::mkfifo(QFile::encodeName(music + "f.mp3").constData(), 0644), 0);
-        QVERIFY(QFile::link(music + "b.mp3", music + "l.mp3") && QFile::link(music + "none", music + "gone.mp3"));
-        touch(tmp_->filePath("file"));
-        for (const QString &start : {QString(), QStringLiteral("/no/such/folder"), tmp_->filePath("file")}) {
-            auto w = open(start);
-            QCOMPARE(sMP3Folder_, QFile::encodeName(appFolder_));
-            QCOMPARE(texts(w->File1), QStringList({"A.MP3", "b.mp3", "l.mp3"}));
-            QCOMPARE(currentFolder(*w), appFolder_);
-        }
-    }
-
-    void drives()
-    {
-        const QString a = folder("a"), stick = folder("media/stick");
-        folder("media/beside-the-stick");
-        touch(stick + "/on-stick.mp3");
-        auto w = open(a);
-        const int first = w->Drive1->currentIndex();
-        // A volume unplugged after the list was filled: back, silently.
-        w->Drive1->addItem("/gone", tmp_->filePath("unplugged"));
-        w->Drive1->setCurrentIndex(w->Drive1->count() - 1);
-        QCOMPARE(w->Drive1->currentIndex(), first);
-        QCOMPARE(w->dirPath(), QFile::encodeName(a));
-        // A volume mounted at `stick`: its root is the tree's one top item.
-        w->Drive1->addItem(stick, stick);
-        w->Drive1->setCurrentIndex(w->Drive1->count() - 1);
-        QCOMPARE(texts(w->File1), QStringList{"on-stick.mp3"});
-        QCOMPARE(w->Dir1->model()->rowCount(w->Dir1->rootIndex()), 1);
-        // Back on the first drive: its working folder, the MP3 folder.
-        w->Drive1->setCurrentIndex(first);
-        QCOMPARE(currentFolder(*w), a);
     }
 
 private:
