@@ -40,7 +40,6 @@ class TestApp : public QObject {
     WindowFixture fx_;
     frmMain *w_ = nullptr;
     std::unique_ptr<QSignalSpy> runs_; // runs of the tag display
-    int reports_ = 0;                  // progress reports seen
 
     void open()
     {
@@ -135,11 +134,11 @@ class TestApp : public QObject {
         QCoreApplication::processEvents();
     }
 
-    // Counts progress reports and cancels on the first.
+    // Cancels on the first progress report.
     void cancelFirst()
     {
-        ui::setProgressHookForTesting([this] {
-            if (reports_++ == 0)
+        ui::setProgressHookForTesting([reports = 0]() mutable {
+            if (reports++ == 0)
                 QVERIFY(ui::cancelProgressForTesting());
         });
     }
@@ -147,11 +146,7 @@ class TestApp : public QObject {
     QString shownPath(const QString &name) const { return fx_.dir->path() + u"/音 楽/音楽データ/"_qs + name; }
 
 private slots:
-    void init()
-    {
-        fx_.setUp();
-        reports_ = 0;
-    }
+    void init() { fx_.setUp(); }
 
     void cleanup()
     {
