@@ -6,8 +6,6 @@
 
 #include "mainwindowfixture.h"
 #include "newname.h"
-#include "renamelist.h"
-#include "taginfo.h"
 
 #include <sys/resource.h>
 
@@ -23,28 +21,19 @@ constexpr bool kSanitized = true;
 constexpr bool kSanitized = false;
 #endif
 
-// One entry of the set in tests/data/hostile.txt, and what the program does with it.
-struct Hostile {
-    QByteArray what;
-    QByteArray bytes;   // the content; for no regular file: "@fifo", "@folder" or "@" and a link's target
-    bool regular, reads, writes, plays;
-    QString proposed;   // the rename list's entry: a proposed name or a marker
-};
-
-// Makes the entry `name` in `folder` and returns its path.
-QString create(const QString &folder, const QString &name, const Hostile &h)
+// Makes the entry `path` of tests/data/hostile.txt: `bytes` the content, or
+// for no regular file "@fifo", "@folder" or "@" and a link's target.
+void create(const QString &path, const QByteArray &bytes)
 {
-    const QString path = folder + u'/' + name;
     const QByteArray native = QFile::encodeName(path);
-    if (h.regular)
-        testdata::writeAll(path, h.bytes);
-    else if (h.bytes == "@fifo")
+    if (!bytes.startsWith('@'))
+        testdata::writeAll(path, bytes);
+    else if (bytes == "@fifo")
         ::mkfifo(native.constData(), 0644);
-    else if (h.bytes == "@folder")
+    else if (bytes == "@folder")
         QDir().mkdir(path);
     else
-        (void)!::symlink(h.bytes.mid(1).constData(), native.constData());
-    return path;
+        (void)!::symlink(bytes.mid(1).constData(), native.constData());
 }
 
 // What kind of entry `path` is, where a link leads, and a regular file's hash.
@@ -115,8 +104,8 @@ class TestHostile : public QObject {
     Q_OBJECT
 
     WindowFixture f_;   // set up once: every child starts from the same state
-    QList<Hostile> set_;
     QByteArray audio_;
+    int rows_ = 0;   // rows run so far: each has a folder and a sound file of its own
 
     // The child's work: the library's reads, then the entry's way through the
     // windows, with what they showed and said at each step.
@@ -194,13 +183,6 @@ class TestHostile : public QObject {
         step("play");
         w.close();
         f_.w.reset();
-
-        // Through the library alone, a tag without a year (its frames go too).
-        tags::TagInfo t;
-        t.TrackName = tags::fitFieldWithNul(QStringLiteral("Written"), tags::kTextWidth);
-        t.ArtistName = tags::fitFieldWithNul(QStringLiteral("Writer"), tags::kTextWidth);
-        mp3lib::TagInfoWire record = t.toWire();
-        seen["libraryWrite"] = vbmp3_setTagInfo(native.constData(), record, 0, 1) != 0;
         return seen;
     }
 
@@ -209,30 +191,27 @@ private slots:
     {
         f_.setUp();
         audio_ = testdata::readAll(testdata::sample(testdata::kStereoMpeg1));
-        for (const QByteArrayList &row : testdata::table("hostile.txt", "entries", 1))
-            set_.append({row[0], row[1], !row[1].startsWith('@'), row[2].contains("read"), row[2].contains("write"),
-                         row[2].contains("play"), QString::fromUtf8(row[3])});
     }
 
     void cleanupTestCase() { f_.tearDown(); }
 
-    void eachEntry_data()
-    {
-        QTest::addColumn<int>("index");
-        for (int i = 0; i < set_.size(); ++i)
-            QTest::newRow(set_[i].what.constData()) << i;
-    }
+    void eachEntry_data() { testdata::addRows("hostile.txt", "entries", {"bytes", "does", "entry"}, 1); }
 
     void eachEntry()
     {
-        QFETCH(int, index);
-        const Hostile &h = set_[index];
-        const QString folder = f_.path(QStringLiteral("set%1").arg(index));
+        QFETCH(QByteArray, bytes);
+        QFETCH(QByteArray, does);
+        QFETCH(QByteArray, entry);   // the rename list's entry: a proposed name or a marker
+        const QString proposed = QString::fromUtf8(entry);
+        const bool regular = !bytes.startsWith('@'), reads = does.contains("read"), writes = does.contains("write"),
+                   plays = does.contains("play");
+        const QString folder = f_.path(QStringLiteral("set%1").arg(++rows_));
         QVERIFY(QDir().mkpath(folder));
-        const QString path = create(folder, QStringLiteral("entry.mp3"), h);
+        const QString path = folder + "/entry.mp3";
+        create(path, bytes);
         const QString before = state(path);
 
-        const QString wav = f_.path(QStringLiteral("sound%1.wav").arg(index));
+        const QString wav = f_.path(QStringLiteral("sound%1.wav").arg(rows_));
         const auto work = [&] { return throughTheWindows(path, wav); };
         const QVariantMap seen = runInChild(kSanitized ? 180 : 60, work, wav + ".report");
         QVERIFY2(!seen.contains("why"), qPrintable(seen["why"].toString()));
@@ -241,25 +220,25 @@ private slots:
 
         // A tag that cannot be read leaves the fields as they were; one that
         // is written shows back; a refused write leaves the entry untouched.
-        const QStringList readErrors(h.reads ? 0 : 1, h.regular ? "Tag info error" : "File not found");
-        const QString base = h.proposed.chopped(4);   // "Singer - Title"
-        const Six display = h.reads ? Six{base.section(" - ", 1), base.section(" - ", 0, 0)} : kBefore;
+        const QStringList readErrors(reads ? 0 : 1, regular ? "Tag info error" : "File not found");
+        const QString base = proposed.chopped(4);   // "Singer - Title"
+        const Six display = reads ? Six{base.section(" - ", 1), base.section(" - ", 0, 0)} : kBefore;
         const QVariantMap expected{
-            {"read", h.reads}, {"readByTagLib", h.reads}, {"sameRecord", true},
-            {"proposed", h.proposed}, {"displayMessages", readErrors}, {"frameEnabled", true},
-            {"updateMessages", h.regular && !h.writes ? QStringList{"Tag write error"} : QStringList()},
-            {"proposedAfterUpdate", h.writes ? QStringLiteral("Writer - Written.mp3") : h.proposed},
-            {"redisplayMessages", h.writes ? QStringList() : readErrors},
-            {"shownAfterUpdate", h.writes ? kTyped : seen["shown"].toStringList()},
-            {"listed", h.regular}, {"played", h.plays ? QVariant(true) : QVariant()}, {"sound", h.plays},
-            {"playMessages", h.regular && !h.plays ? QStringList{"Open Error"} : QStringList()},
-            {"playerLeftOpen", h.plays ? QVariant(false) : QVariant()}, {"stillPlaying", false},
-            {"openAfterPlay", QStringList()}, {"libraryWrite", h.writes},
+            {"read", reads}, {"readByTagLib", reads}, {"sameRecord", true},
+            {"proposed", proposed}, {"displayMessages", readErrors}, {"frameEnabled", true},
+            {"updateMessages", regular && !writes ? QStringList{"Tag write error"} : QStringList()},
+            {"proposedAfterUpdate", writes ? QStringLiteral("Writer - Written.mp3") : proposed},
+            {"redisplayMessages", writes ? QStringList() : readErrors},
+            {"shownAfterUpdate", writes ? kTyped : seen["shown"].toStringList()},
+            {"listed", regular}, {"played", plays ? QVariant(true) : QVariant()}, {"sound", plays},
+            {"playMessages", regular && !plays ? QStringList{"Open Error"} : QStringList()},
+            {"playerLeftOpen", plays ? QVariant(false) : QVariant()}, {"stillPlaying", false},
+            {"openAfterPlay", QStringList()},
         };
         for (const auto &[key, want] : expected.asKeyValueRange())
             QVERIFY2(seen.value(key) == want, qPrintable(key + ": " + QDebug::toString(seen.value(key))));
         QCOMPARE(seen["shown"].toStringList().mid(0, display.size()), display);
-        if (h.writes)
+        if (writes)
             QVERIFY2(testdata::readAll(path).contains(audio_), "audio lost");
         else
             QCOMPARE(state(path), before);
@@ -267,25 +246,6 @@ private slots:
                  QStringList{"entry.mp3"});
         if (!kSanitized)
             QVERIFY2(kb < 200 * 1024, qPrintable(QString::number(kb) + " KB"));
-    }
-
-    // The whole set named in one list on every core, with an empty and a missing path.
-    void wholeSetAtOnce()
-    {
-        const QString folder = f_.path("whole");
-        QVERIFY(QDir().mkpath(folder));
-        QList<QByteArray> paths;
-        QStringList expected;
-        for (const Hostile &h : set_) {
-            paths << QFile::encodeName(create(folder, QString::number(paths.size()) + ".mp3", h));
-            expected << h.proposed;
-        }
-        paths << QByteArray() << QFile::encodeName(folder + "/missing.mp3");
-        expected << renaming::kFileNotFound << renaming::kFileNotFound;
-        const auto names = [&] { return QVariantMap{{"names", renaming::makeRenameNames(paths)}}; };
-        const QVariantMap o = runInChild(10, names, folder + ".report");
-        QVERIFY2(!o.contains("why"), qPrintable(o["why"].toString()));
-        QCOMPARE(o["names"].toStringList(), expected);
     }
 };
 
