@@ -1,7 +1,7 @@
 // Proposed names from real files and tags, the rename that never replaces
 // (here, and on NTFS and exFAT mounted through FUSE), and Undo from the journal.
 
-#include <dirent.h>
+#include <filesystem>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 
@@ -74,11 +74,8 @@ QStringList entries(const QString &dir)
 QByteArrayList fileNames(const QByteArray &folder)
 {
     QByteArrayList out;
-    DIR *d = ::opendir(folder.constData());
-    for (const dirent *e; d && (e = ::readdir(d));)
-        out << QByteArray(e->d_type == DT_REG ? e->d_name : "");
-    if (d)
-        ::closedir(d);
+    for (const auto &entry : std::filesystem::directory_iterator(folder.constData()))
+        out << QByteArray::fromStdString(entry.is_regular_file() ? entry.path().filename().native() : "");
     out.removeAll(QByteArray());
     std::sort(out.begin(), out.end());
     return out;
