@@ -18,18 +18,11 @@ double yellowShare(QWidget *widget)
     return double(std::count(pixels, pixels + size, qRgb(255, 255, 192))) / size;
 }
 
-// A CP932 folder "音楽データ"; its files: name bytes, the text shown for them, title.
+// A CP932 folder "音楽データ"; its files, from [names]: name bytes, the text shown for them, title.
 const QByteArray kFolder = "\x89\xB9\x8A\x79\x83\x66\x81\x5B\x83\x5E";
 struct NamedFile {
     QByteArray name;
     QString shown, title;
-};
-const QList<NamedFile> kFiles = {
-    {"\x93\xFA\x96\x7B\x82\xCC\x89\xCC.mp3", u"日本の歌.mp3"_qs, u"曲一"_qs},
-    {"Caf\xE9 M\xFCller.mp3", u"Café Müller.mp3"_qs, u"Café"_qs},
-    {"\xC6\xFC\xCB\xDC\xA4\xCE\xB2\xCE.MP3", u"ÆüËÜ¤Î²Î.MP3"_qs, u"曲三"_qs}, // EUC-JP
-    {"\xFF\x80\xC0\xAF\xED\xA0\x80z.mp3", u"ÿ€À¯í\u00A0€z.mp3"_qs, u"曲四"_qs},
-    {"\xE6\xAD\x8C.mp3", u"歌.mp3"_qs, u"曲五"_qs},
 };
 
 } // namespace
@@ -41,8 +34,10 @@ class TestApp : public QObject {
     frmMain *w_ = nullptr;
     std::unique_ptr<QSignalSpy> runs_; // runs of the tag display
 
+    // Loads the window, in place of the one shown if any.
     void open()
     {
+        fx_.w.reset();
         fx_.load();
         w_ = fx_.w.get();
         w_->Frame1->setEnabled(true); // as a click on one file leaves it
@@ -128,7 +123,7 @@ class TestApp : public QObject {
         else if (kind == u"cancel")
             cancelFirst();
         else if (kind == u"restart")
-            restart();
+            open();
         else if (kind == u"write")
             testdata::writeAll(fx_.path(arg), "someone else's");
         else if (kind == u"disk?")
@@ -137,12 +132,6 @@ class TestApp : public QObject {
             QTest::mouseEvent(mouse.value(kind, QTest::MouseClick), list->viewport(), Qt::LeftButton,
                               with.value(kind, Qt::NoModifier), at);
         QCoreApplication::processEvents();
-    }
-
-    void restart()
-    {
-        fx_.w.reset();
-        open();
     }
 
     // Right-clicks the list at `at`: the menu holds Undo alone, enabled; it is chosen.
@@ -486,9 +475,12 @@ private slots:
     void namesNotUtf8()
     {
         open();
+        QList<NamedFile> named;
+        for (const QStringList &row : caseRows("app-cases.txt", "names"))
+            named.append({QByteArray::fromPercentEncoding(row[1].toUtf8()), row[2], row[3]});
         const QByteArray folder = QFile::encodeName(fx_.path(u"音 楽/"_qs)) + kFolder;
         QVERIFY(QDir().mkpath(fx_.path(u"音 楽"_qs)) && ::mkdir(folder.constData(), 0755) == 0);
-        for (const NamedFile &f : kFiles) // tagged under a UTF-8 name, then renamed to bytes
+        for (const NamedFile &f : named) // tagged under a UTF-8 name, then renamed to bytes
             QVERIFY(::rename(QFile::encodeName(fx_.file("tagging.mp3", {f.title, u"歌手"_qs})).constData(),
                              paths::join(folder, f.name).constData()) == 0);
         const QString taken = u"歌手 - 曲四.mp3"_qs;
@@ -507,9 +499,9 @@ private slots:
                 fs.File1->item(i)->setSelected(fs.File1->item(i)->text() != taken);
             QTest::mouseClick(fs.cmdAddFiles, Qt::LeftButton);
         }));
-        QCOMPARE(listed.size(), kFiles.size() + 1);
-        QCOMPARE(w_->lstMP3Files->count(), kFiles.size());
-        for (const NamedFile &f : kFiles) {
+        QCOMPARE(listed.size(), named.size() + 1);
+        QCOMPARE(w_->lstMP3Files->count(), named.size());
+        for (const NamedFile &f : named) {
             const int row = int(fx_.entries().indexOf(paths::join(folder, f.name)));
             QVERIFY(row >= 0 && listed.contains(f.shown));
             QCOMPARE(w_->lstMP3Files->item(row)->text(), shownPath(f.shown));
@@ -517,11 +509,11 @@ private slots:
         }
 
         // The CP932-named file's tag shown and written through its bytes.
-        const int row = int(fx_.entries().indexOf(paths::join(folder, kFiles[0].name)));
+        const int row = int(fx_.entries().indexOf(paths::join(folder, named[0].name)));
         QTest::mouseClick(w_->lstMP3Files->viewport(), Qt::LeftButton, {},
                           w_->lstMP3Files->visualItemRect(w_->lstMP3Files->item(row)).center());
-        QTRY_COMPARE(w_->txtTrackName->text(), kFiles[0].title);
-        w_->txtTrackName->setText(kFiles[0].title + u"改"_qs);
+        QTRY_COMPARE(w_->txtTrackName->text(), named[0].title);
+        w_->txtTrackName->setText(named[0].title + u"改"_qs);
         w_->cmdRewrite->click();
         QCOMPARE(w_->lstRename->item(row)->text(), u"歌手 - 曲一改.mp3"_qs);
         QVERIFY(fx_.messages.isEmpty());
@@ -531,12 +523,12 @@ private slots:
         for (int r = 0; r < w_->lstRename->count(); ++r) { // each at its new name, but the one refused
             const QString proposed = w_->lstRename->item(r)->text();
             const bool failed = proposed == taken;
-            QCOMPARE(w_->entryPath(r), paths::join(folder, failed ? kFiles[3].name : proposed.toUtf8()));
-            QCOMPARE(w_->lstMP3Files->item(r)->text(), shownPath(failed ? kFiles[3].shown : proposed));
+            QCOMPARE(w_->entryPath(r), paths::join(folder, failed ? named[3].name : proposed.toUtf8()));
+            QCOMPARE(w_->lstMP3Files->item(r)->text(), shownPath(failed ? named[3].shown : proposed));
             QVERIFY(::access(w_->entryPath(r).constData(), F_OK) == 0);
         }
         QCOMPARE(fx_.messages, QStringList{fx_.messages.value(0)});
-        QVERIFY(fx_.messages[0].endsWith(shownPath(kFiles[3].shown) + u"\r\n"_qs));
+        QVERIFY(fx_.messages[0].endsWith(shownPath(named[3].shown) + u"\r\n"_qs));
 
         // In the settings UTF-8 parts stay readable, other bytes and the blank are escaped.
         runs_.reset();
@@ -552,8 +544,8 @@ private slots:
         QVERIFY(fx_.inFileSelect([&](frmFileSelect &fs) {
             QCOMPARE(fs.cmbDirList->count(), 1);
             QCOMPARE(fs.cmbDirList->currentText(), fx_.dir->path() + u"/音 楽/音楽データ"_qs);
-            QCOMPARE(fs.File1->count(), kFiles.size() + 1);
-            WindowFixture::play(fs, kFiles[3].shown, [&](frmPLay &player) {
+            QCOMPARE(fs.File1->count(), named.size() + 1);
+            WindowFixture::play(fs, named[3].shown, [&](frmPLay &player) {
                 played = QTest::qWaitFor([&] { return WindowFixture::hasSound(wav, 4096); }, 5000);
                 player.close();
             });
