@@ -158,12 +158,11 @@ struct WindowFixture {
         bool seen = false;
         QTimer timer;
         QObject::connect(&timer, &QTimer::timeout, [&] {
-            auto *window = qobject_cast<T *>(QApplication::activeModalWidget());
-            if (!window)
-                return;
-            timer.stop();
-            seen = true;
-            act(*window);
+            if (auto *window = qobject_cast<T *>(QApplication::activeModalWidget())) {
+                timer.stop();
+                seen = true;
+                act(*window);
+            }
         });
         timer.start(10);
         trigger();
