@@ -35,6 +35,16 @@ void writeAll(const QString &path, const QByteArray &bytes)
         qFatal("cannot write %s", qPrintable(path));
 }
 
+void make(const QString &path, const QByteArray &bytes)
+{
+    const QByteArray native = QFile::encodeName(path);
+    if (!bytes.startsWith('@'))
+        writeAll(path, bytes);
+    else if ((bytes == "@fifo" && ::mkfifo(native.constData(), 0644) != 0) || (bytes == "@folder" && !QDir().mkdir(path))
+             || (bytes.startsWith("@/") && ::symlink(bytes.mid(1).constData(), native.constData()) != 0))
+        qFatal("cannot make %s", native.constData());
+}
+
 QList<QByteArrayList> table(const char *file, const QByteArray &section, int exprColumns,
                             const QHash<QByteArray, QByteArray> &vars)
 {

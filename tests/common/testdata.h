@@ -33,6 +33,9 @@ QString sample(const char *name);
 QString copySample(const QString &dir, const char *name, const QString &newName);
 QByteArray readAll(const QString &path);
 void writeAll(const QString &path, const QByteArray &bytes);
+// Makes `path` as a table cell spells it: a file of `bytes`, or for "@fifo" a
+// FIFO, "@folder" a folder, "@/TARGET" a link to /TARGET; other "@" cells nothing.
+void make(const QString &path, const QByteArray &bytes);
 
 // The rows of section [`section`] of the table tests/data/`file`: name, then
 // the columns split by " | " (an indented line continues the row above). The

@@ -21,21 +21,6 @@ constexpr bool kSanitized = true;
 constexpr bool kSanitized = false;
 #endif
 
-// Makes the entry `path` of tests/data/hostile.txt: `bytes` the content, or
-// for no regular file "@fifo", "@folder" or "@" and a link's target.
-void create(const QString &path, const QByteArray &bytes)
-{
-    const QByteArray native = QFile::encodeName(path);
-    if (!bytes.startsWith('@'))
-        testdata::writeAll(path, bytes);
-    else if (bytes == "@fifo")
-        ::mkfifo(native.constData(), 0644);
-    else if (bytes == "@folder")
-        QDir().mkdir(path);
-    else
-        (void)!::symlink(bytes.mid(1).constData(), native.constData());
-}
-
 // What kind of entry `path` is, where a link leads, and a regular file's hash.
 QString state(const QString &path)
 {
@@ -208,7 +193,7 @@ private slots:
         const QString folder = f_.path(QStringLiteral("set%1").arg(++rows_));
         QVERIFY(QDir().mkpath(folder));
         const QString path = folder + "/entry.mp3";
-        create(path, bytes);
+        testdata::make(path, bytes);
         const QString before = state(path);
 
         const QString wav = f_.path(QStringLiteral("sound%1.wav").arg(rows_));
