@@ -24,13 +24,7 @@ inline const char *const kTagKeys[] = {"TITLE", "ARTIST", "ALBUM", "DATE", "GENR
 inline const Six kTagA{"夜明けの歌", "山田太郎", "朝のアルバム", "1999", "Rock", "初回盤"};
 inline const Six kTagB{"Other Song", "Other Singer", "Other Album", "2001", "Jazz", "other"};
 
-inline QStringList texts(const QListWidget *list)
-{
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i)
-        out << list->item(i)->text();
-    return out;
-}
+using testdata::texts;
 
 // Section [`section`] of tests/data/app-cases.txt, with $A and $B two tags, $year this year.
 inline void addRows(const QString &section, QHash<QString, QString> lets = {})

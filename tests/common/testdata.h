@@ -32,6 +32,10 @@ QString sample(const char *name);
 // Copies sample `name` to `dir`/`newName` (owner-writable) and returns its path.
 QString copySample(const QString &dir, const char *name, const QString &newName);
 QByteArray readAll(const QString &path);
+// The bytes of the untagged stereo sample, the audio most test files are built on.
+QByteArray audio();
+// The threads of this process now: the players' and readers' workers must end.
+int threadCount();
 void writeAll(const QString &path, const QByteArray &bytes);
 // Makes `path` as a table cell spells it: a file of `bytes`, or for "@fifo" a
 // FIFO, "@folder" a folder, "@/TARGET" a link to /TARGET; other "@" cells nothing.
@@ -48,5 +52,15 @@ QList<QByteArrayList> table(const char *file, const QByteArray &section, int exp
 // Those rows added to the running _data function, a QByteArray column each.
 void addRows(const char *file, const QByteArray &section, const QByteArrayList &columns, int exprColumns = -1,
              const QHash<QByteArray, QByteArray> &vars = {});
+
+// The texts of a list's or combo box's entries.
+template <typename List>
+QStringList texts(const List *list)
+{
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i)
+        out.append(list->model()->index(i, 0).data().toString());
+    return out;
+}
 
 } // namespace testdata

@@ -13,15 +13,7 @@
 
 namespace {
 
-// The texts of a combo box's or list's entries.
-template <typename List>
-QStringList texts(const List *list)
-{
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i)
-        out.append(list->model()->index(i, 0).data().toString());
-    return out;
-}
+using testdata::texts;
 
 QStringList items(const QString &field) { return field == u"-" ? QStringList() : field.split(", ", Qt::SkipEmptyParts); }
 

@@ -59,8 +59,6 @@ Sound readWav(const QString &path)
     return s;
 }
 
-int threadCount() { return int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size()); }
-
 bool anyOutputAvailable()
 {
     bool ok = false;

@@ -16,8 +16,6 @@ using namespace testdata;
 
 namespace {
 
-QByteArray audio() { return readAll(sample(kStereoMpeg1)); }
-
 // A record full of 'x', which a read must not leave in fields the file lacks.
 TagInfoWire marked()
 {

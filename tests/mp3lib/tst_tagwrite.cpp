@@ -25,7 +25,6 @@ using namespace testdata;
 
 namespace {
 
-QByteArray audio() { return readAll(sample(kStereoMpeg1)); }
 QStringList fieldsOf(const QByteArray &bytes) { return QString::fromUtf8(bytes).split(';'); }
 void rows(const char *section, const QByteArrayList &columns) { addRows("tagwrite.txt", section, columns); }
 

@@ -6,8 +6,6 @@
 
 namespace {
 
-int threadCount() { return int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size()); }
-
 std::pair<int, int> channels()
 {
     std::int32_t left = -1, right = -1;
@@ -91,7 +89,7 @@ private slots:
         frmFileSelect fileSelect(new QListWidget(&host), mp3Folder, ini, 0, 0, QIcon(), tmp_.path());
         fileSelect.show();
         QVERIFY(QTest::qWaitForWindowExposed(&fileSelect));
-        const int threadsBefore = threadCount();
+        const int threadsBefore = testdata::threadCount();
         if (!plays && file != u"text")
             QVERIFY(QFile::remove(path));
         if (file == u"fifo")
@@ -119,7 +117,7 @@ private slots:
         QCOMPARE(played, plays);
         QCOMPARE(WindowFixture::hasSound(wav_), plays);
         QVERIFY(offCentre.manhattanLength() <= 3);
-        QTRY_COMPARE(threadCount(), threadsBefore);
+        QTRY_COMPARE(testdata::threadCount(), threadsBefore);
     }
 };
 

@@ -24,10 +24,8 @@ struct Run {
 // A settings file as the program leaves it, with a long history.
 QByteArray settingsText() { return testdata::table("hostile.txt", "settings").value(0).value(1); }
 
-QByteArray audio() { return testdata::readAll(testdata::sample(testdata::kStereoMpeg1)); }
-
 // A tag without padding: the new one goes through a copy of the file.
-QByteArray throughCopy() { return tag(3, frame(3, "TIT2", latin1("old")), 0) + audio(); }
+QByteArray throughCopy() { return tag(3, frame(3, "TIT2", latin1("old")), 0) + testdata::audio(); }
 
 } // namespace
 

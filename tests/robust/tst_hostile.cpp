@@ -89,7 +89,6 @@ class TestHostile : public QObject {
     Q_OBJECT
 
     WindowFixture f_;   // set up once: every child starts from the same state
-    QByteArray audio_;
     int rows_ = 0;   // rows run so far: each has a folder and a sound file of its own
 
     // The child's work: the library's reads, then the entry's way through the
@@ -175,7 +174,6 @@ private slots:
     void initTestCase()
     {
         f_.setUp();
-        audio_ = testdata::readAll(testdata::sample(testdata::kStereoMpeg1));
     }
 
     void cleanupTestCase() { f_.tearDown(); }
@@ -224,7 +222,7 @@ private slots:
             QVERIFY2(seen.value(key) == want, qPrintable(key + ": " + QDebug::toString(seen.value(key))));
         QCOMPARE(seen["shown"].toStringList().mid(0, display.size()), display);
         if (writes)
-            QVERIFY2(testdata::readAll(path).contains(audio_), "audio lost");
+            QVERIFY2(testdata::readAll(path).contains(testdata::audio()), "audio lost");
         else
             QCOMPARE(state(path), before);
         QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
