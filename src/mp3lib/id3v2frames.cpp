@@ -89,9 +89,10 @@ bool frameAt(const QByteArray &body, qsizetype pos, int major, quint32 *size)
 
 // The frames of one tag body (extended header skipped) appended to `out`.
 // Padding is the zero bytes at the end. Bytes where no frame starts (an ID
-// that is no frame ID, a frame of size zero, a size past the end) are kept
-// as a broken piece up to the next frame: the frame's own size when a frame
-// or the padding follows it, else the next place a frame starts.
+// that is no frame ID, a frame of size zero, a size past the end, zero
+// bytes with more after them) are kept as a broken piece up to the next
+// frame: the broken frame's own size when a frame or the padding follows
+// it, else the next place a frame starts.
 bool walkFrames(const QByteArray &body, qsizetype pos, int major, RawTags &out)
 {
     const int hs = major == 2 ? 6 : 10;
@@ -110,7 +111,7 @@ bool walkFrames(const QByteArray &body, qsizetype pos, int major, RawTags &out)
             continue;
         }
         qsizetype next = -1;
-        if (pos + hs <= body.size()) {
+        if (d[pos] != '\0' && pos + hs <= body.size()) {
             const qint64 own = qint64(pos) + hs
                                + (major == 2 ? bigEndian(d + pos + 3, 3)
                                   : major == 3 ? bigEndian(d + pos + 4, 4) : syncsafe(d + pos + 4));

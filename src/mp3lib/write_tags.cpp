@@ -136,7 +136,7 @@ void setFrames(RawTags &tags, const TagFields &f, const std::array<bool, kFieldC
             const QByteArray id = i == Year ? QByteArray(tags.major == 4 ? "TDRC" : "TYER")
                                             : frameIds(Field(i), 3).first();
             frame = std::make_unique<ID3v2::TextIdentificationFrame>(
-                TagLib::ByteVector(id.constData(), 4), i == Genre ? String::Latin1 : encodingFor(value));
+                TagLib::ByteVector(id.constData(), 4), encodingFor(value));
             frame->setText(toTagLib(value));
         }
         replaceFrames(tags, at, frame.get());
