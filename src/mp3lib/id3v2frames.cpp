@@ -60,42 +60,93 @@ QByteArray applyUnsync(const QByteArray &in)
     return out;
 }
 
-// The frames of one tag body (extended header skipped) appended to `out`.
-// Walks as TagLib does: padding begins at a zero byte, and bytes that do
-// not start with a frame ID end the frames. A frame that claims more bytes
-// than the tag holds, or none, makes the tag one we cannot keep whole.
-bool walkFrames(const QByteArray &body, qsizetype pos, int major, RawTags &out)
+// Whether a frame starts at `pos` of `body`: a frame ID, a size that is
+// not zero and that the body holds. Its size in `size`.
+bool frameAt(const QByteArray &body, qsizetype pos, int major, quint32 *size)
 {
     const int hs = major == 2 ? 6 : 10;
     const char *d = body.constData();
     const qsizetype n = body.size();
-    while (pos + hs <= n) {
-        if (d[pos] == '\0')
-            break;
-        // ID3v2.3 tags written by converters may hold ID3v2.2's three-letter
-        // IDs with a NUL after them.
-        const int idLength = major == 2 ? 3 : (d[pos + 3] == '\0' ? 3 : 4);
-        if (!validId(d + pos, idLength))
-            break;
-        quint32 size;
-        if (major == 2) {
-            size = bigEndian(d + pos + 3, 3);
-        } else if (major == 3) {
-            size = bigEndian(d + pos + 4, 4);
-        } else {
-            size = id3v24FrameSize(d + pos + 4, [&](quint32 s) {
-                const qint64 at = qint64(pos) + hs + s;
-                return at + 4 <= n && validId(d + at, 4);
-            });
-        }
-        if (size == 0 || qint64(size) > n - pos - hs)
-            return false;
+    if (pos < 0 || pos + hs > n)
+        return false;
+    // ID3v2.3 tags written by converters may hold ID3v2.2's three-letter
+    // IDs with a NUL after them.
+    const int idLength = major == 2 ? 3 : (d[pos + 3] == '\0' ? 3 : 4);
+    if (!validId(d + pos, idLength))
+        return false;
+    if (major == 2) {
+        *size = bigEndian(d + pos + 3, 3);
+    } else if (major == 3) {
+        *size = bigEndian(d + pos + 4, 4);
+    } else {
+        *size = id3v24FrameSize(d + pos + 4, [&](quint32 s) {
+            const qint64 at = qint64(pos) + hs + s;
+            return at + 4 <= n && validId(d + at, 4);
+        });
+    }
+    return *size != 0 && qint64(*size) <= n - pos - hs;
+}
+
+// The frames of one tag body (extended header skipped) appended to `out`.
+// Padding is the zero bytes at the end. Bytes where no frame starts (an ID
+// that is no frame ID, a frame of size zero, a size past the end, zero
+// bytes with more after them) are kept as a broken piece up to the next
+// frame: the broken frame's own size when a frame or the padding follows
+// it, else the next place a frame starts.
+bool walkFrames(const QByteArray &body, qsizetype pos, int major, RawTags &out)
+{
+    const int hs = major == 2 ? 6 : 10;
+    const char *d = body.constData();
+    qsizetype end = body.size();
+    while (end > pos && d[end - 1] == '\0')
+        --end;
+    while (pos < end) {
         if (out.frames.size() >= kMaxFrames)
             return false;
-        out.frames.append({QByteArray(d + pos, idLength), body.mid(pos, hs + qsizetype(size))});
-        pos += hs + qsizetype(size);
+        quint32 size = 0;
+        if (frameAt(body, pos, major, &size)) {
+            const int idLength = major == 2 || d[pos + 3] == '\0' ? 3 : 4;
+            out.frames.append({QByteArray(d + pos, idLength), body.mid(pos, hs + qsizetype(size))});
+            pos += hs + qsizetype(size);
+            continue;
+        }
+        qsizetype next = -1;
+        if (d[pos] != '\0' && pos + hs <= body.size()) {
+            const qint64 own = qint64(pos) + hs
+                               + (major == 2 ? bigEndian(d + pos + 3, 3)
+                                  : major == 3 ? bigEndian(d + pos + 4, 4) : syncsafe(d + pos + 4));
+            if (own <= body.size() && (own >= end || d[own] == '\0' || frameAt(body, own, major, &size)))
+                next = qsizetype(qMin<qint64>(own, end));
+        }
+        if (next < 0)
+            next = nextFrameAt(body, pos + 1, major);
+        if (next < 0 || next > end)
+            next = end;
+        out.frames.append({QByteArray(), body.mid(pos, next - pos), true});
+        pos = next;
     }
     return true;
+}
+
+// A chained tag's text frames whose ID a frame before them has (from
+// `first` on): the merged tag holds one frame per text ID, the first tag's,
+// or other readers show both texts joined. User-defined texts (TXXX) are
+// told apart by their descriptions and all stay.
+void dropRepeatedTextFrames(QList<RawFrame> &frames, qsizetype first)
+{
+    const auto isText = [](const RawFrame &f) {
+        return !f.broken && f.id.startsWith('T') && f.id != "TXXX" && f.id != "TXX";
+    };
+    for (qsizetype i = frames.size() - 1; i >= first; --i) {
+        if (!isText(frames[i]))
+            continue;
+        for (qsizetype j = 0; j < i; ++j) {
+            if (isText(frames[j]) && frames[j].id == frames[i].id) {
+                frames.removeAt(i);
+                break;
+            }
+        }
+    }
 }
 
 QByteArray tagHeaderBytes(int major, int revision, quint8 flags, quint32 bodySize)
@@ -111,7 +162,8 @@ QByteArray tagHeaderBytes(int major, int revision, quint8 flags, quint32 bodySiz
 const char *id22For(const QByteArray &id)
 {
     static const char *const map[][2] = {{"TIT2", "TT2"}, {"TPE1", "TP1"}, {"TALB", "TAL"},
-                                         {"TYER", "TYE"}, {"TCON", "TCO"}, {"COMM", "COM"}};
+                                         {"TYER", "TYE"}, {"TCON", "TCO"}, {"COMM", "COM"},
+                                         {"TRCK", "TRK"}};
     for (const auto &pair : map) {
         if (id == pair[0])
             return pair[1];
@@ -120,6 +172,22 @@ const char *id22For(const QByteArray &id)
 }
 
 } // namespace
+
+qsizetype nextFrameAt(const QByteArray &body, qsizetype from, int major)
+{
+    const int hs = major == 2 ? 6 : 10;
+    for (qsizetype q = qMax<qsizetype>(from, 0); q + hs <= body.size(); ++q) {
+        quint32 size = 0, after = 0;
+        if (!frameAt(body, q, major, &size))
+            continue;
+        // A frame ID inside text can pass for a header: what follows the
+        // frame must be the end, the padding or another frame.
+        const qsizetype next = q + hs + qsizetype(size);
+        if (next == body.size() || body[next] == '\0' || frameAt(body, next, major, &after))
+            return q;
+    }
+    return -1;
+}
 
 TagParse parseTags(const QByteArray &head, RawTags &out)
 {
@@ -171,8 +239,11 @@ TagParse parseTags(const QByteArray &head, RawTags &out)
             framesAt = qsizetype(extended);
             out.extendedHeader = true;
         }
+        const qsizetype first = out.frames.size();
         if (!walkFrames(body, framesAt, major, out))
             return TagParse::Unsupported;
+        if (n > 0)
+            dropRepeatedTextFrames(out.frames, first);
         pos += qsizetype(complete);
     }
     out.end = pos;

@@ -64,8 +64,9 @@ quint32 id3v24FrameSize(const char *p, IdAfter idAfter)
 // One frame as it stands in the tag: header and body, after the
 // unsynchronisation of a whole ID3v2.2/2.3 tag has been undone.
 struct RawFrame {
-    QByteArray id;      // 3 characters in ID3v2.2, else 4
+    QByteArray id;      // 3 characters in ID3v2.2, else 4; empty for a broken piece
     QByteArray bytes;   // header and body
+    bool broken = false;  // bytes where no valid frame starts, kept as they are
 };
 
 struct RawTags {
@@ -75,7 +76,9 @@ struct RawTags {
     bool extendedHeader = false;  // one was dropped
     int chained = 0;            // tags after the first
     std::int64_t end = 0;       // offset just past the last tag
-    QList<RawFrame> frames;     // of every tag, in order
+    // Of every tag, in order; a text frame of a chained tag only when no
+    // tag before it has one of its ID.
+    QList<RawFrame> frames;
 
     // Whether TagLib reads the original as it stands; when not, it is
     // handed render() instead.
@@ -94,6 +97,13 @@ struct RawTags {
     // that is not a comment or cannot be read.
     bool isPlainComment(const RawFrame &f, QByteArray *language) const;
 };
+
+// Where the next valid frame of a tag body (after the unsynchronisation of
+// a whole ID3v2.2/2.3 tag has been undone) starts at or after `from`: a
+// frame ID, a size that is not zero and that the body holds, and after the
+// frame the body's end, a zero byte (padding) or another such frame. -1
+// when none does. The walk goes on there past a broken frame.
+qsizetype nextFrameAt(const QByteArray &body, qsizetype from, int major);
 
 enum class TagParse {
     None,         // no ID3v2 tag at the start

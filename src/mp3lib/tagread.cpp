@@ -205,10 +205,10 @@ Fields fromId3v2(const TextFrames &frames)
     f.title = fields("TIT2").join(u' ');
     f.artist = fields("TPE1").join(u' ');
     f.album = fields("TALB").join(u' ');
-    // The recording time, else the release time, else the original release
-    // time. ID3v2.3's TYER (and ID3v2.2's TYE) stand as TDRC here, ID3v2.3's
-    // TORY as TDOR.
-    for (const char *id : {"TDRC", "TDRL", "TDOR"}) {
+    // The recording time, else the release time. ID3v2.3's TYER (and
+    // ID3v2.2's TYE) stand as TDRC here. The original release time (TDOR,
+    // ID3v2.3's TORY) is another fact, never the year.
+    for (const char *id : {"TDRC", "TDRL"}) {
         f.year = yearText(fields(id).join(u' '));
         if (!blank(f.year))
             break;

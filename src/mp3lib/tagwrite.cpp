@@ -19,10 +19,10 @@
 #include "id3v2guard.h"
 #include "id3v2frames.h"
 #include "tagrecord.h"
+#include "textcodec.h"
 #include "write_files.h"
 #include "write_tags.h"
 
-#include <taglib/apetag.h>
 #include <taglib/id3v2framefactory.h>
 #include <taglib/mpegfile.h>
 #include <taglib/tfilestream.h>
@@ -57,10 +57,12 @@ struct Write {
     QByteArray tag;             // the new ID3v2 tag, standing for [0, tagEnd)
     QByteArray oldId3v1;        // empty without one
     QByteArray id3v1;           // the new ID3v1 tag
-    bool ape = false;
+    std::int64_t apeAt = 0;     // the APE tag begins here; tailEnd() without one
+    QByteArray oldApe, ape;     // the APE tag before and after; empty without one
 
     std::int64_t tailEnd() const { return st.st_size - oldId3v1.size(); }
-    std::int64_t newSize() const { return tag.size() + (tailEnd() - tagEnd) + kId3v1Size; }
+    std::int64_t newApeAt() const { return tag.size() + (apeAt - tagEnd); }
+    std::int64_t newSize() const { return newApeAt() + ape.size() + kId3v1Size; }
 };
 
 // TagLib over a file we hold open. TagLib opens paths only; the path of the
@@ -105,14 +107,6 @@ bool plan(Write &w)
             return false;
         break;
     }
-    const bool hadTag = w.tagEnd > 0;
-    setFrames(tags, w.fields, w.changed);
-    if (hadTag || !tags.frames.isEmpty()) {
-        w.tag = tags.render(w.tagEnd);
-        if (w.tag.isEmpty())
-            return false;
-    }
-
     if (w.st.st_size >= kId3v1Size && w.st.st_size - kId3v1Size >= w.audio.end) {
         const QByteArray last = readAt(w.fd, w.st.st_size - kId3v1Size, kId3v1Size);
         if (last.startsWith("TAG"))
@@ -120,10 +114,36 @@ bool plan(Write &w)
     }
     w.id3v1 = id3v1With(w.oldId3v1, w.fields, w.changed);
 
+    // A tag made anew holds every field the file has, not only the changed
+    // ones: other programs read ID3v2 first, and would no longer see what
+    // they read from ID3v1 or APE before.
+    const bool hadTag = w.tagEnd > 0;
+    Changes frames = w.changed;
+    if (!hadTag)
+        frames.fill(true);
+    setFrames(tags, w.fields, frames);
+    const bool v11 = !w.oldId3v1.isEmpty() && w.oldId3v1[125] == '\0' && w.oldId3v1[126] != '\0';
+    if (!hadTag && v11)
+        addTrackFrame(tags, quint8(w.oldId3v1[126]));
+    if (hadTag || !tags.frames.isEmpty()) {
+        w.tag = tags.render(w.tagEnd);
+        if (w.tag.isEmpty())
+            return false;
+    }
+
+    // The APE tag lies between the audio and the ID3v1 tag, where TagLib
+    // finds it too; its untouched items keep their bytes.
     TagLibFile t(w.fd, true);
     if (!t.valid())
         return false;
-    w.ape = t.file.hasAPETag();
+    w.apeAt = w.tailEnd();
+    if (t.file.hasAPETag()) {
+        w.apeAt = w.audio.end;
+        w.oldApe = readAt(w.fd, w.apeAt, w.tailEnd() - w.apeAt);
+        w.ape = apeWith(w.oldApe, w.fields, w.changed);
+        if (w.ape.isEmpty() || w.apeAt < w.tagEnd)
+            return false;
+    }
     return true;
 }
 
@@ -132,13 +152,12 @@ bool plan(Write &w)
 bool holdsPlan(int fd, const Write &w)
 {
     struct stat st;
-    if (::fstat(fd, &st) != 0 || (!w.ape && st.st_size != w.newSize()) || st.st_size < kId3v1Size
-        || readAt(fd, 0, w.tag.size()) != w.tag
+    if (::fstat(fd, &st) != 0 || st.st_size != w.newSize() || readAt(fd, 0, w.tag.size()) != w.tag
+        || readAt(fd, w.newApeAt(), w.ape.size()) != w.ape
         || readAt(fd, st.st_size - kId3v1Size, kId3v1Size) != w.id3v1)
         return false;
     // The audio is where the new tag puts it, as long as before, and each of
-    // its bytes as it was (TagLib's rewrite of an APE tag, say, must not
-    // have taken any of it).
+    // its bytes as it was.
     const std::int64_t shift = w.tag.size() - w.tagEnd;
     const AudioSpan audio = findMpegAudio(fd);
     if (!audio.found || audio.begin != w.audio.begin + shift
@@ -153,7 +172,7 @@ bool holdsPlan(int fd, const Write &w)
 // file keeps its size; false when more than one page would change.
 bool differenceInOnePage(const Write &w, std::int64_t *from, QByteArray *bytes)
 {
-    if (w.ape || w.tag.size() != w.tagEnd || w.oldId3v1.isEmpty())
+    if (w.ape != w.oldApe || w.tag.size() != w.tagEnd || w.oldId3v1.isEmpty())
         return false;
     std::int64_t first = -1, last = -1;
     const QByteArray oldTag = readAt(w.fd, 0, w.tagEnd);
@@ -211,25 +230,11 @@ bool writeThroughCopy(const Write &w, const Fd &dir, const QByteArray &base)
     ReplacementCopy copy;
     if (!copy.create(dir.get(), base) || !writeAt(copy.fd(), 0, w.tag))
         return false;
-    // Everything after the old tag, up to the file's end: audio, an APE tag,
-    // the old ID3v1 tag (replaced below).
-    if (!copyRange(w.fd, w.tagEnd, copy.fd(), w.tag.size(), w.st.st_size - w.tagEnd))
-        return false;
-    if (w.ape && (w.changed[Title] || w.changed[Artist] || w.changed[Album] || w.changed[Year]
-                  || w.changed[Comment] || w.changed[Genre])) {
-        TagLibFile t(copy.fd(), false);
-        if (!t.valid() || !t.file.hasAPETag())
-            return false;
-        setApeItems(*t.file.APETag(), w.fields, w.changed);
-        if (!t.file.save(TagLib::MPEG::File::APE, TagLib::File::StripNone, TagLib::ID3v2::v4,
-                         TagLib::File::DoNotDuplicate))
-            return false;
-    }
-    struct stat st;
-    if (::fstat(copy.fd(), &st) != 0)
-        return false;
-    const std::int64_t id3v1At = w.oldId3v1.isEmpty() ? st.st_size : st.st_size - kId3v1Size;
-    if (!writeAt(copy.fd(), id3v1At, w.id3v1))
+    // Everything after the old tag up to the APE tag (the audio), the APE
+    // tag, the ID3v1 tag.
+    if (!copyRange(w.fd, w.tagEnd, copy.fd(), w.tag.size(), w.apeAt - w.tagEnd)
+        || !writeAt(copy.fd(), w.newApeAt(), w.ape)
+        || !writeAt(copy.fd(), w.newApeAt() + w.ape.size(), w.id3v1))
         return false;
 
     // The owner where we may (as root, or a group we belong to), then the
@@ -281,7 +286,9 @@ std::int16_t setTagInfo(const char *path, const TagFields &wanted)
     mp3lib::TagInfoWire now{};
     now.GenreNo = 255;
     const TagFields none = TagFields::fromWire(now);
-    const TagFields before = readTagRecord(w.fd, now) ? TagFields::fromWire(now) : none;
+    TagFields before = readTagRecord(w.fd, now) ? TagFields::fromWire(now) : none;
+    if (before.genre.isEmpty())
+        before.genre = wireText(now.GenreName, sizeof now.GenreName);   // a genre of its own
     w.changed = changedFields(wanted, before);
     if (std::find(w.changed.begin(), w.changed.end(), true) == w.changed.end())
         return 1;

@@ -454,61 +454,58 @@ QByteArray cp932Char(QStringView ch)
     return bytes;
 }
 
-bool isAscii(QStringView text)
-{
-    for (QChar c : text) {
-        if (c.unicode() >= 0x80)
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
-QByteArray encodeLegacy(const QString &text, int maxBytes)
+QList<QByteArray> encodeLegacyFields(const QList<QString> &texts, const QList<int> &maxBytes)
 {
-    if (maxBytes <= 0)
-        return {};
-    if (isAscii(QStringView(text)))
-        return text.left(maxBytes).toLatin1();
-
     // Split into characters once, keeping each one's CP932 form (empty when
-    // it has none).
+    // it has none), and decide over every field.
     struct Piece {
         QStringView ch;
         QByteArray cp932;
     };
-    QList<Piece> pieces;
+    QList<QList<Piece>> fields;
     bool allCp932 = true;
     bool allCp1252 = true;
-    for (qsizetype i = 0; i < text.size();) {
-        const qsizetype len =
-            (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
-                ? 2 : 1;
-        const QStringView ch = QStringView(text).mid(i, len);
-        Piece piece{ch, ch.front().unicode() < 0x80 ? ch.toLatin1() : cp932Char(ch)};
-        allCp932 = allCp932 && !piece.cp932.isEmpty();
-        allCp1252 = allCp1252 && len == 1 && cp1252Byte(ch.front().unicode()) >= 0;
-        pieces.append(piece);
-        i += len;
+    for (const QString &text : texts) {
+        QList<Piece> pieces;
+        for (qsizetype i = 0; i < text.size();) {
+            const qsizetype len =
+                (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+                    ? 2 : 1;
+            const QStringView ch = QStringView(text).mid(i, len);
+            Piece piece{ch, ch.front().unicode() < 0x80 ? ch.toLatin1() : cp932Char(ch)};
+            allCp932 = allCp932 && !piece.cp932.isEmpty();
+            allCp1252 = allCp1252 && len == 1 && cp1252Byte(ch.front().unicode()) >= 0;
+            pieces.append(piece);
+            i += len;
+        }
+        fields.append(pieces);
     }
 
-    if (!allCp932 && allCp1252) {
-        QByteArray out;
-        for (qsizetype i = 0; i < text.size() && i < maxBytes; ++i)
-            out += static_cast<char>(cp1252Byte(text[i].unicode()));
-        return out;
-    }
-
-    // CP932, '?' for what it lacks, never cutting a double-byte character.
-    QByteArray out;
-    for (const Piece &piece : pieces) {
-        const QByteArray bytes = piece.cp932.isEmpty() ? QByteArray("?") : piece.cp932;
-        if (out.size() + bytes.size() > maxBytes)
-            break;
-        out += bytes;
+    QList<QByteArray> out;
+    for (qsizetype f = 0; f < fields.size(); ++f) {
+        const int max = qMax(0, maxBytes.value(f));
+        QByteArray bytes;
+        for (const Piece &piece : fields[f]) {
+            // Windows-1252 only when CP932 cannot hold every field and it
+            // can; else CP932, '?' for what it lacks, never cutting a
+            // double-byte character.
+            const QByteArray one = !allCp932 && allCp1252
+                ? QByteArray(1, static_cast<char>(cp1252Byte(piece.ch.front().unicode())))
+                : piece.cp932.isEmpty() ? QByteArray("?") : piece.cp932;
+            if (bytes.size() + one.size() > max)
+                break;
+            bytes += one;
+        }
+        out.append(bytes);
     }
     return out;
+}
+
+QByteArray encodeLegacy(const QString &text, int maxBytes)
+{
+    return encodeLegacyFields({text}, {maxBytes}).value(0);
 }
 
 QString wireText(const char *field, int width)

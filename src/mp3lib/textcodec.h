@@ -42,6 +42,12 @@ QString decodeLegacy(const QByteArray &bytes);
 // with '?' for the characters it lacks. Cut at a character boundary.
 QByteArray encodeLegacy(const QString &text, int maxBytes);
 
+// Bytes for the fields of one ID3v1 tag, `maxBytes` each, in one code page
+// decided over all of them (reading decides once per tag): CP932 when every
+// field fits it, else Windows-1252 when every field fits it, else CP932
+// with '?'.
+QList<QByteArray> encodeLegacyFields(const QList<QString> &texts, const QList<int> &maxBytes);
+
 // The system's text (UTF-8) out of a wire field: the bytes before the first
 // NUL, or the whole field when it has none.
 QString wireText(const char *field, int width);

@@ -1,9 +1,9 @@
 #include "write_tags.h"
 
+#include "fieldtext.h"
 #include "id3v2frames.h"
 #include "textcodec.h"
 
-#include <taglib/apetag.h>
 #include <taglib/commentsframe.h>
 #include <taglib/id3v1genres.h>
 #include <taglib/textidentificationframe.h>
@@ -14,10 +14,6 @@ using TagLib::String;
 namespace ID3v2 = TagLib::ID3v2;
 
 namespace {
-
-// The edit fields' lengths: what the tag frame shows of a stored text.
-constexpr int kShownLength = 30;
-constexpr int kShownYearLength = 4;
 
 String toTagLib(const QString &text)
 {
@@ -36,29 +32,17 @@ String::Type encodingFor(const QString &text)
     return String::Latin1;
 }
 
-bool isBlank(QChar c)
+// What an Update sends back for the stored text `stored` of `field` when
+// the user leaves its box alone: the box's text (the year's full-width
+// digits as ASCII), in the record's field of `width` bytes.
+QString sentWhenUntouched(const QString &stored, Field field)
 {
-    return c == u' ' || c == QChar(0x3000);
-}
-
-QString trimmed(const QString &text)
-{
-    qsizetype begin = 0, end = text.size();
-    while (begin < end && isBlank(text[begin]))
-        ++begin;
-    while (end > begin && isBlank(text[end - 1]))
-        --end;
-    return text.mid(begin, end - begin);
-}
-
-// What the edit field shows of a stored text: trimmed, cut to the field's
-// length without splitting a surrogate pair.
-QString shown(const QString &stored, int length)
-{
-    QString text = trimmed(stored);
-    if (text.size() > length)
-        text.truncate(text.at(length - 1).isHighSurrogate() ? length - 1 : length);
-    return text;
+    const bool year = field == Year;
+    const QString box = shownInBox(stored, year ? kYearBoxLength : kBoxLength);
+    char wire[sizeof TagInfoWire::TrackName];
+    const int width = year ? int(sizeof TagInfoWire::Year) : int(sizeof wire);
+    setWireText(wire, width, year ? yearDigits(box) : box);
+    return wireText(wire, width);
 }
 
 // The IDs of a field's frames in a tag of version `major`; the first is
@@ -84,21 +68,21 @@ QList<QByteArray> frameIds(Field field, int major)
 }
 
 // Replaces the frames at `at` (removed) by `frame` at the place of the
-// first, or at the end when there were none.
+// first, or at the end when there were none; never behind a broken piece,
+// where a reader that stops at it would not see the new frame.
 void replaceFrames(RawTags &tags, const QList<qsizetype> &at, ID3v2::Frame *frame)
 {
     qsizetype place = at.isEmpty() ? tags.frames.size() : at.first();
+    for (qsizetype n = 0; n < place; ++n) {
+        if (tags.frames[n].broken) {
+            place = n;
+            break;
+        }
+    }
     for (qsizetype i = at.size() - 1; i >= 0; --i)
         tags.frames.removeAt(at[i]);
     if (frame)
         tags.frames.insert(place, tags.frameFrom(*frame));
-}
-
-QByteArray legacyField(const QString &text, int width)
-{
-    QByteArray bytes = encodeLegacy(text, width).left(width);
-    bytes.append(QByteArray(width - bytes.size(), '\0'));
-    return bytes;
 }
 
 } // namespace
@@ -122,10 +106,8 @@ TagFields TagFields::fromWire(const TagInfoWire &wire)
 std::array<bool, kFieldCount> changedFields(const TagFields &wanted, const TagFields &current)
 {
     std::array<bool, kFieldCount> changed{};
-    for (int i = 0; i < Genre; ++i) {
-        const int length = i == Year ? kShownYearLength : kShownLength;
-        changed[i] = trimmed(wanted.text[i]) != shown(current.text[i], length);
-    }
+    for (int i = 0; i < Genre; ++i)
+        changed[i] = wanted.text[i] != sentWhenUntouched(current.text[i], Field(i));
     changed[Genre] = wanted.genreNo != current.genreNo;
     return changed;
 }
@@ -136,11 +118,11 @@ void setFrames(RawTags &tags, const TagFields &f, const std::array<bool, kFieldC
         if (!changed[i] || i == Comment)
             continue;
         QList<QByteArray> ids = frameIds(Field(i), tags.major);
-        // Without a recording date the year is read from the release date,
-        // else the original release date: a year cleared goes from those
-        // too, or it would come back from them.
+        // Without a recording date the year is read from the release date:
+        // a year cleared goes from there too, or it would come back from it.
+        // The original release (TDOR, TORY) is another fact and stays.
         if (i == Year && f.text[Year].isEmpty())
-            ids << "TDRL" << "TDOR" << "TORY" << "TOR";
+            ids << "TDRL";
         QList<qsizetype> at;
         for (qsizetype n = 0; n < tags.frames.size(); ++n) {
             if (ids.contains(tags.frames[n].id))
@@ -154,27 +136,38 @@ void setFrames(RawTags &tags, const TagFields &f, const std::array<bool, kFieldC
             const QByteArray id = i == Year ? QByteArray(tags.major == 4 ? "TDRC" : "TYER")
                                             : frameIds(Field(i), 3).first();
             frame = std::make_unique<ID3v2::TextIdentificationFrame>(
-                TagLib::ByteVector(id.constData(), 4), i == Genre ? String::Latin1 : encodingFor(value));
+                TagLib::ByteVector(id.constData(), 4), encodingFor(value));
             frame->setText(toTagLib(value));
         }
         replaceFrames(tags, at, frame.get());
     }
     if (changed[Comment]) {
         QByteArray language("eng");
-        QList<qsizetype> at;
-        for (qsizetype n = 0; n < tags.frames.size() && at.isEmpty(); ++n) {
-            if (tags.isPlainComment(tags.frames[n], &language))
-                at.append(n);
+        QList<qsizetype> plain;
+        for (qsizetype n = 0; n < tags.frames.size() && plain.size() < 2; ++n) {
+            if (tags.isPlainComment(tags.frames[n], plain.isEmpty() ? &language : nullptr))
+                plain.append(n);
         }
+        // The comment is the first comment frame without a description;
+        // every other comment frame stays. A cleared comment whose frame
+        // another plain one follows stays as an empty frame, or the next
+        // would read as the comment.
         std::unique_ptr<ID3v2::CommentsFrame> frame;
-        if (!f.text[Comment].isEmpty()) {
+        if (!f.text[Comment].isEmpty() || plain.size() > 1) {
             frame = std::make_unique<ID3v2::CommentsFrame>(encodingFor(f.text[Comment]));
             frame->setLanguage(language.size() == 3 ? TagLib::ByteVector(language.constData(), 3)
                                                     : TagLib::ByteVector("eng"));
             frame->setText(toTagLib(f.text[Comment]));
         }
-        replaceFrames(tags, at, frame.get());
+        replaceFrames(tags, plain.mid(0, 1), frame.get());
     }
+}
+
+void addTrackFrame(RawTags &tags, int track)
+{
+    ID3v2::TextIdentificationFrame frame(TagLib::ByteVector("TRCK", 4), String::Latin1);
+    frame.setText(String::number(track));
+    tags.frames.append(tags.frameFrom(frame));
 }
 
 QByteArray id3v1With(const QByteArray &old, const TagFields &f, const std::array<bool, kFieldCount> &changed)
@@ -185,31 +178,129 @@ QByteArray id3v1With(const QByteArray &old, const TagFields &f, const std::array
     const bool track = !fresh && tag[125] == '\0' && tag[126] != '\0';
     struct Place { int at, width; };
     const Place places[Genre] = {{3, 30}, {33, 30}, {63, 30}, {93, 4}, {97, track ? 28 : 30}};
+    // The tag's text in one code page, as reading decides one per tag: the
+    // fields not written are read as reading does, and keep their bytes
+    // where the code page decided gives them back.
+    QList<LegacyField> stored;
+    for (const Place &p : places) {
+        const QByteArray bytes = tag.mid(p.at, p.width);
+        const qsizetype nul = bytes.indexOf('\0');
+        stored.append({nul < 0 ? bytes : bytes.left(nul), nul < 0});
+    }
+    const QList<QString> storedTexts = decodeLegacyFields(stored);
+    QList<QString> texts;
+    QList<int> widths;
     for (int i = 0; i < Genre; ++i) {
-        if (fresh || changed[i])
-            tag.replace(places[i].at, places[i].width, legacyField(f.text[i], places[i].width));
+        texts.append(fresh || changed[i] ? f.text[i] : storedTexts.value(i));
+        widths.append(places[i].width);
+    }
+    const QList<QByteArray> encoded = encodeLegacyFields(texts, widths);
+    for (int i = 0; i < Genre; ++i) {
+        // A field that filled its width may end in half a character, which
+        // reading drops: its bytes are kept too.
+        const QByteArray &was = stored[i].bytes;
+        const bool same = encoded[i] == was
+                          || (stored[i].cut && was.size() == encoded[i].size() + 1 && was.startsWith(encoded[i]));
+        if (fresh || changed[i] || !same)
+            tag.replace(places[i].at, places[i].width, encoded[i].leftJustified(places[i].width, '\0', true));
     }
     if (fresh || changed[Genre])
         tag[127] = char(f.genre.isEmpty() ? 255 : f.genreNo);
     return tag;
 }
 
-void setApeItems(TagLib::APE::Tag &ape, const TagFields &f, const std::array<bool, kFieldCount> &changed)
+namespace {
+
+quint32 littleEndian(const QByteArray &b, qsizetype at)
 {
+    quint32 v = 0;
+    for (int i = 3; i >= 0; --i)
+        v = v << 8 | quint8(b[at + i]);
+    return v;
+}
+
+void setLittleEndian(QByteArray &b, qsizetype at, quint32 v)
+{
+    for (int i = 0; i < 4; ++i, v >>= 8)
+        b[at + i] = char(v & 0xFF);
+}
+
+} // namespace
+
+QByteArray apeWith(const QByteArray &old, const TagFields &f, const std::array<bool, kFieldCount> &changed)
+{
+    // Header (when its flags say so), items, footer: "APETAGEX", version,
+    // size of items and footer, item count, flags, 8 reserved bytes; all
+    // little-endian. An item: value size, flags, key, NUL, value.
+    constexpr int kFrame = 32;
+    if (old.size() < kFrame || !old.right(kFrame).startsWith("APETAGEX"))
+        return {};
+    QByteArray footer = old.right(kFrame);
+    const quint32 size = littleEndian(footer, 12), count = littleEndian(footer, 16);
+    const bool hasHeader = littleEndian(footer, 20) & 0x80000000u;
+    const qsizetype itemsAt = hasHeader ? kFrame : 0;
+    if (size < quint32(kFrame) || qint64(size) + itemsAt != old.size()
+        || (hasHeader && !old.startsWith("APETAGEX")))
+        return {};
+    const qsizetype itemsEnd = old.size() - kFrame;
+    struct Item {
+        QByteArray key, bytes;
+    };
+    QList<Item> items;
+    qsizetype pos = itemsAt;
+    for (quint32 n = 0; n < count; ++n) {
+        if (itemsEnd - pos < 9)
+            return {};
+        const quint32 valueSize = littleEndian(old, pos);
+        const qsizetype nul = old.indexOf('\0', pos + 8);
+        if (nul < 0 || nul >= itemsEnd || qint64(valueSize) > itemsEnd - nul - 1)
+            return {};
+        const qsizetype next = nul + 1 + qsizetype(valueSize);
+        items.append({old.mid(pos + 8, nul - pos - 8).toUpper(), old.mid(pos, next - pos)});
+        pos = next;
+    }
+    if (pos != itemsEnd)
+        return {};
+
+    // The changed fields' items replaced at the place of the first (new
+    // ones at the end), as UTF-8 text; every other item as it stands.
     static const char *const keys[kFieldCount] = {"TITLE", "ARTIST", "ALBUM", "YEAR", "COMMENT", "GENRE"};
     for (int i = 0; i < kFieldCount; ++i) {
-        // addValue with replace removes the item first and adds nothing for
-        // an empty value.
-        if (changed[i])
-            ape.addValue(keys[i], toTagLib(i == Genre ? f.genre : f.text[i]), true);
+        if (!changed[i])
+            continue;
+        qsizetype place = items.size();
+        for (qsizetype n = items.size() - 1; n >= 0; --n) {
+            if (items[n].key == keys[i]) {
+                items.removeAt(n);
+                place = n;
+            }
+        }
+        const QByteArray value = (i == Genre ? f.genre : f.text[i]).toUtf8();
+        if (value.isEmpty())
+            continue;
+        QByteArray item(8, '\0');
+        setLittleEndian(item, 0, quint32(value.size()));
+        items.insert(place, {keys[i], item + keys[i] + '\0' + value});
     }
+    QByteArray body;
+    for (const Item &item : items)
+        body += item.bytes;
+    setLittleEndian(footer, 12, quint32(body.size() + kFrame));
+    setLittleEndian(footer, 16, quint32(items.size()));
+    QByteArray header;
+    if (hasHeader) {
+        header = old.left(kFrame);
+        setLittleEndian(header, 12, quint32(body.size() + kFrame));
+        setLittleEndian(header, 16, quint32(items.size()));
+    }
+    return header + body + footer;
 }
 
 bool holdsChangedFields(const TagFields &readBack, const TagFields &f,
                         const std::array<bool, kFieldCount> &changed)
 {
     for (int i = 0; i < Genre; ++i) {
-        if (changed[i] && trimmed(readBack.text[i]) != trimmed(f.text[i]))
+        if (changed[i] && trimBlanks(readBack.text[i]) != trimBlanks(f.text[i]))
             return false;
     }
     return !changed[Genre] || readBack.genreNo == (f.genre.isEmpty() ? 255 : f.genreNo);

@@ -9,8 +9,6 @@
 
 #include "vbmp3.h"
 
-namespace TagLib::APE { class Tag; }
-
 namespace mp3lib::detail {
 
 struct RawTags;
@@ -27,10 +25,10 @@ struct TagFields {
 };
 
 // Which fields of `wanted` differ from `current` (what the file holds
-// now). A text counts as the same when it is what the tag frame shows for
-// the stored text: trimmed of blanks and cut to the edit field's length,
-// so that an Update without edits changes nothing, not even a title longer
-// than the field or a full date behind the year.
+// now). A text counts as the same when it is exactly what an Update sends
+// for the stored text when its box is left alone (fieldtext.h), so that an
+// Update without edits changes nothing, not even a title cut after a blank
+// by its box or a full date behind the four-character year.
 std::array<bool, kFieldCount> changedFields(const TagFields &wanted, const TagFields &current);
 
 // Puts the changed fields into the frames of `tags`: the frames of a
@@ -41,14 +39,21 @@ std::array<bool, kFieldCount> changedFields(const TagFields &wanted, const TagFi
 void setFrames(RawTags &tags, const TagFields &f, const std::array<bool, kFieldCount> &changed);
 
 // The 128-byte ID3v1 tag after the write: `old` (empty for a file without
-// one) with the changed fields replaced, or made anew from `f`. Text in
-// the legacy 8-bit form, each field cut at a character boundary, the year
-// as typed; an ID3v1.1 track byte is kept (the comment then has 28 bytes).
+// one) with the changed fields replaced, or made anew from `f`. Text in one
+// legacy code page for the whole tag (textcodec.h), each field cut at a
+// character boundary, the year as typed; an ID3v1.1 track byte is kept (the
+// comment then has 28 bytes).
 QByteArray id3v1With(const QByteArray &old, const TagFields &f,
                      const std::array<bool, kFieldCount> &changed);
 
-// Sets the changed fields' items of an APE tag.
-void setApeItems(TagLib::APE::Tag &ape, const TagFields &f, const std::array<bool, kFieldCount> &changed);
+// The APE tag `old` (its bytes from header or first item to footer) with
+// the changed fields' items replaced and every other item byte for byte,
+// flags included; empty when `old` is not an APE tag read whole.
+QByteArray apeWith(const QByteArray &old, const TagFields &f, const std::array<bool, kFieldCount> &changed);
+
+// A track number frame (TRCK) appended to `tags`, for a tag made anew from
+// an ID3v1.1 tag's track number.
+void addTrackFrame(RawTags &tags, int track);
 
 // Whether the record read back after the write holds the written fields.
 bool holdsChangedFields(const TagFields &readBack, const TagFields &f,

@@ -2,36 +2,17 @@
 
 #include <QStringList>
 
+#include "fieldtext.h"
+
 namespace tags {
 
 namespace {
 
-// The first `maxLength` UTF-16 units of `text`, one fewer when the last of
-// them would be the first half of a surrogate pair.
-QString cutAtCharacter(const QString &text, int maxLength)
-{
-    if (text.size() <= maxLength)
-        return text;
-    qsizetype n = maxLength;
-    if (n > 0 && text.at(n - 1).isHighSurrogate())
-        --n;
-    return text.left(n);
-}
-
+// The box's rule is the library's, which the writer shares to tell an
+// untouched field from an edited one.
 QString shown(const QString &field, int maxLength)
 {
-    return cutAtCharacter(TrimTagStr(field), maxLength);
-}
-
-// Full-width digits as ASCII digits: Japanese input gives "２００４", whose
-// characters take three bytes each and would not fit the year's five.
-QString asciiDigits(QString text)
-{
-    for (QChar &c : text) {
-        if (c.unicode() >= 0xFF10 && c.unicode() <= 0xFF19)
-            c = QChar(u'0' + (c.unicode() - 0xFF10));
-    }
-    return text;
+    return mp3lib::shownInBox(TrimTagStr(field), maxLength);
 }
 
 TagFieldTexts trimmed(const TagFieldTexts &t)
@@ -49,7 +30,7 @@ TagInfo storeFields(const TagFieldTexts &t, const GenreEntry &genre,
     tag.TrackName = store(t.TrackName, kTextWidth);
     tag.ArtistName = store(t.ArtistName, kTextWidth);
     tag.AlbumName = store(t.AlbumName, kTextWidth);
-    tag.Year = store(asciiDigits(t.Year), kYearWidth);
+    tag.Year = store(mp3lib::yearDigits(t.Year), kYearWidth);
     tag.Comment = store(t.Comment, kTextWidth);
     tag.GenreNo = genre.GenreNo;
     tag.GenreName = store(genre.GenreName, kTextWidth);

@@ -7,14 +7,15 @@
 #include <QString>
 #include <cstdint>
 
+#include "fieldtext.h"
 #include "taginfo.h"
 
 namespace tags {
 
 // Maximum lengths of the edit fields: title, singer, album, comment 30
 // characters, year 4.
-inline constexpr int kFieldMaxLength = 30;
-inline constexpr int kYearMaxLength = 4;
+inline constexpr int kFieldMaxLength = mp3lib::kBoxLength;
+inline constexpr int kYearMaxLength = mp3lib::kYearBoxLength;
 
 // The genre number written when there is no genre entry to take one from;
 // the number no genre has.

@@ -1,5 +1,7 @@
 #include "taginfo.h"
 
+#include "fieldtext.h"
+
 #include <QByteArray>
 #include <cstring>
 
@@ -37,8 +39,6 @@ QString textFromWire(const char *field, int width)
         text.append(QString(width - text.size(), QChar(u'\0')));
     return text;
 }
-
-bool isTrimmed(QChar c) { return c == u' ' || c == QChar(0x3000); }
 
 } // namespace
 
@@ -79,12 +79,7 @@ QString TrimTagStr(QString text)
     const qsizetype nul = text.indexOf(QChar(u'\0'));
     if (nul >= 0)
         text.truncate(nul);
-    qsizetype begin = 0, end = text.size();
-    while (begin < end && isTrimmed(text[begin]))
-        ++begin;
-    while (end > begin && isTrimmed(text[end - 1]))
-        --end;
-    return text.mid(begin, end - begin);
+    return mp3lib::trimBlanks(text);
 }
 
 QString fitField(const QString &text, int width)
