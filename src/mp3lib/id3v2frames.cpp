@@ -61,9 +61,11 @@ QByteArray applyUnsync(const QByteArray &in)
 }
 
 // The frames of one tag body (extended header skipped) appended to `out`.
-// Walks as TagLib does: padding begins at a zero byte, and bytes that do
-// not start with a frame ID end the frames. A frame that claims more bytes
-// than the tag holds, or none, makes the tag one we cannot keep whole.
+// Padding begins at a zero byte. A broken frame (no data, an ID of other
+// characters) is kept as it stands and the walk goes on after it; bytes
+// that are no frame ID and claim more than the tag holds end the frames. A
+// frame that claims more bytes than the tag holds makes the tag one we
+// cannot keep whole.
 bool walkFrames(const QByteArray &body, qsizetype pos, int major, RawTags &out)
 {
     const int hs = major == 2 ? 6 : 10;
@@ -75,8 +77,6 @@ bool walkFrames(const QByteArray &body, qsizetype pos, int major, RawTags &out)
         // ID3v2.3 tags written by converters may hold ID3v2.2's three-letter
         // IDs with a NUL after them.
         const int idLength = major == 2 ? 3 : (d[pos + 3] == '\0' ? 3 : 4);
-        if (!validId(d + pos, idLength))
-            break;
         quint32 size;
         if (major == 2) {
             size = bigEndian(d + pos + 3, 3);
@@ -88,8 +88,11 @@ bool walkFrames(const QByteArray &body, qsizetype pos, int major, RawTags &out)
                 return at + 4 <= n && validId(d + at, 4);
             });
         }
-        if (size == 0 || qint64(size) > n - pos - hs)
+        if (qint64(size) > n - pos - hs) {
+            if (!validId(d + pos, idLength))
+                break;
             return false;
+        }
         if (out.frames.size() >= kMaxFrames)
             return false;
         out.frames.append({QByteArray(d + pos, idLength), body.mid(pos, hs + qsizetype(size))});

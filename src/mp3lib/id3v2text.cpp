@@ -1,16 +1,21 @@
 // Text and comment frames of an ID3v2 tag; see id3v2text.h.
 //
-// The plain reader gives exactly what TagLib 1.13 makes of the same bytes:
-// the same frames in the same order (ID3v2.3's TYER, TORY and IPLS under
-// their ID3v2.4 names, the four frames ID3v2.4 dropped left out), fields
-// split and trimmed as TagLib splits them, UTF-16 byte order taken from a
-// field's own mark or the first field's, a genre "(17)Rock" split into "17"
-// and "Rock", and the walk stopping where TagLib's stops (padding, a frame
-// ID of other characters, a size of 0 or past the tag). Where TagLib's
-// reading depends on more than this (unsynchronisation, compression,
-// characters outside the Basic Multilingual Plane, a byte-order mark that
-// Qt's conversion would drop, numbers TagLib's wcstol might read otherwise,
-// ID3v2.3 dates that TagLib joins), the tag is not plain.
+// The plain reader gives what TagLib 1.13 makes of the same bytes where
+// TagLib reads them right: the same frames in the same order (ID3v2.3's
+// TYER, TORY and IPLS under their ID3v2.4 names, the four frames ID3v2.4
+// dropped left out), fields split and trimmed as TagLib splits them, UTF-16
+// byte order taken from a field's own mark or the first field's, a genre
+// "(17)Rock" split into "17" and "Rock", and the walk ending where TagLib's
+// ends (padding, a frame running past the tag). Where TagLib reads the
+// bytes wrongly, both readers read what they hold instead (see
+// mendForTagLib): a broken frame (no data, an ID of other characters) is
+// stepped over and the walk goes on, and UTF-16 without a byte-order mark
+// is little-endian, as the Windows taggers that write it meant. Where
+// TagLib's reading depends on more than this (unsynchronisation,
+// compression, characters outside the Basic Multilingual Plane, a
+// byte-order mark that Qt's conversion would drop, numbers TagLib's wcstol
+// might read otherwise, ID3v2.3 dates that TagLib joins), the tag is not
+// plain.
 
 #include "id3v2text.h"
 
@@ -86,6 +91,14 @@ QList<Bytes> split(Bytes b, int delim, int max = 0)
     return out;
 }
 
+// The byte order a UTF-16 field's byte-order mark gives, Utf16 for none.
+int byteOrderMark(Bytes b)
+{
+    if (b.size < 2)
+        return Utf16;
+    return b.data[0] == 0xFE && b.data[1] == 0xFF ? Utf16BE : b.data[0] == 0xFF && b.data[1] == 0xFE ? Utf16LE : Utf16;
+}
+
 // Text in one of the encodings as TagLib's String reads it, cut at its
 // first NUL, into `out`; false where Qt's reading of TagLib's result could
 // differ from this one (then the tag is TagLib's to read).
@@ -116,15 +129,9 @@ bool decode(Bytes b, int encoding, QString &out)
     qsizetype units = b.size / 2;
     const u8 *p = b.data;
     bool bigEndianText = encoding == Utf16BE;
-    if (encoding == Utf16) {
-        if (units < 1)
-            return true;
-        if (p[0] == 0xFF && p[1] == 0xFE)
-            bigEndianText = false;
-        else if (p[0] == 0xFE && p[1] == 0xFF)
-            bigEndianText = true;
-        else
-            return true;   // no byte-order mark: TagLib reads nothing
+    // A byte-order mark gives the order; without one, little-endian.
+    if (const int mark = encoding == Utf16 ? byteOrderMark(b) : Utf16; mark != Utf16) {
+        bigEndianText = mark == Utf16BE;
         p += 2;
         --units;
     }
@@ -188,6 +195,24 @@ bool readEncoding(Bytes body, TextFrame &frame, int &encoding, int &align)
     return true;
 }
 
+// The fields of a text frame's body (of two bytes or more): after the
+// encoding byte, trailing NULs dropped, split at each NUL.
+QList<Bytes> textFields(Bytes body, int align)
+{
+    qsizetype length = body.size - 1;
+    while (length > 0 && body.data[length] == 0)
+        --length;
+    while (length % align != 0)
+        ++length;
+    return split(body.mid(1, length), align);
+}
+
+// A comment frame's description and text (of five bytes or more).
+QList<Bytes> commentFields(Bytes body, int align)
+{
+    return split(body.mid(4, body.size), align, 2);
+}
+
 // A text frame's body: encoding byte, then fields split by NUL, trailing
 // NULs dropped, empty fields skipped.
 bool readTextFrame(Bytes body, TextFrame &frame)
@@ -199,12 +224,7 @@ bool readTextFrame(Bytes body, TextFrame &frame)
     int encoding, align;
     if (!readEncoding(body, frame, encoding, align))
         return false;
-    qsizetype length = body.size - 1;
-    while (length > 0 && body.data[length] == 0)
-        --length;
-    while (length % align != 0)
-        ++length;
-    const QList<Bytes> pieces = split(body.mid(1, length), align);
+    const QList<Bytes> pieces = textFields(body, align);
     // UTF-16 fields without a byte-order mark take the first field's order
     // (when the first field is not empty and has one).
     int firstOrder = Utf16;
@@ -216,9 +236,7 @@ bool readTextFrame(Bytes body, TextFrame &frame)
             return false;
         int as = encoding;
         if (encoding == Utf16) {
-            const int order = piece.data[0] == 0xFE && piece.data[1] == 0xFF   ? Utf16BE
-                              : piece.data[0] == 0xFF && piece.data[1] == 0xFE ? Utf16LE
-                                                                               : Utf16;
+            const int order = byteOrderMark(piece);
             if (i == 0)
                 firstOrder = order;
             else if (order == Utf16)
@@ -247,7 +265,7 @@ bool readCommentFrame(Bytes body, TextFrame &frame)
     int encoding, align;
     if (!readEncoding(body, frame, encoding, align))
         return false;
-    const QList<Bytes> pieces = split(body.mid(4, body.size), align, 2);
+    const QList<Bytes> pieces = commentFields(body, align);
     QString description, text;
     if (pieces.size() == 2 && (!decode(pieces[0], encoding, description) || !decode(pieces[1], encoding, text)))
         return false;
@@ -256,7 +274,74 @@ bool readCommentFrame(Bytes body, TextFrame &frame)
     return true;
 }
 
+// The body of a UTF-16 text or comment frame with a field that TagLib
+// reads as empty for want of a byte-order mark (a text frame's field
+// without one takes the first field's), as UTF-16BE without marks: the
+// same text as the readers here take it, in as many bytes or fewer. Empty
+// where TagLib reads the body right as it stands.
+QByteArray unmarkedUtf16AsBigEndian(Bytes body, bool comment)
+{
+    if (body.size < (comment ? 5 : 2) || body.data[0] != Utf16)
+        return {};
+    const QList<Bytes> fields = comment ? commentFields(body, 2) : textFields(body, 2);
+    const bool inherited = !comment && !fields.isEmpty() && byteOrderMark(fields[0]) != Utf16;
+    bool unmarked = false;
+    for (const Bytes &field : fields)
+        unmarked = unmarked || (field.size > 0 && byteOrderMark(field) == Utf16 && !inherited);
+    if (!unmarked)
+        return {};
+    QByteArray out(reinterpret_cast<const char *>(body.data), comment ? 4 : 1);
+    out[0] = char(Utf16BE);
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        if (i > 0)
+            out += QByteArray(2, '\0');
+        Bytes field = fields[i];
+        const int mark = byteOrderMark(field);
+        if (mark != Utf16)
+            field = field.mid(2, field.size);
+        const bool swap = mark != Utf16BE;
+        for (qsizetype k = 0; k < field.size; ++k)
+            out += char(swap && (k ^ 1) < field.size ? field.data[k ^ 1] : field.data[k]);
+    }
+    return out;
+}
+
 } // namespace
+
+bool mendForTagLib(RawTags &tags)
+{
+    const int hs = tags.major == 2 ? 6 : 10;
+    bool mended = false;
+    for (qsizetype i = tags.frames.size() - 1; i >= 0; --i) {
+        RawFrame &f = tags.frames[i];
+        const qsizetype size = f.bytes.size() - hs;
+        const u8 format = tags.major == 2 ? 0 : u8(f.bytes[9]);
+        // TagLib stops at a frame without data, with an ID of other
+        // characters, or too short for the data length it says it holds.
+        if (size == 0 || !validId(f.id.constData(), int(f.id.size())) || (tags.major == 4 && (format & 0x01) && size <= 4)) {
+            tags.frames.removeAt(i);
+            mended = true;
+            continue;
+        }
+        // Bodies stored as read (no compression, encryption, grouping or
+        // unsynchronisation of their own) of text and comment frames.
+        const bool comment = f.id == "COMM" || f.id == "COM";
+        if (format != 0 || (tags.major == 4 && tags.unsync) || !(comment || f.id.startsWith('T')))
+            continue;
+        const QByteArray body = unmarkedUtf16AsBigEndian({reinterpret_cast<const u8 *>(f.bytes.constData()) + hs, size}, comment);
+        if (body.isEmpty())
+            continue;
+        // The new size after the ID: ID3v2.2 in three bytes, 2.3 in four,
+        // 2.4 in four of seven bits each.
+        QByteArray header = f.bytes.left(hs);
+        const int width = tags.major == 2 ? 3 : 4, bits = tags.major == 4 ? 7 : 8;
+        for (int k = 0; k < width; ++k)
+            header[width + k] = char((quint32(body.size()) >> (bits * (width - 1 - k))) & ((1u << bits) - 1));
+        f.bytes = header + body;
+        mended = true;
+    }
+    return mended;
+}
 
 TextFrames textFrames(const TagLib::ID3v2::Tag &tag)
 {
@@ -320,12 +405,14 @@ PlainTag readPlainTag(FileReader &reader, TextFrames &frames)
         });
         if (failed)
             return PlainTag::Failed;
-        if (size == 0 || size > length - pos)
+        if (size > length - pos)
             break;
         if (major == 3 && id[3] == 0)
             return PlainTag::NotPlain;   // an ID3v2.2 frame inside, as iTunes wrote them
-        if (!validId(id, 4))
-            break;
+        if (size == 0 || !validId(id, 4)) {
+            pos += 10 + size;   // a broken frame: the frames after it still count
+            continue;
+        }
         if (flags[0] != 0 || flags[1] != 0 || pos + 10 + size > length)
             return PlainTag::NotPlain;
         const QByteArrayView name(id, 4);
