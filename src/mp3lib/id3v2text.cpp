@@ -306,6 +306,45 @@ QByteArray unmarkedUtf16AsBigEndian(Bytes body, bool comment)
     return out;
 }
 
+// One frame of a plain walk (flags clear, within the tag) from its body:
+// a text or comment frame is appended to `frames`; `plain` cleared where
+// it is TagLib's to read, `taglibMisreads` set where TagLib would read it
+// as empty. False when the body could not be read.
+bool readFrame(const u8 *body, char *id, qint64 size, int major, TextFrames &frames, bool &plain, bool &taglibMisreads)
+{
+    if (!body)
+        return false;
+    const QByteArrayView name(id, 4);
+    if (major == 3) {
+        if (name == "TDAT") {
+            plain = false;
+            return true;
+        }
+        if (name == "TIME" || name == "TRDA" || name == "TSIZ")
+            return true;
+        if (name == "TYER")
+            std::memcpy(id, "TDRC", 4);
+        else if (name == "TORY")
+            std::memcpy(id, "TDOR", 4);
+        else if (name == "IPLS")
+            std::memcpy(id, "TIPL", 4);
+    } else if (name == "TRDC") {
+        std::memcpy(id, "TDRC", 4);
+    }
+    const bool text = id[0] == 'T' || name == "WFED" || name == "MVNM" || name == "MVIN" || name == "GRP1";
+    if (!text && name != "COMM")
+        return true;
+    TextFrame frame;
+    setId(frame, id, 4);
+    if (!(text ? readTextFrame({body, size}, frame) : readCommentFrame({body, size}, frame)))
+        plain = false;
+    else
+        frames.append(frame);
+    if (body[0] == Utf16 && !unmarkedUtf16AsBigEndian({body, size}, !text).isEmpty())
+        taglibMisreads = true;
+    return true;
+}
+
 } // namespace
 
 bool mendForTagLib(RawTags &tags)
@@ -366,9 +405,10 @@ TextFrames textFrames(const TagLib::ID3v2::Tag &tag)
     return out;
 }
 
-PlainTag readPlainTag(FileReader &reader, TextFrames &frames)
+PlainTag readPlainTag(FileReader &reader, TextFrames &frames, bool &taglibMisreads)
 {
     frames.clear();
+    taglibMisreads = true;   // until the walk below says otherwise
     const u8 *h = reader.at(0, 10);
     if (!h || std::memcmp(h, "ID3", 3) != 0 || (h[3] != 3 && h[3] != 4) || h[5] != 0)
         return PlainTag::NotPlain;
@@ -389,6 +429,10 @@ PlainTag readPlainTag(FileReader &reader, TextFrames &frames)
         failed = failed || !p;
         return p && validId(reinterpret_cast<const char *>(p), 4);
     };
+    // A tag that is not plain is still walked to its end, for whether
+    // TagLib would misread it.
+    bool plain = true;
+    taglibMisreads = false;
     for (qint64 pos = 0; length != 0 && pos < length - 10;) {
         const u8 *p = reader.at(base + pos, 10);
         if (!p)
@@ -407,45 +451,19 @@ PlainTag readPlainTag(FileReader &reader, TextFrames &frames)
             return PlainTag::Failed;
         if (size > length - pos)
             break;
-        if (major == 3 && id[3] == 0)
-            return PlainTag::NotPlain;   // an ID3v2.2 frame inside, as iTunes wrote them
-        if (size == 0 || !validId(id, 4)) {
-            pos += 10 + size;   // a broken frame: the frames after it still count
-            continue;
+        const qint64 next = pos + 10 + size;
+        if (major == 3 && id[3] == 0) {
+            plain = false;   // an ID3v2.2 frame inside, as iTunes wrote them
+        } else if (size == 0 || !validId(id, 4) || (major == 4 && (flags[1] & 0x01) && size <= 4)) {
+            taglibMisreads = true;   // a broken frame: the frames after it still count
+        } else if (flags[0] != 0 || flags[1] != 0 || next > length) {
+            plain = false;
+        } else if (!readFrame(reader.at(base + pos + 10, size), id, size, major, frames, plain, taglibMisreads)) {
+            return PlainTag::Failed;
         }
-        if (flags[0] != 0 || flags[1] != 0 || pos + 10 + size > length)
-            return PlainTag::NotPlain;
-        const QByteArrayView name(id, 4);
-        if (major == 3) {
-            if (name == "TDAT")
-                return PlainTag::NotPlain;
-            if (name == "TIME" || name == "TRDA" || name == "TSIZ") {
-                pos += 10 + size;
-                continue;
-            }
-            if (name == "TYER")
-                std::memcpy(id, "TDRC", 4);
-            else if (name == "TORY")
-                std::memcpy(id, "TDOR", 4);
-            else if (name == "IPLS")
-                std::memcpy(id, "TIPL", 4);
-        } else if (name == "TRDC") {
-            std::memcpy(id, "TDRC", 4);
-        }
-        const bool text = id[0] == 'T' || name == "WFED" || name == "MVNM" || name == "MVIN" || name == "GRP1";
-        if (text || name == "COMM") {
-            const u8 *body = reader.at(base + pos + 10, size);
-            if (!body)
-                return PlainTag::Failed;
-            TextFrame frame;
-            setId(frame, id, 4);
-            if (!(text ? readTextFrame({body, size}, frame) : readCommentFrame({body, size}, frame)))
-                return PlainTag::NotPlain;
-            frames.append(frame);
-        }
-        pos += 10 + size;
+        pos = next;
     }
-    return PlainTag::Read;
+    return plain ? PlainTag::Read : PlainTag::NotPlain;
 }
 
 } // namespace mp3lib::detail

@@ -46,8 +46,10 @@ enum class PlainTag {
 // start of the file, no tag-wide flags, no frame flags, every text in a form
 // whose reading through TagLib is known exactly (anything else, down to a
 // byte-order mark inside a field, is left to TagLib). Frames are read where
-// they lie: a cover picture is stepped over, not read.
-PlainTag readPlainTag(FileReader &reader, TextFrames &frames);
+// they lie: a cover picture is stepped over, not read. `taglibMisreads`
+// says whether TagLib would read the frames wrongly (see mendForTagLib);
+// true where this reader cannot tell.
+PlainTag readPlainTag(FileReader &reader, TextFrames &frames, bool &taglibMisreads);
 
 // Makes `tags` one that TagLib 1.13 reads as the plain reader reads the
 // bytes, where TagLib would read them wrongly: drops the broken frames at

@@ -371,9 +371,10 @@ bool readFields(int fd, std::int64_t size, Fields &out)
 
     // A plain ID3v2 tag at the start, no APE tag: read from the blocks the
     // checks have read.
+    bool taglibMisreads = true;
     if (asItStands && !taglibFileStream.load()) {
         TextFrames frames;
-        switch (readPlainTag(reader, frames)) {
+        switch (readPlainTag(reader, frames, taglibMisreads)) {
         case PlainTag::Failed:
             return false;
         case PlainTag::Read:
@@ -391,7 +392,8 @@ bool readFields(int fd, std::int64_t size, Fields &out)
 
     // TagLib reads the very file checked above, read-only, and the tags
     // only, through the blocks already read for the checks.
-    const TagLib::ByteVector equivalent = equivalentTag(reader, check.audio);
+    const TagLib::ByteVector equivalent = asItStands && !taglibMisreads ? TagLib::ByteVector()
+                                                                        : equivalentTag(reader, check.audio);
     if (equivalent.isEmpty() && !check.id3v2Safe)
         return false;
     std::unique_ptr<TagLib::IOStream> stream;
