@@ -356,8 +356,10 @@ bool mendForTagLib(RawTags &tags)
         const qsizetype size = f.bytes.size() - hs;
         const u8 format = tags.major == 2 ? 0 : u8(f.bytes[9]);
         // TagLib stops at a frame without data, with an ID of other
-        // characters, or too short for the data length it says it holds.
-        if (size == 0 || !validId(f.id.constData(), int(f.id.size())) || (tags.major == 4 && (format & 0x01) && size <= 4)) {
+        // characters (a three-letter one is ID3v2.2's, also inside ID3v2.3),
+        // or too short for the data length it says it holds.
+        const bool idOk = validId(f.id.constData(), int(f.id.size())) && (f.id.size() == 4 || tags.major != 4);
+        if (size == 0 || !idOk || (tags.major == 4 && (format & 0x01) && size <= 4)) {
             tags.frames.removeAt(i);
             mended = true;
             continue;
@@ -449,14 +451,24 @@ PlainTag readPlainTag(FileReader &reader, TextFrames &frames, bool &taglibMisrea
         });
         if (failed)
             return PlainTag::Failed;
-        if (size > length - pos)
-            break;
         const qint64 next = pos + 10 + size;
-        if (major == 3 && id[3] == 0) {
-            plain = false;   // an ID3v2.2 frame inside, as iTunes wrote them
+        const bool id22 = major == 3 && id[3] == 0;   // an ID3v2.2 frame inside, as iTunes wrote them
+        if (next > length) {
+            // A frame running past the tag: the frames cannot be trusted.
+            // The checks refuse such a tag unless a broken frame stands
+            // before it, where TagLib stops: read what TagLib reads.
+            if (validId(id, id22 ? 3 : 4)) {
+                plain = false;
+                taglibMisreads = false;
+            }
+            break;
+        }
+        if (id22) {
+            plain = false;
+            taglibMisreads = true;   // left to TagLib, mended where it needs it
         } else if (size == 0 || !validId(id, 4) || (major == 4 && (flags[1] & 0x01) && size <= 4)) {
             taglibMisreads = true;   // a broken frame: the frames after it still count
-        } else if (flags[0] != 0 || flags[1] != 0 || next > length) {
+        } else if (flags[0] != 0 || flags[1] != 0) {
             plain = false;
         } else if (!readFrame(reader.at(base + pos + 10, size), id, size, major, frames, plain, taglibMisreads)) {
             return PlainTag::Failed;
