@@ -306,14 +306,14 @@ QByteArray unmarkedUtf16AsBigEndian(Bytes body, bool comment)
     return out;
 }
 
-// One frame of a plain walk (flags clear, within the tag) from its body:
-// a text or comment frame is appended to `frames`; `plain` cleared where
-// it is TagLib's to read, `taglibMisreads` set where TagLib would read it
-// as empty. False when the body could not be read.
-bool readFrame(const u8 *body, char *id, qint64 size, int major, TextFrames &frames, bool &plain, bool &taglibMisreads)
+// One frame of a plain walk (flags clear, within the tag), its body of
+// `size` bytes at `at`: a text or comment frame is appended to `frames`
+// (other bodies are not read); `plain` cleared where it is TagLib's to
+// read, `taglibMisreads` set where TagLib would read it as empty. False
+// when the body could not be read.
+bool readFrame(FileReader &reader, qint64 at, char *id, qint64 size, int major, TextFrames &frames, bool &plain,
+               bool &taglibMisreads)
 {
-    if (!body)
-        return false;
     const QByteArrayView name(id, 4);
     if (major == 3) {
         if (name == "TDAT") {
@@ -334,6 +334,9 @@ bool readFrame(const u8 *body, char *id, qint64 size, int major, TextFrames &fra
     const bool text = id[0] == 'T' || name == "WFED" || name == "MVNM" || name == "MVIN" || name == "GRP1";
     if (!text && name != "COMM")
         return true;
+    const u8 *body = reader.at(at, size);
+    if (!body)
+        return false;
     TextFrame frame;
     setId(frame, id, 4);
     if (!(text ? readTextFrame({body, size}, frame) : readCommentFrame({body, size}, frame)))
@@ -470,7 +473,7 @@ PlainTag readPlainTag(FileReader &reader, TextFrames &frames, bool &taglibMisrea
             taglibMisreads = true;   // a broken frame: the frames after it still count
         } else if (flags[0] != 0 || flags[1] != 0) {
             plain = false;
-        } else if (!readFrame(reader.at(base + pos + 10, size), id, size, major, frames, plain, taglibMisreads)) {
+        } else if (!readFrame(reader, base + pos + 10, id, size, major, frames, plain, taglibMisreads)) {
             return PlainTag::Failed;
         }
         pos = next;
