@@ -1,16 +1,21 @@
 // Text and comment frames of an ID3v2 tag; see id3v2text.h.
 //
-// The plain reader gives exactly what TagLib 1.13 makes of the same bytes:
-// the same frames in the same order (ID3v2.3's TYER, TORY and IPLS under
-// their ID3v2.4 names, the four frames ID3v2.4 dropped left out), fields
-// split and trimmed as TagLib splits them, UTF-16 byte order taken from a
-// field's own mark or the first field's, a genre "(17)Rock" split into "17"
-// and "Rock", and the walk stopping where TagLib's stops (padding, a frame
-// ID of other characters, a size of 0 or past the tag). Where TagLib's
-// reading depends on more than this (unsynchronisation, compression,
-// characters outside the Basic Multilingual Plane, a byte-order mark that
-// Qt's conversion would drop, numbers TagLib's wcstol might read otherwise,
-// ID3v2.3 dates that TagLib joins), the tag is not plain.
+// The plain reader gives what TagLib 1.13 makes of the same bytes where
+// TagLib reads them right: the same frames in the same order (ID3v2.3's
+// TYER, TORY and IPLS under their ID3v2.4 names, the four frames ID3v2.4
+// dropped left out), fields split and trimmed as TagLib splits them, UTF-16
+// byte order taken from a field's own mark or the first field's, a genre
+// "(17)Rock" split into "17" and "Rock", and the walk ending where TagLib's
+// ends (padding, a frame running past the tag). Where TagLib reads the
+// bytes wrongly, both readers read what they hold instead (see
+// mendForTagLib): a broken frame (no data, an ID of other characters) is
+// stepped over and the walk goes on, and UTF-16 without a byte-order mark
+// is little-endian, as the Windows taggers that write it meant. Where
+// TagLib's reading depends on more than this (unsynchronisation,
+// compression, characters outside the Basic Multilingual Plane, a
+// byte-order mark that Qt's conversion would drop, numbers TagLib's wcstol
+// might read otherwise, ID3v2.3 dates that TagLib joins), the tag is not
+// plain.
 
 #include "id3v2text.h"
 
@@ -86,6 +91,14 @@ QList<Bytes> split(Bytes b, int delim, int max = 0)
     return out;
 }
 
+// The byte order a UTF-16 field's byte-order mark gives, Utf16 for none.
+int byteOrderMark(Bytes b)
+{
+    if (b.size < 2)
+        return Utf16;
+    return b.data[0] == 0xFE && b.data[1] == 0xFF ? Utf16BE : b.data[0] == 0xFF && b.data[1] == 0xFE ? Utf16LE : Utf16;
+}
+
 // Text in one of the encodings as TagLib's String reads it, cut at its
 // first NUL, into `out`; false where Qt's reading of TagLib's result could
 // differ from this one (then the tag is TagLib's to read).
@@ -116,15 +129,9 @@ bool decode(Bytes b, int encoding, QString &out)
     qsizetype units = b.size / 2;
     const u8 *p = b.data;
     bool bigEndianText = encoding == Utf16BE;
-    if (encoding == Utf16) {
-        if (units < 1)
-            return true;
-        if (p[0] == 0xFF && p[1] == 0xFE)
-            bigEndianText = false;
-        else if (p[0] == 0xFE && p[1] == 0xFF)
-            bigEndianText = true;
-        else
-            return true;   // no byte-order mark: TagLib reads nothing
+    // A byte-order mark gives the order; without one, little-endian.
+    if (const int mark = encoding == Utf16 ? byteOrderMark(b) : Utf16; mark != Utf16) {
+        bigEndianText = mark == Utf16BE;
         p += 2;
         --units;
     }
@@ -188,6 +195,24 @@ bool readEncoding(Bytes body, TextFrame &frame, int &encoding, int &align)
     return true;
 }
 
+// The fields of a text frame's body (of two bytes or more): after the
+// encoding byte, trailing NULs dropped, split at each NUL.
+QList<Bytes> textFields(Bytes body, int align)
+{
+    qsizetype length = body.size - 1;
+    while (length > 0 && body.data[length] == 0)
+        --length;
+    while (length % align != 0)
+        ++length;
+    return split(body.mid(1, length), align);
+}
+
+// A comment frame's description and text (of five bytes or more).
+QList<Bytes> commentFields(Bytes body, int align)
+{
+    return split(body.mid(4, body.size), align, 2);
+}
+
 // A text frame's body: encoding byte, then fields split by NUL, trailing
 // NULs dropped, empty fields skipped.
 bool readTextFrame(Bytes body, TextFrame &frame)
@@ -199,12 +224,7 @@ bool readTextFrame(Bytes body, TextFrame &frame)
     int encoding, align;
     if (!readEncoding(body, frame, encoding, align))
         return false;
-    qsizetype length = body.size - 1;
-    while (length > 0 && body.data[length] == 0)
-        --length;
-    while (length % align != 0)
-        ++length;
-    const QList<Bytes> pieces = split(body.mid(1, length), align);
+    const QList<Bytes> pieces = textFields(body, align);
     // UTF-16 fields without a byte-order mark take the first field's order
     // (when the first field is not empty and has one).
     int firstOrder = Utf16;
@@ -216,9 +236,7 @@ bool readTextFrame(Bytes body, TextFrame &frame)
             return false;
         int as = encoding;
         if (encoding == Utf16) {
-            const int order = piece.data[0] == 0xFE && piece.data[1] == 0xFF   ? Utf16BE
-                              : piece.data[0] == 0xFF && piece.data[1] == 0xFE ? Utf16LE
-                                                                               : Utf16;
+            const int order = byteOrderMark(piece);
             if (i == 0)
                 firstOrder = order;
             else if (order == Utf16)
@@ -247,7 +265,7 @@ bool readCommentFrame(Bytes body, TextFrame &frame)
     int encoding, align;
     if (!readEncoding(body, frame, encoding, align))
         return false;
-    const QList<Bytes> pieces = split(body.mid(4, body.size), align, 2);
+    const QList<Bytes> pieces = commentFields(body, align);
     QString description, text;
     if (pieces.size() == 2 && (!decode(pieces[0], encoding, description) || !decode(pieces[1], encoding, text)))
         return false;
@@ -256,7 +274,118 @@ bool readCommentFrame(Bytes body, TextFrame &frame)
     return true;
 }
 
+// The body of a UTF-16 text or comment frame with a field that TagLib
+// reads as empty for want of a byte-order mark (a text frame's field
+// without one takes the first field's), as UTF-16BE without marks: the
+// same text as the readers here take it, in as many bytes or fewer. Empty
+// where TagLib reads the body right as it stands.
+QByteArray unmarkedUtf16AsBigEndian(Bytes body, bool comment)
+{
+    if (body.size < (comment ? 5 : 2) || body.data[0] != Utf16)
+        return {};
+    const QList<Bytes> fields = comment ? commentFields(body, 2) : textFields(body, 2);
+    const bool inherited = !comment && !fields.isEmpty() && byteOrderMark(fields[0]) != Utf16;
+    bool unmarked = false;
+    for (const Bytes &field : fields)
+        unmarked = unmarked || (field.size > 0 && byteOrderMark(field) == Utf16 && !inherited);
+    if (!unmarked)
+        return {};
+    QByteArray out(reinterpret_cast<const char *>(body.data), comment ? 4 : 1);
+    out[0] = char(Utf16BE);
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        if (i > 0)
+            out += QByteArray(2, '\0');
+        Bytes field = fields[i];
+        const int mark = byteOrderMark(field);
+        if (mark != Utf16)
+            field = field.mid(2, field.size);
+        const bool swap = mark != Utf16BE;
+        for (qsizetype k = 0; k < field.size; ++k)
+            out += char(swap && (k ^ 1) < field.size ? field.data[k ^ 1] : field.data[k]);
+    }
+    return out;
+}
+
+// One frame of a plain walk (flags clear, within the tag), its body of
+// `size` bytes at `at`: a text or comment frame is appended to `frames`
+// (other bodies are not read); `plain` cleared where it is TagLib's to
+// read, `taglibMisreads` set where TagLib would read it as empty. False
+// when the body could not be read.
+bool readFrame(FileReader &reader, qint64 at, char *id, qint64 size, int major, TextFrames &frames, bool &plain,
+               bool &taglibMisreads)
+{
+    const QByteArrayView name(id, 4);
+    if (major == 3) {
+        if (name == "TDAT") {
+            plain = false;
+            return true;
+        }
+        if (name == "TIME" || name == "TRDA" || name == "TSIZ")
+            return true;
+        if (name == "TYER")
+            std::memcpy(id, "TDRC", 4);
+        else if (name == "TORY")
+            std::memcpy(id, "TDOR", 4);
+        else if (name == "IPLS")
+            std::memcpy(id, "TIPL", 4);
+    } else if (name == "TRDC") {
+        std::memcpy(id, "TDRC", 4);
+    }
+    const bool text = id[0] == 'T' || name == "WFED" || name == "MVNM" || name == "MVIN" || name == "GRP1";
+    if (!text && name != "COMM")
+        return true;
+    const u8 *body = reader.at(at, size);
+    if (!body)
+        return false;
+    TextFrame frame;
+    setId(frame, id, 4);
+    if (!(text ? readTextFrame({body, size}, frame) : readCommentFrame({body, size}, frame)))
+        plain = false;
+    else
+        frames.append(frame);
+    if (body[0] == Utf16 && !unmarkedUtf16AsBigEndian({body, size}, !text).isEmpty())
+        taglibMisreads = true;
+    return true;
+}
+
 } // namespace
+
+bool mendForTagLib(RawTags &tags)
+{
+    const int hs = tags.major == 2 ? 6 : 10;
+    bool mended = false;
+    for (qsizetype i = tags.frames.size() - 1; i >= 0; --i) {
+        RawFrame &f = tags.frames[i];
+        const qsizetype size = f.bytes.size() - hs;
+        const u8 format = tags.major == 2 ? 0 : u8(f.bytes[9]);
+        // TagLib stops at a frame without data, with an ID of other
+        // characters (a three-letter one is ID3v2.2's, also inside ID3v2.3),
+        // or too short for the data length it says it holds.
+        const bool idOk = validId(f.id.constData(), int(f.id.size())) && (f.id.size() == 4 || tags.major != 4);
+        if (f.broken || size == 0 || !idOk || (tags.major == 4 && (format & 0x01) && size <= 4)) {
+            tags.frames.removeAt(i);
+            mended = true;
+            continue;
+        }
+        // Bodies stored as read (no compression, encryption, grouping or
+        // unsynchronisation of their own) of text and comment frames.
+        const bool comment = f.id == "COMM" || f.id == "COM";
+        if (format != 0 || (tags.major == 4 && tags.unsync) || !(comment || f.id.startsWith('T')))
+            continue;
+        const QByteArray body = unmarkedUtf16AsBigEndian({reinterpret_cast<const u8 *>(f.bytes.constData()) + hs, size}, comment);
+        if (body.isEmpty())
+            continue;
+        // The new size after the ID: ID3v2.2 in three bytes, 2.3 in four,
+        // 2.4 in four of seven bits each.
+        QByteArray header = f.bytes.left(hs);
+        const int width = tags.major == 2 ? 3 : 4, bits = tags.major == 4 ? 7 : 8;
+        for (int k = 0; k < width; ++k)
+            header[width + k] = char((quint32(body.size()) >> (bits * (width - 1 - k))) & ((1u << bits) - 1));
+        f.bytes = header + body;
+        mended = true;
+    }
+    return mended;
+}
 
 TextFrames textFrames(const TagLib::ID3v2::Tag &tag)
 {
@@ -281,9 +410,10 @@ TextFrames textFrames(const TagLib::ID3v2::Tag &tag)
     return out;
 }
 
-PlainTag readPlainTag(FileReader &reader, TextFrames &frames)
+PlainTag readPlainTag(FileReader &reader, TextFrames &frames, bool &taglibMisreads)
 {
     frames.clear();
+    taglibMisreads = true;   // until the walk below says otherwise
     const u8 *h = reader.at(0, 10);
     if (!h || std::memcmp(h, "ID3", 3) != 0 || (h[3] != 3 && h[3] != 4) || h[5] != 0)
         return PlainTag::NotPlain;
@@ -304,6 +434,10 @@ PlainTag readPlainTag(FileReader &reader, TextFrames &frames)
         failed = failed || !p;
         return p && validId(reinterpret_cast<const char *>(p), 4);
     };
+    // A tag that is not plain is still walked to its end, for whether
+    // TagLib would misread it.
+    bool plain = true;
+    taglibMisreads = false;
     for (qint64 pos = 0; length != 0 && pos < length - 10;) {
         const u8 *p = reader.at(base + pos, 10);
         if (!p)
@@ -320,45 +454,30 @@ PlainTag readPlainTag(FileReader &reader, TextFrames &frames)
         });
         if (failed)
             return PlainTag::Failed;
-        if (size == 0 || size > length - pos)
+        const qint64 next = pos + 10 + size;
+        const bool id22 = major == 3 && id[3] == 0;   // an ID3v2.2 frame inside, as iTunes wrote them
+        if (next > length) {
+            // A frame running past the tag. The checks refuse such a tag
+            // unless a broken frame stands before it, where TagLib stops:
+            // TagLib reads the mended tag, which keeps the frames between
+            // the two and drops both broken pieces.
+            if (validId(id, id22 ? 3 : 4))
+                plain = false;
             break;
-        if (major == 3 && id[3] == 0)
-            return PlainTag::NotPlain;   // an ID3v2.2 frame inside, as iTunes wrote them
-        if (!validId(id, 4))
-            break;
-        if (flags[0] != 0 || flags[1] != 0 || pos + 10 + size > length)
-            return PlainTag::NotPlain;
-        const QByteArrayView name(id, 4);
-        if (major == 3) {
-            if (name == "TDAT")
-                return PlainTag::NotPlain;
-            if (name == "TIME" || name == "TRDA" || name == "TSIZ") {
-                pos += 10 + size;
-                continue;
-            }
-            if (name == "TYER")
-                std::memcpy(id, "TDRC", 4);
-            else if (name == "TORY")
-                std::memcpy(id, "TDOR", 4);
-            else if (name == "IPLS")
-                std::memcpy(id, "TIPL", 4);
-        } else if (name == "TRDC") {
-            std::memcpy(id, "TDRC", 4);
         }
-        const bool text = id[0] == 'T' || name == "WFED" || name == "MVNM" || name == "MVIN" || name == "GRP1";
-        if (text || name == "COMM") {
-            const u8 *body = reader.at(base + pos + 10, size);
-            if (!body)
-                return PlainTag::Failed;
-            TextFrame frame;
-            setId(frame, id, 4);
-            if (!(text ? readTextFrame({body, size}, frame) : readCommentFrame({body, size}, frame)))
-                return PlainTag::NotPlain;
-            frames.append(frame);
+        if (id22) {
+            plain = false;
+            taglibMisreads = true;   // left to TagLib, mended where it needs it
+        } else if (size == 0 || !validId(id, 4) || (major == 4 && (flags[1] & 0x01) && size <= 4)) {
+            taglibMisreads = true;   // a broken frame: the frames after it still count
+        } else if (flags[0] != 0 || flags[1] != 0) {
+            plain = false;
+        } else if (!readFrame(reader, base + pos + 10, id, size, major, frames, plain, taglibMisreads)) {
+            return PlainTag::Failed;
         }
-        pos += 10 + size;
+        pos = next;
     }
-    return PlainTag::Read;
+    return plain ? PlainTag::Read : PlainTag::NotPlain;
 }
 
 } // namespace mp3lib::detail

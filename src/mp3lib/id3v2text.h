@@ -31,6 +31,8 @@ struct TextFrame {
 };
 using TextFrames = QList<TextFrame>;   // in the tag's order
 
+struct RawTags;
+
 // The frames of a tag TagLib has parsed.
 TextFrames textFrames(const TagLib::ID3v2::Tag &tag);
 
@@ -44,7 +46,17 @@ enum class PlainTag {
 // start of the file, no tag-wide flags, no frame flags, every text in a form
 // whose reading through TagLib is known exactly (anything else, down to a
 // byte-order mark inside a field, is left to TagLib). Frames are read where
-// they lie: a cover picture is stepped over, not read.
-PlainTag readPlainTag(FileReader &reader, TextFrames &frames);
+// they lie: a cover picture is stepped over, not read. `taglibMisreads`
+// says whether TagLib would read the frames wrongly (see mendForTagLib);
+// true where this reader cannot tell.
+PlainTag readPlainTag(FileReader &reader, TextFrames &frames, bool &taglibMisreads);
+
+// Makes `tags` one that TagLib 1.13 reads as the plain reader reads the
+// bytes, where TagLib would read them wrongly: drops the broken frames at
+// which TagLib stops (no data, an ID of other characters, a data length
+// without room for it), and writes UTF-16 text that TagLib would read as
+// empty for want of a byte-order mark as UTF-16BE. True when it changed
+// anything.
+bool mendForTagLib(RawTags &tags);
 
 } // namespace mp3lib::detail

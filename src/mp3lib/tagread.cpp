@@ -205,10 +205,11 @@ Fields fromId3v2(const TextFrames &frames)
     f.title = fields("TIT2").join(u' ');
     f.artist = fields("TPE1").join(u' ');
     f.album = fields("TALB").join(u' ');
-    // The recording time, else the release time. ID3v2.3's TYER (and
-    // ID3v2.2's TYE) stand as TDRC here. The original release time (TDOR,
-    // ID3v2.3's TORY) is another fact, never the year.
-    for (const char *id : {"TDRC", "TDRL"}) {
+    // The recording time, else a TYER frame in an ID3v2.4 tag, else the
+    // release time. ID3v2.3's TYER (and ID3v2.2's TYE) stand as TDRC here.
+    // The original release (TDOR, ID3v2.3's TORY) is another fact, never
+    // the year.
+    for (const char *id : {"TDRC", "TYER", "TDRL"}) {
         f.year = yearText(fields(id).join(u' '));
         if (!blank(f.year))
             break;
@@ -318,28 +319,36 @@ int tagsAtEnd(FileReader &reader)
     return v1 ? 1 : 0;
 }
 
+// Whether the file's ID3v2 tag has an extended header or a second tag
+// chained after it, which TagLib misreads.
+bool extendedOrChained(FileReader &reader, const AudioSpan &audio)
+{
+    const std::uint8_t *h = audio.begin >= 10 ? reader.at(0, 10) : nullptr;
+    if (!h || std::memcmp(h, "ID3", 3) != 0)
+        return false;
+    const std::int64_t first = 10 + (std::int64_t(h[6] & 0x7F) << 21 | (h[7] & 0x7F) << 14 | (h[8] & 0x7F) << 7 | (h[9] & 0x7F))
+                               + ((h[3] == 4 && (h[5] & 0x10)) ? 10 : 0);
+    const std::uint8_t *next = first + 10 <= audio.begin ? reader.at(first, 3) : nullptr;
+    return (h[5] & 0x40) || (next && std::memcmp(next, "ID3", 3) == 0);
+}
+
 // The tag TagLib is to read in place of the file's own, where it would
 // misread that: the same frames without an extended header, chained tags
-// merged into one, in the same number of bytes. Empty where TagLib reads
-// the file as it is, or where the tag cannot be read at all.
+// merged into one, broken frames left out, UTF-16 without a byte-order mark
+// in the order the readers here take it; in the same number of bytes.
+// Empty where TagLib reads the file right as it is, or where the tag cannot
+// be read at all.
 TagLib::ByteVector equivalentTag(FileReader &reader, const AudioSpan &audio)
 {
     const std::uint8_t *h = audio.begin >= 10 ? reader.at(0, 10) : nullptr;
     if (!h || std::memcmp(h, "ID3", 3) != 0)
-        return {};
-    const std::int64_t first = 10 + (std::int64_t(h[6] & 0x7F) << 21 | (h[7] & 0x7F) << 14 | (h[8] & 0x7F) << 7 | (h[9] & 0x7F))
-                               + ((h[3] == 4 && (h[5] & 0x10)) ? 10 : 0);
-    const bool extended = h[5] & 0x40;
-    const std::uint8_t *next = first + 10 <= audio.begin ? reader.at(first, 3) : nullptr;
-    const bool chained = next && std::memcmp(next, "ID3", 3) == 0;
-    if (!extended && !chained)
         return {};
     std::vector<std::uint8_t> bytes;
     if (!reader.copy(0, audio.begin, bytes))
         return {};
     const QByteArray head(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
     RawTags tags;
-    if (parseTags(head, tags) != TagParse::Parsed || tags.taglibReadsAsIs())
+    if (parseTags(head, tags) != TagParse::Parsed || (!mendForTagLib(tags) && tags.taglibReadsAsIs()))
         return {};
     const QByteArray tag = tags.render(tags.end);
     if (tag.size() != tags.end || !id3v2TagIsSafe(tag))
@@ -356,15 +365,16 @@ bool readFields(int fd, std::int64_t size, Fields &out)
     const FileCheck check = checkFile(reader);
     if (!check.audio.found)
         return false;
-    const TagLib::ByteVector equivalent = equivalentTag(reader, check.audio);
-    if (equivalent.isEmpty() && !check.id3v2Safe)
+    const bool asItStands = !extendedOrChained(reader, check.audio);
+    if (asItStands && !check.id3v2Safe)
         return false;
 
     // A plain ID3v2 tag at the start, no APE tag: read from the blocks the
-    // checks have read, as TagLib would read it.
-    if (equivalent.isEmpty() && !taglibFileStream.load()) {
+    // checks have read.
+    bool taglibMisreads = true;
+    if (asItStands && !taglibFileStream.load()) {
         TextFrames frames;
-        switch (readPlainTag(reader, frames)) {
+        switch (readPlainTag(reader, frames, taglibMisreads)) {
         case PlainTag::Failed:
             return false;
         case PlainTag::Read:
@@ -382,6 +392,10 @@ bool readFields(int fd, std::int64_t size, Fields &out)
 
     // TagLib reads the very file checked above, read-only, and the tags
     // only, through the blocks already read for the checks.
+    const TagLib::ByteVector equivalent = asItStands && !taglibMisreads ? TagLib::ByteVector()
+                                                                        : equivalentTag(reader, check.audio);
+    if (equivalent.isEmpty() && !check.id3v2Safe)
+        return false;
     std::unique_ptr<TagLib::IOStream> stream;
     BlockStream *blocks = nullptr;
     if (equivalent.isEmpty() && taglibFileStream.load()) {

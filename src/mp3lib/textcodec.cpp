@@ -19,12 +19,15 @@
 // and the numbered symbols (①), and from level-1 kanji, all the more in runs
 // of such characters; it loses for rare kanji and half-width katakana that
 // stand alone beside ASCII letters (where Western accented letters land),
-// and heavily for user-defined and unassigned codes.
+// and heavily for user-defined and unassigned codes; half-width katakana
+// count little in a field of Latin text with nothing else Japanese in it,
+// and one of them over and over counts against.
 // The Windows-1252 reading gains from accented letters beside ASCII letters
 // (in the case order of a word) and from its punctuation (’ “ ” – … €) beside spaces and letters; it loses
 // for its five undefined bytes, for punctuation and symbols wedged between
-// other non-ASCII bytes, for runs of three or more non-ASCII bytes, and for
-// a field whose non-ASCII bytes have no ASCII letter anywhere beside them.
+// other non-ASCII bytes (but not in a row of one symbol, "·······"), for
+// runs of three or more different non-ASCII bytes, and for a field whose
+// non-ASCII bytes have no ASCII letter anywhere beside them.
 
 namespace mp3lib::detail {
 
@@ -120,10 +123,12 @@ double scoreCp1252(QByteArrayView bytes)
     double score = 0;
     bool asciiLetter = false, high = false;
     qsizetype run = 0;
+    bool oneByteRun = true;   // the run repeats one byte: a row of one symbol
     auto endRun = [&] {
-        if (run >= 3)
+        if (run >= 3 && !oneByteRun)
             score -= 1.5 * static_cast<double>(run - 2);
         run = 0;
+        oneByteRun = true;
     };
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const auto b = static_cast<unsigned char>(bytes[i]);
@@ -133,11 +138,14 @@ double scoreCp1252(QByteArrayView bytes)
             continue;
         }
         high = true;
+        oneByteRun = oneByteRun && (run == 0 || bytes[i - 1] == bytes[i]);
         ++run;
         const Side sides[2] = {side(i - 1), side(i + 1)};
         for (int k = 0; k < 2; ++k) {
             const Side s = sides[k];
-            const bool beside = s == Edge || s == Letter || s == OtherAscii;
+            const qsizetype n = k ? i + 1 : i - 1;
+            const bool same = n >= 0 && n < bytes.size() && bytes[n] == bytes[i];
+            const bool beside = s == Edge || s == Letter || s == OtherAscii || (same && cp1252Kind(b) != Cp1252Kind::Letter);
             switch (cp1252Kind(b)) {
             case Cp1252Kind::Undefined:
                 score -= 4;
@@ -295,6 +303,15 @@ bool isJapanese(const JaChar *c)
 
 double scoreCp932(const QList<JaChar> &chars)
 {
+    // Half-width katakana are where Windows-1252's capitals with accents
+    // and its symbols land (ÈÉÊË is ﾈﾉﾊﾋ, · is ｷ): alone beside Latin text,
+    // with nothing else Japanese in the field, they are weak evidence.
+    bool latin = false, otherJapanese = false;
+    for (const JaChar &c : chars) {
+        latin = latin || (c.kind == JaKind::Ascii && isAsciiLetter(c.ch));
+        otherJapanese = otherJapanese || (isJapanese(&c) && c.kind != JaKind::HalfKana);
+    }
+    const bool weakHalfKana = latin && !otherJapanese;
     double score = 0;
     for (qsizetype k = 0; k < chars.size(); ++k) {
         const JaChar *prev = k > 0 ? &chars[k - 1] : nullptr;
@@ -327,7 +344,11 @@ double scoreCp932(const QList<JaChar> &chars)
             score += inRun ? 0 : -1;
             break;
         case JaKind::HalfKana:
-            score += inRun ? 1.5 : letters > 0 ? -3 : -0.5;
+            // One kana over and over is a row of one symbol, not a word.
+            if ((prev && prev->ch == chars[k].ch) || (next && next->ch == chars[k].ch))
+                score -= 1;
+            else
+                score += inRun && !weakHalfKana ? 1.5 : letters > 0 ? -3 : -0.5;
             break;
         case JaKind::UserDefined:
             score -= 6;

@@ -1,5 +1,7 @@
 #include "newname.h"
 
+#include <QRegularExpression>
+
 namespace renaming {
 
 bool isRejectedNameChar(QChar c)
@@ -29,14 +31,30 @@ bool isAcceptableName(QStringView name)
 
 namespace {
 
+// Whether every disk and share the files may be copied to can hold `name`:
+// at most 255 bytes of UTF-8 (ext4's limit; exFAT, NTFS and vfat count 255
+// UTF-16 units, never more than the bytes), no trailing dot or blank, and
+// none of Windows' device names, whose extension, if any, does not matter.
+bool fitsEveryDisk(const QString &name)
+{
+    if (name.toUtf8().size() > 255 || name.endsWith(u'.') || name.endsWith(u' '))
+        return false;
+    static const QRegularExpression device(QStringLiteral("^(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9]) *(\\.|$)"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    return !device.match(name).hasMatch();
+}
+
 QString compose(const QString &singer, const QString &title)
 {
-    const QString joined = singer + QStringLiteral(" - ") + title;
+    // Tags typed on a Mac hold decomposed characters ("ハ" and a combining
+    // voiced mark): the name is the same as from tags typed elsewhere.
+    const QString joined = (singer + QStringLiteral(" - ") + title).normalized(QString::NormalizationForm_C);
     for (QChar c : joined) {
         if (isRejectedNameChar(c))
             return kFilenameError;
     }
-    return joined + QStringLiteral(".mp3");
+    const QString name = joined + QStringLiteral(".mp3");
+    return fitsEveryDisk(name) ? name : kFilenameError;
 }
 
 } // namespace

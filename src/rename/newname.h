@@ -25,9 +25,11 @@ bool isRejectedNameChar(QChar c);
 bool isAcceptableName(QStringView name);
 
 // The proposed name for a tag: singer, " - ", title (both trimmed by
-// TrimTagStr), then ".mp3"; kFilenameError when the joined text holds a
-// rejected character. Empty fields are allowed (" - .mp3"); the length is
-// not limited here, a name too long for the file system fails at rename.
+// TrimTagStr), in Unicode NFC, then ".mp3"; kFilenameError when the joined
+// text holds a rejected character, or when the name is one that some disk
+// cannot hold (over 255 bytes, a trailing dot or blank, a Windows device
+// name such as "CON" or "con.x - y.mp3"). Empty fields are allowed
+// (" - .mp3").
 QString ComposeNewName(const tags::TagInfo &tag);
 
 // The same for a record as the library leaves it, without converting the
