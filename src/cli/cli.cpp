@@ -193,6 +193,17 @@ QString renameReason(const QByteArray &path, const QString &name)
     return QStringLiteral("the file could not be renamed");
 }
 
+// `path` from the root: its folder resolved by the kernel, then its name.
+// As given when the folder cannot be resolved (the rename then fails).
+QByteArray absolute(const QByteArray &path)
+{
+    const QByteArray folder = paths::folderOf(path);
+    char resolved[PATH_MAX];
+    if (path.startsWith('/') || !::realpath(folder.isEmpty() ? "." : folder.constData(), resolved))
+        return path;
+    return paths::join(resolved, paths::nameOf(path));
+}
+
 int rename(const Args &args)
 {
     Progress progress;
@@ -227,13 +238,9 @@ int rename(const Args &args)
 
     // The journal keeps absolute paths, so that an undo from another folder,
     // or from the window, finds the files.
-    char cwd[PATH_MAX];
-    const QByteArray here = ::getcwd(cwd, sizeof cwd) ? QByteArray(cwd) : QByteArray();
     QList<renaming::RenameJob> jobs;
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        const QByteArray path = files[i].startsWith('/') || here.isEmpty() ? files[i] : paths::join(here, files[i]);
-        jobs.append({int(i), path, names[i], QString::number(i)});
-    }
+    for (qsizetype i = 0; i < files.size(); ++i)
+        jobs.append({int(i), absolute(files[i]), names[i], QString::number(i)});
     renaming::RenameJournal journal;
     renaming::RenameProgress state;
     renaming::RenameResult result;
