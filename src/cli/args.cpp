@@ -47,8 +47,7 @@ const Subcommand kSubcommands[] = {
      "object a line with the keys path, title, artist, album, year, comment,\n"
      "genre and genre_no.\n"},
     {"set", Command::Set, Recursive | Fields | Paths,
-     "set [--title T] [--artist A] [--album B] [--year Y] [--comment C]\n"
-     "                   [--genre NAME|NUMBER] [-r] PATH...",
+     "set [--title T] [--artist A] [--album B] [--year Y] [--comment C] [--genre G] [-r] PATH...",
      "write tag fields into files",
      "Write the given fields into the tag of each MP3 file, leaving the others as\n"
      "they are, and print its path, a tab and \"written\", \"unchanged\" or\n"
@@ -60,10 +59,10 @@ const Subcommand kSubcommands[] = {
 const char kOptionsHelp[] =
     "  -r, --recursive  take the MP3 files of each PATH that is a folder and of\n"
     "                   all its subfolders (hidden folders are skipped)\n";
-const char kDryRunHelp[] = "      --dry-run    print what would be renamed, renaming nothing\n";
-const char kJsonHelp[] = "      --json       print JSON Lines\n";
+const char kDryRunHelp[] = "      --dry-run    (rename) print what would be renamed, renaming nothing\n";
+const char kJsonHelp[] = "      --json       (show) print JSON Lines\n";
 const char kFieldsHelp[] =
-    "      --title T    the title\n"
+    "      --title T    (set) the title\n"
     "      --artist A   the artist (singer)\n"
     "      --album B    the album\n"
     "      --year Y     the year\n"
@@ -199,16 +198,18 @@ QString helpText(const QByteArray &subcommand)
 {
     QString text;
     if (subcommand.isEmpty()) {
-        text = QStringLiteral("Usage: dorvasu-cli COMMAND [OPTION]... [PATH]...\n"
-                              "Rename MP3 files after their tags (\"Singer - Title.mp3\") and edit\n"
-                              "their tags, from a shell.\n\nCommands:\n");
+        for (const Subcommand &s : kSubcommands)
+            text += QStringLiteral("%1dorvasu-cli %2\n").arg(text.isEmpty() ? "Usage: " : "  or:  ", s.synopsis);
+        text += QStringLiteral("Rename MP3 files after their tags (\"Singer - Title.mp3\") and edit\n"
+                               "their tags, from a shell.\n\nCommands:\n");
         for (const Subcommand &s : kSubcommands)
             text += QStringLiteral("  %1%2\n").arg(QString::fromUtf8(s.name).leftJustified(8),
                                                    QString::fromUtf8(s.summary));
-        text += QStringLiteral("\nOptions:\n") + QString::fromUtf8(kHelpHelp)
+        text += QStringLiteral("\nOptions:\n") + QString::fromUtf8(kOptionsHelp) + QString::fromUtf8(kDryRunHelp)
+                + QString::fromUtf8(kJsonHelp) + QString::fromUtf8(kFieldsHelp) + QString::fromUtf8(kHelpHelp)
                 + QStringLiteral("      --version    output version information and exit\n\n"
-                                 "\"dorvasu-cli help COMMAND\" or \"dorvasu-cli COMMAND --help\" shows the\n"
-                                 "options of a command.\n\n");
+                                 "\"dorvasu-cli help COMMAND\" or \"dorvasu-cli COMMAND --help\" tells more\n"
+                                 "of a command.\n\n");
         return text + QString::fromUtf8(kCommon);
     }
     const Subcommand *s = find(subcommand);
