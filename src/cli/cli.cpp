@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QSet>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <chrono>
@@ -459,25 +460,38 @@ int run(int argc, char **argv)
         return 2;
     }
     const Args &args = parsed.args;
+    int status = 2;
     switch (args.command) {
     case Command::Help:
         std::fputs(helpText(args.helpFor).toUtf8().constData(), stdout);
-        return 0;
+        status = 0;
+        break;
     case Command::Version:
         std::puts("dorvasu-cli " DORVASU_VERSION);
-        return 0;
+        status = 0;
+        break;
     case Command::Names:
-        return names(args);
+        status = names(args);
+        break;
     case Command::Rename:
-        return rename(args);
+        status = rename(args);
+        break;
     case Command::Undo:
-        return undo();
+        status = undo();
+        break;
     case Command::Show:
-        return show(args);
+        status = show(args);
+        break;
     case Command::Set:
-        return set(args);
+        status = set(args);
+        break;
     }
-    return 2;
+    // Lines that never reached their file (a full disk) are a failure too.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        writeLine(stderr, "dorvasu-cli: standard output: " + systemError(errno).toUtf8());
+        return std::max(status, 1);
+    }
+    return status;
 }
 
 } // namespace cli
