@@ -413,6 +413,18 @@ SetResult writeFields(const QByteArray &path, const FieldOptions &given,
                : SetResult::Written;
 }
 
+// Why the library refused to write the tag of `path` (it gives no reason).
+QString writeFailureReason(const QByteArray &path)
+{
+    struct stat st;
+    if (::access(path.constData(), W_OK) != 0)
+        return systemError(errno);
+    if (::stat(path.constData(), &st) == 0 && (st.st_mode & 0222) == 0)
+        return QStringLiteral("the file is read-only");
+    return QStringLiteral("the tag was not written (no MPEG audio, a tag this program does not "
+                          "rewrite, or the file is in use)");
+}
+
 int set(const Args &args)
 {
     std::optional<tags::GenreEntry> genre;
@@ -437,10 +449,7 @@ int set(const Args &args)
                                       + (result == SetResult::Written ? "\twritten" : "\tunchanged"));
                 continue;
             }
-            reason = ::access(path.constData(), W_OK) != 0
-                         ? systemError(errno)
-                         : QStringLiteral("the tag was not written (no MPEG audio, a tag this "
-                                          "program does not rewrite, or the file is in use)");
+            reason = writeFailureReason(path);
         }
         progress.clear();
         writeLine(stdout, paths::printable(path) + "\terror: " + reason.toUtf8());
