@@ -353,21 +353,15 @@ int show(const Args &args)
 }
 
 // The genre list's entry named or numbered by `given` (letter case
-// ignored), from the library's genre table as the window's list is made.
+// ignored), as the window's genre list has it.
 std::optional<tags::GenreEntry> genreEntry(const QString &given)
 {
     const QString wanted = given.trimmed();
     bool isNumber = false;
     const int number = wanted.toInt(&isNumber);
-    for (int n = 0; n <= 255; ++n) {
-        tags::TagInfo tag;
-        tag.GenreNo = n;
-        mp3lib::TagInfoWire wire = tag.toWire();
-        vbmp3_getGenre(wire);
-        tag.fromWire(wire);
-        const QString name = tags::TrimTagStr(tag.GenreName);
-        if (!name.isEmpty() && (isNumber ? n == number : name.compare(wanted, Qt::CaseInsensitive) == 0))
-            return tags::GenreEntry{n, name};
+    for (const tags::GenreEntry &g : tags::genreList()) {
+        if (isNumber ? g.GenreNo == number : g.GenreName.compare(wanted, Qt::CaseInsensitive) == 0)
+            return g;
     }
     return std::nullopt;
 }
