@@ -1,7 +1,8 @@
 # Installation and the Debian package.
 #
-# `cmake --install <build> --prefix P` puts the program, its desktop entry and
-# its icons under P and nothing else of the build (no libraries, no tests).
+# `cmake --install <build> --prefix P` puts the program, its command line
+# (dorvasu-cli), its desktop entry and its icons under P and nothing else of
+# the build (no libraries, no tests).
 # `cpack -G DEB` in the build folder makes dorvasu_<version>_<arch>.deb from
 # the same rules, installed under /usr. Making the package needs dpkg-dev and
 # file (dpkg-shlibdeps works out the library dependencies);
@@ -9,7 +10,7 @@
 
 include(GNUInstallDirs)
 
-install(TARGETS dorvasu RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS dorvasu dorvasu-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/dorvasu.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 foreach(size 64 256)

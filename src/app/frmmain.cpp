@@ -25,6 +25,7 @@
 
 #include "messagebox.h"
 #include "paths.h"
+#include "tagfields.h"
 #include "windowposition.h"
 #include "twips.h"
 #include "vbmp3.h"
@@ -61,14 +62,6 @@ void setColours(QWidget *w, QPalette palette, QPalette::ColorRole backRole,
             palette.setColor(group, textRole, text);
     }
     w->setPalette(palette);
-}
-
-// Case-insensitive, then exact, so that the order does not depend on the
-// user's locale settings.
-bool genreNameLess(const QString &a, const QString &b)
-{
-    const int c = QString::compare(a, b, Qt::CaseInsensitive);
-    return c != 0 ? c < 0 : QString::compare(a, b, Qt::CaseSensitive) < 0;
 }
 
 QIcon appIcon()
@@ -404,32 +397,9 @@ float frmMain::leftTwips() const
 
 void frmMain::LoadGenreList()
 {
-    struct Genre {
-        QString name;
-        int number;
-    };
-    QList<Genre> genres;
-
-    // One record for the whole run, as the library expects: only GenreNo
-    // changes between calls.
-    tags::TagInfo tag;
-    for (int n = 0; n <= 255; ++n) {
-        tag.GenreNo = n;
-        mp3lib::TagInfoWire wire = tag.toWire();
-        vbmp3_getGenre(wire);
-        tag.fromWire(wire);
-        const QString name = tags::TrimTagStr(tag.GenreName);
-        if (!name.isEmpty())
-            genres.append({name, n});
-    }
-
-    // The list is sorted by name; equal names keep the order of their numbers.
-    std::stable_sort(genres.begin(), genres.end(), [](const Genre &a, const Genre &b) {
-        return genreNameLess(a.name, b.name);
-    });
     cmbGenre->clear();
-    for (const Genre &g : genres)
-        cmbGenre->addItem(g.name, g.number);
+    for (const tags::GenreEntry &g : tags::genreList())
+        cmbGenre->addItem(g.GenreName, g.GenreNo);
     if (cmbGenre->count() > 0)
         cmbGenre->setCurrentIndex(0);
 }

@@ -292,11 +292,11 @@ void frmMain::dropEvent(QDropEvent *event)
 
 void frmMain::addDropped(const QList<QByteArray> &dropped)
 {
-    fileselect::WalkProgress walk;
+    collection::WalkProgress walk;
     QList<QByteArray> files;
     ui::runWithProgress(
         this, QStringLiteral("フォルダーから MP3 ファイルを探しています…"),
-        [&] { files = fileselect::mp3FilesUnder(dropped, &walk); },
+        [&] { files = collection::mp3FilesUnder(dropped, &walk); },
         [&] {
             return ui::ProgressState{walk.found.load(), 0, paths::display(walk.current.get())};
         },

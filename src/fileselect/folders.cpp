@@ -1,5 +1,6 @@
 #include "folders.h"
 
+#include "mp3tree.h"
 #include "paths.h"
 
 #include <QFile>
@@ -160,15 +161,10 @@ QHash<QByteArray, QString> deviceLabels()
 
 } // namespace
 
-bool isMp3Name(const QByteArray &name)
-{
-    return name.size() > 4 && !name.startsWith('.') && name.right(4).toLower() == ".mp3";
-}
-
 QList<Entry> mp3FilesIn(const QByteArray &folder)
 {
     return listFolder(folder, [](const QByteArray &in, const QByteArray &name, unsigned char type) {
-        return isMp3Name(name) && typeOf(in, name, type) == S_IFREG;
+        return collection::isMp3Name(name) && typeOf(in, name, type) == S_IFREG;
     });
 }
 

@@ -17,10 +17,6 @@ struct Entry {
     QString shown;
 };
 
-// Whether a name is one of an MP3 file: ".mp3" in any case at its end,
-// not hidden (no "." at its start).
-bool isMp3Name(const QByteArray &name);
-
 // Names of the files of `folder` that the file list shows: ending in
 // ".mp3" in any letter case, regular files (links followed), not hidden
 // (a name beginning with "."), sorted by shown text ignoring case. An

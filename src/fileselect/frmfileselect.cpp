@@ -443,11 +443,11 @@ void frmFileSelect::rememberFolder()
 
 void frmFileSelect::addFolderTree(const QByteArray &folder)
 {
-    fileselect::WalkProgress walk;
+    collection::WalkProgress walk;
     QList<QByteArray> files;
     ui::runWithProgress(
         this, QStringLiteral("フォルダーから MP3 ファイルを探しています…"),
-        [&] { files = fileselect::mp3FilesUnder({folder}, &walk); },
+        [&] { files = collection::mp3FilesUnder({folder}, &walk); },
         [&] { return ui::ProgressState{walk.found.load(), 0, paths::display(walk.current.get())}; },
         &walk.cancel);
     if (walk.cancel.load())

@@ -36,6 +36,30 @@ bool isPlainUrlByte(char c)
     return QByteArrayView("-._~/!$&'()*+,;=:@").contains(c);
 }
 
+// `path` with the ASCII bytes `plain` accepts and the valid UTF-8
+// characters of two bytes or more as they are, and every other byte as
+// `escape` writes it.
+template <typename Plain, typename Escape>
+QByteArray escaped(const QByteArray &path, Plain plain, Escape escape)
+{
+    QByteArray out;
+    out.reserve(path.size());
+    for (qsizetype i = 0; i < path.size();) {
+        const char c = path[i];
+        if (static_cast<unsigned char>(c) < 0x80 && plain(c)) {
+            out += c;
+            ++i;
+        } else if (const qsizetype length = utf8CharAt(path, i)) {
+            out += path.sliced(i, length);
+            i += length;
+        } else {
+            out += escape(static_cast<unsigned char>(c));
+            ++i;
+        }
+    }
+    return out;
+}
+
 int hexValue(char c)
 {
     if (c >= '0' && c <= '9')
@@ -125,22 +149,18 @@ QString toSetting(const QByteArray &path)
 {
     if (QByteArrayView(path).isValidUtf8())
         return QString::fromUtf8(path);
-    QByteArray url = kUrlStart;
-    for (qsizetype i = 0; i < path.size();) {
-        const char c = path[i];
-        if (isPlainUrlByte(c)) {
-            url += c;
-            ++i;
-        } else if (const qsizetype length = utf8CharAt(path, i)) {
-            url += path.sliced(i, length);
-            i += length;
-        } else {
-            url += '%' + QByteArray::number(static_cast<unsigned char>(c), 16)
-                             .rightJustified(2, '0').toUpper();
-            ++i;
-        }
-    }
-    return QString::fromUtf8(url);
+    return QString::fromUtf8(kUrlStart + escaped(path, isPlainUrlByte, [](unsigned char c) {
+        return '%' + QByteArray::number(c, 16).rightJustified(2, '0').toUpper();
+    }));
+}
+
+QByteArray printable(const QByteArray &path)
+{
+    const auto plain = [](char c) { return c >= 0x20 && c != 0x7F && c != '\\'; };
+    return escaped(path, plain, [](unsigned char c) {
+        return c == '\\' ? QByteArray("\\\\")
+                         : "\\x" + QByteArray::number(c, 16).rightJustified(2, '0').toUpper();
+    });
 }
 
 QByteArray fromSetting(const QString &value)

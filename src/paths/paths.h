@@ -50,6 +50,12 @@ bool isUsableFolder(const QByteArray &path);
 // characters and the other characters a URL does not carry as they are
 // ("#", "?", "[", '"', ...), are written %XX; the rest stays readable. No absolute path begins with "file:", so the two never mix.
 QString toSetting(const QByteArray &path);
+// A path as UTF-8 text for a terminal or a script: valid UTF-8 stays as it
+// is; every other byte and every control character (which would break a
+// line of output apart) is written \xHH, and a backslash is doubled, so
+// the text names exactly one path.
+QByteArray printable(const QByteArray &path);
+
 // The path a settings value names (the inverse of toSetting).
 QByteArray fromSetting(const QString &value);
 

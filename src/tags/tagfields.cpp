@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include <algorithm>
+
 #include "fieldtext.h"
 
 namespace tags {
@@ -61,6 +63,28 @@ QString clipboardLine(const TagFieldTexts &texts, const QString &genreName)
     const TagFieldTexts t = trimmed(texts);
     return QStringList{t.TrackName, t.ArtistName, t.AlbumName, t.Year, genreName, t.Comment}
         .join(u',');
+}
+
+QList<GenreEntry> genreList()
+{
+    QList<GenreEntry> genres;
+    // One record for the whole run, as the library expects: only GenreNo
+    // changes between calls.
+    TagInfo tag;
+    for (int n = 0; n <= 255; ++n) {
+        tag.GenreNo = n;
+        mp3lib::TagInfoWire wire = tag.toWire();
+        vbmp3_getGenre(wire);
+        tag.fromWire(wire);
+        const QString name = TrimTagStr(tag.GenreName);
+        if (!name.isEmpty())
+            genres.append({n, name});
+    }
+    std::stable_sort(genres.begin(), genres.end(), [](const GenreEntry &a, const GenreEntry &b) {
+        const int c = QString::compare(a.GenreName, b.GenreName, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : QString::compare(a.GenreName, b.GenreName, Qt::CaseSensitive) < 0;
+    });
+    return genres;
 }
 
 int genreEntryIndex(const QList<std::int32_t> &numbers, std::int32_t genreNo, qsizetype limit)

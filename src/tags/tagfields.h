@@ -39,6 +39,11 @@ struct GenreEntry {
     QString GenreName;
 };
 
+// The genre list: every genre the library names, numbers 0 to 255, sorted
+// by name ignoring case, then exactly (not by the user's locale); equal
+// names keep the order of their numbers.
+QList<GenreEntry> genreList();
+
 // The texts the edit fields show for a tag record: each field through
 // TrimTagStr, cut to the field's maximum length. A cut never splits a
 // character made of two UTF-16 units.

@@ -38,14 +38,14 @@ private slots:
         QVERIFY(::symlink("../other", root + "top/link") == 0);   // reached twice
         QVERIFY(::symlink("..", root + "top/sub/loop") == 0);     // back to top
         QVERIFY(::symlink("nowhere", root + "top/broken.mp3") == 0);
-        fileselect::WalkProgress progress;
-        const QList<QByteArray> found = fileselect::mp3FilesUnder(
+        collection::WalkProgress progress;
+        const QList<QByteArray> found = collection::mp3FilesUnder(
             {root + "top", root + "other", root + "single.mp3", root + "top/a.mp3"}, &progress);
         QCOMPARE(found, QList<QByteArray>({root + "other/e.mp3", root + "single.mp3", root + "top/B.MP3",
                                            root + "top/a.mp3", root + "top/sub/c\x83\x5c.mp3"}));
         QCOMPARE(progress.folders.load(), 3);   // top, sub, other: each once
         progress.cancel = true;
-        QCOMPARE(fileselect::mp3FilesUnder({root + "top"}, &progress), QList<QByteArray>());
+        QCOMPARE(collection::mp3FilesUnder({root + "top"}, &progress), QList<QByteArray>());
         ::unlink(root + "top/sub/c\x83\x5c.mp3");
     }
 

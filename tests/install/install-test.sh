@@ -14,7 +14,7 @@ prefix=$tmp/prefix
 
 icons=share/icons/hicolor
 actual=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' ')
-[ "$actual" = "bin/dorvasu share/applications/dorvasu.desktop $icons/256x256/apps/dorvasu.png $icons/64x64/apps/dorvasu.png " ] \
+[ "$actual" = "bin/dorvasu bin/dorvasu-cli share/applications/dorvasu.desktop $icons/256x256/apps/dorvasu.png $icons/64x64/apps/dorvasu.png " ] \
   || fail "installed files differ: $actual"
 for size in 64 256; do   # a PNG (signature, IHDR chunk) of the size its folder names
   header=$(od -An -tx1 -N24 "$prefix/$icons/${size}x$size/apps/dorvasu.png" | tr -d ' \n')

@@ -9,10 +9,14 @@
 
 #include <atomic>
 
-namespace fileselect {
+namespace collection {
 
 // Shared with the thread that shows progress: how many folders and files
 // the walk has seen, the folder it is in, and a request to stop.
+// Whether a name is one of an MP3 file: ".mp3" in any case at its end,
+// not hidden (no "." at its start).
+bool isMp3Name(const QByteArray &name);
+
 struct WalkProgress {
     std::atomic<qint64> folders{0};
     std::atomic<qint64> found{0};
@@ -28,4 +32,4 @@ struct WalkProgress {
 // result is sorted by path bytes, without duplicates. Empty when cancelled.
 QList<QByteArray> mp3FilesUnder(const QList<QByteArray> &roots, WalkProgress *progress = nullptr);
 
-} // namespace fileselect
+} // namespace collection

@@ -1,6 +1,5 @@
 #include "mp3tree.h"
 
-#include "folders.h"
 #include "paths.h"
 
 #include <QSet>
@@ -11,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace fileselect {
+namespace collection {
 
 namespace {
 
@@ -116,6 +115,11 @@ private:
 
 } // namespace
 
+bool isMp3Name(const QByteArray &name)
+{
+    return name.size() > 4 && !name.startsWith('.') && name.right(4).toLower() == ".mp3";
+}
+
 QList<QByteArray> mp3FilesUnder(const QList<QByteArray> &roots, WalkProgress *progress)
 {
     Walker walker(progress);
@@ -130,4 +134,4 @@ QList<QByteArray> mp3FilesUnder(const QList<QByteArray> &roots, WalkProgress *pr
     return files;
 }
 
-} // namespace fileselect
+} // namespace collection

@@ -1,0 +1,231 @@
+#include "args.h"
+
+#include "tagfields.h"
+
+#include <QStringList>
+
+namespace cli {
+
+namespace {
+
+enum Option : unsigned { Recursive = 1, DryRun = 2, Json = 4, Fields = 8, Paths = 16 };
+
+struct Subcommand {
+    const char *name;
+    Command command;
+    unsigned options;
+    const char *synopsis;
+    const char *summary;
+    const char *details;
+};
+
+const Subcommand kSubcommands[] = {
+    {"names", Command::Names, Recursive | Paths, "names [-r] PATH...",
+     "print the name each file would get from its tag",
+     "Print, for each MP3 file, its path, a tab and the name the file would get\n"
+     "from its tag: the singer, \" - \", the title and \".mp3\". Where there is no\n"
+     "name, a marker stands instead: *[File not found], *[Tag info error], or\n"
+     "*[Filename error] when the singer or title holds a character a file name\n"
+     "may not hold. A file with a marker counts as failed.\n"},
+    {"rename", Command::Rename, Recursive | DryRun | Paths, "rename [-r] [--dry-run] PATH...",
+     "rename files to the names their tags give",
+     "Rename each MP3 file, in its own folder, to the name its tag gives (see\n"
+     "\"names\"), and print its path, a tab and the new name, or \"error: \" and\n"
+     "the reason. An existing file is never replaced. The batch is noted in the\n"
+     "same journal as the window's Rename, so \"undo\", here or in the window,\n"
+     "puts the files back.\n"},
+    {"undo", Command::Undo, 0, "undo",
+     "undo the last rename batch, made here or in the window",
+     "Rename the files of the last rename batch (of this command or of the\n"
+     "window) back to their old names, never replacing a file, and print each\n"
+     "file's path, a tab and the name it got back, or \"error: \" and the reason.\n"
+     "A batch is undone once.\n"},
+    {"show", Command::Show, Recursive | Json | Paths, "show [-r] [--json] PATH...",
+     "print the tag fields of files",
+     "Print the six tag fields of each MP3 file as the window's tag frame shows\n"
+     "them: title, artist, album, year, comment and genre. With --json, one JSON\n"
+     "object a line with the keys path, title, artist, album, year, comment,\n"
+     "genre and genre_no.\n"},
+    {"set", Command::Set, Recursive | Fields | Paths,
+     "set [--title T] [--artist A] [--album B] [--year Y] [--comment C] [--genre G] [-r] PATH...",
+     "write tag fields into files",
+     "Write the given fields into the tag of each MP3 file, leaving the others as\n"
+     "they are, and print its path, a tab and \"written\", \"unchanged\" or\n"
+     "\"error: \" and the reason. A file is either written completely or left as\n"
+     "it was. Texts are at most 30 characters, the year at most 4; the genre is\n"
+     "a name or number of the genre list.\n"},
+};
+
+const char kOptionsHelp[] =
+    "  -r, --recursive  take the MP3 files of each PATH that is a folder and of\n"
+    "                   all its subfolders (hidden folders are skipped)\n";
+const char kDryRunHelp[] = "      --dry-run    (rename) print what would be renamed, renaming nothing\n";
+const char kJsonHelp[] = "      --json       (show) print JSON Lines\n";
+const char kFieldsHelp[] =
+    "      --title T    (set) the title\n"
+    "      --artist A   the artist (singer)\n"
+    "      --album B    the album\n"
+    "      --year Y     the year\n"
+    "      --comment C  the comment\n"
+    "      --genre G    the genre, by name (letter case ignored) or number\n";
+const char kHelpHelp[] = "  -h, --help       display this help and exit\n";
+
+const char kCommon[] =
+    "Paths are taken byte for byte as given. Output is UTF-8; the bytes of a\n"
+    "path that are not UTF-8, and control characters, are printed as \\xHH, a\n"
+    "backslash as \\\\. Each failed file is named on standard error with the\n"
+    "reason. While standard error is a terminal it shows progress.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  every file succeeded\n"
+    "  1  some file failed\n"
+    "  2  usage error\n";
+
+const Subcommand *find(const QByteArray &name)
+{
+    for (const Subcommand &s : kSubcommands) {
+        if (name == s.name)
+            return &s;
+    }
+    return nullptr;
+}
+
+// The text field an option sets, or null.
+std::optional<QString> *fieldOf(FieldOptions &f, const QByteArray &option)
+{
+    using Member = std::optional<QString> FieldOptions::*;
+    static const std::pair<const char *, Member> kFields[] = {
+        {"--title", &FieldOptions::title},     {"--artist", &FieldOptions::artist},
+        {"--album", &FieldOptions::album},     {"--year", &FieldOptions::year},
+        {"--comment", &FieldOptions::comment}, {"--genre", &FieldOptions::genre}};
+    for (const auto &[name, member] : kFields) {
+        if (option == name)
+            return &(f.*member);
+    }
+    return nullptr;
+}
+
+// A usage error for the value of a field option; empty when sound.
+QString checkValue(const QByteArray &option, const QByteArray &value)
+{
+    if (!value.isValidUtf8())
+        return QStringLiteral("%1: the text is not UTF-8").arg(QString::fromUtf8(option));
+    const qsizetype limit = option == "--year" ? tags::kYearMaxLength : tags::kFieldMaxLength;
+    if (option != "--genre" && QString::fromUtf8(value).size() > limit)
+        return QStringLiteral("%1: at most %2 characters").arg(QString::fromUtf8(option)).arg(limit);
+    return {};
+}
+
+Parsed usage(QString error)
+{
+    return {{}, std::move(error)};
+}
+
+} // namespace
+
+Parsed parseArgs(int argc, char **argv)
+{
+    Parsed p;
+    Args &a = p.args;
+    const QByteArray first = argc > 1 ? QByteArray(argv[1]) : QByteArray();
+    if (first.isEmpty())
+        return usage(QStringLiteral("a command is missing"));
+    if (first == "--help" || first == "-h" || first == "help") {
+        a.command = Command::Help;
+        a.helpFor = first == "help" && argc > 2 ? QByteArray(argv[2]) : QByteArray();
+        if (!a.helpFor.isEmpty() && !find(a.helpFor))
+            return usage(QStringLiteral("no such command: %1").arg(QString::fromUtf8(a.helpFor)));
+        return p;
+    }
+    if (first == "--version") {
+        a.command = Command::Version;
+        return p;
+    }
+    const Subcommand *sub = find(first);
+    if (!sub)
+        return usage(QStringLiteral("no such command: %1").arg(QString::fromUtf8(first)));
+    a.command = sub->command;
+
+    bool optionsOver = false;
+    for (int i = 2; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (optionsOver || !arg.startsWith('-') || arg == "-") {
+            a.paths.append(arg);
+            continue;
+        }
+        const qsizetype equals = arg.indexOf('=');
+        const QByteArray name = arg.startsWith("--") && equals > 0 ? arg.left(equals) : arg;
+        if (arg == "--") {
+            optionsOver = true;
+        } else if (arg == "-h" || arg == "--help") {
+            a.command = Command::Help;
+            a.helpFor = sub->name;
+            return p;
+        } else if ((arg == "-r" || arg == "--recursive") && (sub->options & Recursive)) {
+            a.recursive = true;
+        } else if (arg == "--dry-run" && (sub->options & DryRun)) {
+            a.dryRun = true;
+        } else if (arg == "--json" && (sub->options & Json)) {
+            a.json = true;
+        } else if (std::optional<QString> *field = fieldOf(a.fields, name);
+                   field && (sub->options & Fields)) {
+            QByteArray value;
+            if (equals > 0)
+                value = arg.mid(equals + 1);
+            else if (i + 1 < argc)
+                value = argv[++i];
+            else
+                return usage(QStringLiteral("%1 needs a value").arg(QString::fromUtf8(name)));
+            if (const QString error = checkValue(name, value); !error.isEmpty())
+                return usage(error);
+            *field = QString::fromUtf8(value);
+        } else {
+            return usage(QStringLiteral("%1: no such option of \"%2\"")
+                             .arg(QString::fromUtf8(arg), QString::fromUtf8(sub->name)));
+        }
+    }
+    if ((sub->options & Paths) && a.paths.isEmpty())
+        return usage(QStringLiteral("%1: a PATH is missing").arg(QString::fromUtf8(sub->name)));
+    if (!(sub->options & Paths) && !a.paths.isEmpty())
+        return usage(QStringLiteral("%1 takes no PATH").arg(QString::fromUtf8(sub->name)));
+    const FieldOptions &f = a.fields;
+    if ((sub->options & Fields) && !f.title && !f.artist && !f.album && !f.year && !f.comment && !f.genre)
+        return usage(QStringLiteral("set: no field given (--title, --artist, ...)"));
+    return p;
+}
+
+QString helpText(const QByteArray &subcommand)
+{
+    QString text;
+    if (subcommand.isEmpty()) {
+        for (const Subcommand &s : kSubcommands)
+            text += QStringLiteral("%1dorvasu-cli %2\n").arg(text.isEmpty() ? "Usage: " : "  or:  ", s.synopsis);
+        text += QStringLiteral("Rename MP3 files after their tags (\"Singer - Title.mp3\") and edit\n"
+                               "their tags, from a shell.\n\nCommands:\n");
+        for (const Subcommand &s : kSubcommands)
+            text += QStringLiteral("  %1%2\n").arg(QString::fromUtf8(s.name).leftJustified(8),
+                                                   QString::fromUtf8(s.summary));
+        text += QStringLiteral("\nOptions:\n") + QString::fromUtf8(kOptionsHelp) + QString::fromUtf8(kDryRunHelp)
+                + QString::fromUtf8(kJsonHelp) + QString::fromUtf8(kFieldsHelp) + QString::fromUtf8(kHelpHelp)
+                + QStringLiteral("      --version    output version information and exit\n\n"
+                                 "\"dorvasu-cli help COMMAND\" or \"dorvasu-cli COMMAND --help\" tells more\n"
+                                 "of a command.\n\n");
+        return text + QString::fromUtf8(kCommon);
+    }
+    const Subcommand *s = find(subcommand);
+    if (!s)
+        return {};
+    text = QStringLiteral("Usage: dorvasu-cli %1\n").arg(QString::fromUtf8(s->synopsis))
+           + QString::fromUtf8(s->details) + QStringLiteral("\nOptions:\n");
+    if (s->options & Fields)
+        text += QString::fromUtf8(kFieldsHelp);
+    if (s->options & Recursive)
+        text += QString::fromUtf8(kOptionsHelp);
+    if (s->options & DryRun)
+        text += QString::fromUtf8(kDryRunHelp);
+    if (s->options & Json)
+        text += QString::fromUtf8(kJsonHelp);
+    return text + QString::fromUtf8(kHelpHelp) + u'\n' + QString::fromUtf8(kCommon);
+}
+
+} // namespace cli
