@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <limits>
 #include <utility>
 
 // The chains: a program read the bytes of a tag in the wrong code page
@@ -121,10 +123,30 @@ Converter &cp932Converter()
     return converter;
 }
 
+// Whether `bytes` have the shape of CP932: single bytes 00-7F and A1-DF,
+// lead bytes 81-9F and E0-FC each with a trail byte 40-7E or 80-FC. Most
+// text that is no CP932 fails this, sparing the converter.
+bool hasCp932Shape(QByteArrayView bytes)
+{
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        if (b < 0x80 || (b >= 0xA1 && b <= 0xDF))
+            continue;
+        if (b == 0x80 || b == 0xA0 || b > 0xFC || i + 1 == bytes.size())
+            return false;
+        const auto t = static_cast<unsigned char>(bytes[++i]);
+        if (t < 0x40 || t == 0x7F || t > 0xFC)
+            return false;
+    }
+    return true;
+}
+
 // Strict: false on any byte sequence CP932 lacks, and on its user-defined
 // area, which no repaired text holds.
 bool decodeCp932(QByteArrayView bytes, QString &out)
 {
+    if (!hasCp932Shape(bytes))
+        return false;
     QStringDecoder &decoder = cp932Converter<QStringDecoder>();
     out = decoder.decode(bytes);
     if (decoder.hasError())
@@ -138,6 +160,9 @@ bool decodeCp932(QByteArrayView bytes, QString &out)
 // stand-in and flags the error) or does not come back as itself.
 bool encodeCp932(QStringView text, QByteArray &out)
 {
+    // Latin-1 letters, which CP932 lacks, rule most Western text out early.
+    if (std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0xC0 && c.unicode() <= 0xFF; }))
+        return false;
     QStringEncoder &encoder = cp932Converter<QStringEncoder>();
     out = encoder.encode(text);
     QString back;
@@ -265,10 +290,12 @@ struct Chain {
     CodePage misreadAs, real;
 };
 
+// UTF-8 first: when one of those is sure, the others need no trying (see
+// findGarbleRepair). On a tie the earlier chain wins.
 constexpr Chain kChains[] = {
-    {CodePage::Windows1252, CodePage::Cp932}, {CodePage::Latin1, CodePage::Cp932},
-    {CodePage::MacRoman, CodePage::Cp932},    {CodePage::Windows1252, CodePage::Utf8},
-    {CodePage::Latin1, CodePage::Utf8},       {CodePage::MacRoman, CodePage::Utf8},
+    {CodePage::Windows1252, CodePage::Utf8},  {CodePage::Latin1, CodePage::Utf8},
+    {CodePage::MacRoman, CodePage::Utf8},     {CodePage::Windows1252, CodePage::Cp932},
+    {CodePage::Latin1, CodePage::Cp932},      {CodePage::MacRoman, CodePage::Cp932},
     {CodePage::Cp932, CodePage::Windows1252}};
 
 // How much more plausible a tag must read repaired than as it is, for a
@@ -344,9 +371,10 @@ struct FieldRepair {
     bool standIns = false;    // its plausibility needed stand-ins (see plausibility)
 };
 
-// One field through one chain. `score` is the field's plausibility as it is
+// One field through one chain. `score` is the field's plausibility as it is,
+// worked out the first time a chain needs it (NaN until then).
 // (computed once for the single-byte chains).
-FieldRepair repairField(const Chain &chain, const QString &field, double score)
+FieldRepair repairField(const Chain &chain, const QString &field, double &score)
 {
     FieldRepair r;
     QByteArray bytes;
@@ -373,6 +401,8 @@ FieldRepair repairField(const Chain &chain, const QString &field, double score)
             if (!decodeCp932(bytes, r.text) || halfWidthBesideFullWidth(r.text))
                 return r;
             r.fullWidth = std::any_of(r.text.cbegin(), r.text.cend(), isFullWidth);
+            if (std::isnan(score))
+                score = plausibility(field);
             r.gain = legacyPlausibility(LegacyCodec::Cp932, bytes) - score;
         } else {
             // UTF-8 that is not what another code page made of it: valid, and
@@ -385,6 +415,8 @@ FieldRepair repairField(const Chain &chain, const QString &field, double score)
                 if (cat == QChar::Other_Control || cat == QChar::Other_PrivateUse || cat == QChar::Other_NotAssigned)
                     return r;
             }
+            if (std::isnan(score))
+                score = plausibility(field);
             r.gain = plausibility(r.text, &r.standIns) - score;
         }
     }
@@ -414,8 +446,7 @@ std::optional<GarbleRepair> findGarbleRepair(const TagTexts &fields)
     }
     if (!any)
         return std::nullopt;
-    for (std::size_t f = 0; f < fields.size(); ++f)
-        score[f] = candidate[f] ? plausibility(fields[f]) : 0;
+    score.fill(std::numeric_limits<double>::quiet_NaN());
 
     // A '?' in any field, ASCII ones too, may be a byte the wrong reading
     // lost: Western text read as CP932 loses an accented letter before a
@@ -434,7 +465,10 @@ std::optional<GarbleRepair> findGarbleRepair(const TagTexts &fields)
         bool sure;   // UTF-8 whose every character reads in Windows-1252 or CP932
     };
     QList<Candidate> found;
+    bool sure = false;
     for (const Chain &chain : kChains) {
+        if (sure && chain.real != CodePage::Utf8)
+            break;
         if ((chain.misreadAs == CodePage::Cp932 && question) || (chain.real == CodePage::Cp932 && lostLead))
             continue;
         GarbleRepair repair{chain.misreadAs, chain.real, fields};
@@ -458,8 +492,10 @@ std::optional<GarbleRepair> findGarbleRepair(const TagTexts &fields)
         // Western capitals ("ÆØÅ" is "ﾆﾘﾅ").
         if (chain.real == CodePage::Cp932 && !fullWidth)
             rejected = true;
-        if (!rejected && changed)
+        if (!rejected && changed) {
             found.append({repair, gain, chain.real == CodePage::Utf8 && !standIns});
+            sure = sure || found.back().sure;
+        }
     }
 
     // Valid UTF-8 of several bytes a character is near proof on its own
@@ -469,7 +505,6 @@ std::optional<GarbleRepair> findGarbleRepair(const TagTexts &fields)
     // read as MacRoman, for "ぬの"). Among the rest the most plausible wins,
     // but only clearly: two readings of nearly the same plausibility ("é®"
     // is 魄 as Windows-1252, 耳 as MacRoman) are a guess.
-    const bool sure = std::any_of(found.cbegin(), found.cend(), [](const Candidate &c) { return c.sure; });
     const Candidate *best = nullptr;
     for (const Candidate &c : found) {
         if (c.sure == sure && (!best || c.gain > best->gain))
