@@ -24,7 +24,12 @@
 // scored as it is and as repaired by the legacy-text scoring (the judgement
 // that tells CP932 from Windows-1252 in undeclared tag text), and a chain
 // is taken only when the repair wins clearly over the whole tag and loses
-// in no field.
+// in no field. Where that scoring is weakest, shapes no writer makes rule a
+// repair out first: half-width katakana against full-width Japanese or
+// full-width Japanese against ASCII letters in a CP932 result, letters of
+// two scripts side by side in a UTF-8 one, Greek or Cyrillic in Western
+// text read as CP932. A tag whose '?' may stand for a lost byte gets no
+// repair from the chains that could have lost it.
 
 namespace mp3lib {
 
@@ -141,8 +146,9 @@ bool hasCp932Shape(QByteArrayView bytes)
     return true;
 }
 
-// Strict: false on any byte sequence CP932 lacks, and on its user-defined
-// area, which no repaired text holds.
+// Strict: false on any byte sequence CP932 lacks (which the converter may
+// also give as U+FFFD without an error), and on its user-defined area,
+// which no repaired text holds.
 bool decodeCp932(QByteArrayView bytes, QString &out)
 {
     if (!hasCp932Shape(bytes))
@@ -152,7 +158,7 @@ bool decodeCp932(QByteArrayView bytes, QString &out)
     if (decoder.hasError())
         return false;
     return std::none_of(out.cbegin(), out.cend(), [](QChar c) {
-        return c.unicode() >= 0xE000 && c.unicode() <= 0xF8FF;
+        return (c.unicode() >= 0xE000 && c.unicode() <= 0xF8FF) || c == QChar::ReplacementCharacter;
     });
 }
 
@@ -196,7 +202,8 @@ const QHash<quint16, QList<quint16>> &cp932Twins()
 // The Windows-1252 bytes CP932 text stands for, where a character CP932 has
 // twice may stand for either code: the one that reads better as
 // Windows-1252 beside its neighbours ("tralharíamos" read as CP932 holds 僘
-// of ED 61, which an encoder writes FA 7D, "ú}").
+// of ED 61, which an encoder writes FA 7D, "ú}"), an accented letter
+// followed by an ASCII letter above all ("amperímetro", not "amperúŠetro").
 void chooseCp932Twins(QByteArray &bytes)
 {
     const auto &twins = cp932Twins();
@@ -209,11 +216,16 @@ void chooseCp932Twins(QByteArray &bytes)
             const qsizetype from = std::max<qsizetype>(0, i - 3);
             QByteArray window = bytes.mid(from, i + 5 - from);
             const qsizetype at = i - from;
-            double bestScore = legacyPlausibility(LegacyCodec::Windows1252, window);
+            const auto windowScore = [&] {
+                const QChar trail = QLatin1Char(window[at + 1]);
+                return legacyPlausibility(LegacyCodec::Windows1252, window)
+                       + (trail.unicode() < 0x80 && trail.isLetter() ? 2 : 0);
+            };
+            double bestScore = windowScore();
             for (quint16 code : *it) {
                 window[at] = static_cast<char>(code >> 8);
                 window[at + 1] = static_cast<char>(code & 0xFF);
-                const double score = legacyPlausibility(LegacyCodec::Windows1252, window);
+                const double score = windowScore();
                 if (score > bestScore) {
                     bytes[i] = window[at];
                     bytes[i + 1] = window[at + 1];
@@ -302,8 +314,9 @@ constexpr Chain kChains[] = {
 // chain to be taken: UTF-8 (when sure, see findGarbleRepair) little, being
 // near proof on its own; Western text read as CP932 a little too, its own
 // guards (no Greek or Cyrillic, ASCII letters beside) ruling out the clean
-// Japanese texts that also go back; CP932 read as a Western code page more,
-// since runs of Western capitals read as katakana. Then the least gain of
+// Japanese texts that also go back; CP932 read as a Western code page, and
+// UTF-8 giving text beyond both code pages, more, since runs of Western
+// capitals read as katakana. Then the least gain of
 // any one field a chain changes, and how far apart two chains with
 // different results must be for the better one to be taken.
 constexpr double kUtf8Gain = 1;
@@ -325,14 +338,83 @@ bool mayHaveLostLeadByte(QStringView text)
     return false;
 }
 
-// Half-width katakana right beside full-width Japanese: what a run of
-// Western capitals or UTF-8 bytes makes when read as CP932 ("菌ﾎｾｵ"),
+bool isAsciiLetter(QChar c)
+{
+    return c.unicode() < 0x80 && c.isLetter();
+}
+
+// Half-width katakana right beside full-width Japanese, or full-width
+// Japanese right beside an ASCII letter: what UTF-8 bytes or Western
+// capitals make when read as CP932 ("菌ﾎｾｵ", "ÉPÉES" as MacRoman "ケウS"),
 // seldom what a Japanese writer typed.
-bool halfWidthBesideFullWidth(QStringView text)
+bool oddJapaneseNeighbours(QStringView text)
 {
     for (qsizetype i = 0; i + 1 < text.size(); ++i) {
-        if ((isHalfWidthKana(text[i]) && isFullWidth(text[i + 1]))
-            || (isFullWidth(text[i]) && isHalfWidthKana(text[i + 1])))
+        const QChar a = text[i], b = text[i + 1];
+        if ((isHalfWidthKana(a) && isFullWidth(b)) || (isFullWidth(a) && isHalfWidthKana(b))
+            || (isFullWidth(a) && isAsciiLetter(b)) || (isAsciiLetter(a) && isFullWidth(b)))
+            return true;
+    }
+    return false;
+}
+
+// Letters of two scripts right beside each other ("ҨΟ", Cyrillic and
+// Greek): what a wrong UTF-8 reading makes, not what anyone writes. Han,
+// kana and full-width forms count as one script, as Japanese mixes them.
+bool mixesScripts(QStringView text)
+{
+    const auto group = [](char32_t c) {
+        if (!QChar::isLetter(c))
+            return -1;
+        if (c >= 0xFF00 && c <= 0xFFEF)
+            return int(QChar::Script_Han);
+        const QChar::Script script = QChar::script(c);
+        if (script == QChar::Script_Common || script == QChar::Script_Inherited)
+            return -1;   // ー, 々 and the like go with any script
+        return script == QChar::Script_Hiragana || script == QChar::Script_Katakana ? int(QChar::Script_Han)
+                                                                                    : int(script);
+    };
+    int previous = -1;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t c = text[i].unicode();
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            ++i;
+        }
+        const int current = group(c);
+        if (previous >= 0 && current >= 0 && previous != current)
+            return true;
+        previous = current;
+    }
+    return false;
+}
+
+// Whether a '?' in `field` stood for a byte of UTF-8 lost when it was read
+// as Windows-1252 or ISO-8859-1 (the five bytes Windows-1252 leaves
+// undefined, or all of 80-9F): its bytes in that code page are no UTF-8 as
+// they are, but would be with some '?' as a continuation byte.
+bool lostUtf8Byte(const QString &field)
+{
+    const auto valid = [](QByteArrayView bytes, bool questionContinues) {
+        for (qsizetype i = 0; i < bytes.size(); ++i) {
+            const auto b = static_cast<unsigned char>(bytes[i]);
+            const int more = b < 0x80 ? 0 : b >= 0xC2 && b <= 0xDF ? 1 : b >= 0xE0 && b <= 0xEF ? 2
+                                         : b >= 0xF0 && b <= 0xF4 ? 3 : -1;
+            if (more < 0)
+                return false;
+            for (int k = 0; k < more; ++k) {
+                const auto t = ++i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0;
+                if ((t & 0xC0) != 0x80 && !(questionContinues && t == '?'))
+                    return false;
+            }
+        }
+        return true;
+    };
+    if (!field.contains(u'?'))
+        return false;
+    for (CodePage page : {CodePage::Windows1252, CodePage::Latin1}) {
+        QByteArray bytes;
+        if (byteCodePage(page).encode(field, bytes) && !QByteArrayView(bytes).isValidUtf8() && valid(bytes, true))
             return true;
     }
     return false;
@@ -373,7 +455,6 @@ struct FieldRepair {
 
 // One field through one chain. `score` is the field's plausibility as it is,
 // worked out the first time a chain needs it (NaN until then).
-// (computed once for the single-byte chains).
 FieldRepair repairField(const Chain &chain, const QString &field, double &score)
 {
     FieldRepair r;
@@ -398,7 +479,7 @@ FieldRepair repairField(const Chain &chain, const QString &field, double &score)
         if (!byteCodePage(chain.misreadAs).encode(field, bytes))
             return r;
         if (chain.real == CodePage::Cp932) {
-            if (!decodeCp932(bytes, r.text) || halfWidthBesideFullWidth(r.text))
+            if (!decodeCp932(bytes, r.text) || oddJapaneseNeighbours(r.text))
                 return r;
             r.fullWidth = std::any_of(r.text.cbegin(), r.text.cend(), isFullWidth);
             if (std::isnan(score))
@@ -410,6 +491,8 @@ FieldRepair repairField(const Chain &chain, const QString &field, double &score)
             if (!QByteArrayView(bytes).isValidUtf8())
                 return r;
             r.text = QString::fromUtf8(bytes);
+            if (mixesScripts(r.text))
+                return r;
             for (qsizetype i = 0; i < r.text.size(); ++i) {
                 const auto cat = r.text[i].isSurrogate() ? QChar::Other_Surrogate : r.text[i].category();
                 if (cat == QChar::Other_Control || cat == QChar::Other_PrivateUse || cat == QChar::Other_NotAssigned)
@@ -452,17 +535,20 @@ std::optional<GarbleRepair> findGarbleRepair(const TagTexts &fields)
     // lost: Western text read as CP932 loses an accented letter before a
     // space, and CP932 read as Windows-1252 loses the lead byte 0x81 of
     // its punctuation ("ー" = 81 5B becomes "?[").
+    // And UTF-8 read as a Western code page loses a continuation byte.
     bool question = false, lostLead = false;
     for (const QString &field : fields) {
         question = question || field.contains(u'?');
         lostLead = lostLead || mayHaveLostLeadByte(field);
+        if (lostUtf8Byte(field))
+            return std::nullopt;
     }
 
     // Every chain that goes back, with its gain.
     struct Candidate {
         GarbleRepair repair;
         double gain;
-        bool sure;   // UTF-8 whose every character reads in Windows-1252 or CP932
+        bool sure;   // UTF-8 whose every character reads in Windows-1252 or CP932, and gains
     };
     QList<Candidate> found;
     bool sure = false;
@@ -493,7 +579,7 @@ std::optional<GarbleRepair> findGarbleRepair(const TagTexts &fields)
         if (chain.real == CodePage::Cp932 && !fullWidth)
             rejected = true;
         if (!rejected && changed) {
-            found.append({repair, gain, chain.real == CodePage::Utf8 && !standIns});
+            found.append({repair, gain, chain.real == CodePage::Utf8 && !standIns && gain >= kUtf8Gain});
             sure = sure || found.back().sure;
         }
     }
@@ -510,7 +596,9 @@ std::optional<GarbleRepair> findGarbleRepair(const TagTexts &fields)
         if (c.sure == sure && (!best || c.gain > best->gain))
             best = &c;
     }
-    const double least = sure ? kUtf8Gain : best && best->repair.real == CodePage::Cp932 ? kCp932Gain : kWesternGain;
+    const double least = best && best->sure ? kUtf8Gain
+                         : best && best->repair.real == CodePage::Windows1252 ? kWesternGain
+                                                                              : kCp932Gain;
     if (!best || best->gain < least)
         return std::nullopt;
     for (const Candidate &c : found) {
