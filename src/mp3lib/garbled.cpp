@@ -487,15 +487,17 @@ FieldRepair repairField(const Chain &chain, const QString &field, double &score)
             r.gain = legacyPlausibility(LegacyCodec::Cp932, bytes) - score;
         } else {
             // UTF-8 that is not what another code page made of it: valid, and
-            // with no control character, private use or unassigned code.
+            // with no C1 control, private use or unassigned code (the ASCII
+            // controls, a comment's line breaks, come through as they were).
             if (!QByteArrayView(bytes).isValidUtf8())
                 return r;
             r.text = QString::fromUtf8(bytes);
             if (mixesScripts(r.text))
                 return r;
-            for (qsizetype i = 0; i < r.text.size(); ++i) {
-                const auto cat = r.text[i].isSurrogate() ? QChar::Other_Surrogate : r.text[i].category();
-                if (cat == QChar::Other_Control || cat == QChar::Other_PrivateUse || cat == QChar::Other_NotAssigned)
+            for (QChar c : std::as_const(r.text)) {
+                const auto cat = c.category();
+                if ((c.unicode() >= 0x80 && c.unicode() < 0xA0) || cat == QChar::Other_PrivateUse
+                    || cat == QChar::Other_NotAssigned)
                     return r;
             }
             if (std::isnan(score))

@@ -192,7 +192,8 @@ for wrong in ['Windows-1252', 'ISO-8859-1', 'MacRoman']:
         print('\n[%s > %s]' % (wrong, real))
         seen = set()
         n = 0
-        examples = [['夜明けの歌'], ['「夜明けの歌」']] if real == 'CP932' else [['日本'], ['Café'], ['Amélie']]
+        examples = ([['夜明けの歌'], ['「夜明けの歌」'], ['朝の歌', 'さくら', '', 'コメント\r\n二行目']] if real == 'CP932'
+                    else [['日本'], ['Café'], ['Amélie'], ['Crème brûlée', 'Björk', '', 'première ligne\r\nseconde ligne']])
         while n < 450:
             make = ja_text if real == 'CP932' or rng.random() < 0.5 else west_text
             fields = examples.pop(0) if examples else tag(make)
