@@ -66,7 +66,7 @@ def words(path):
         text = raw.decode('utf-8')
     except UnicodeDecodeError:
         text = raw.decode('latin-1')   # the Swedish list
-    return [w for w in text.split('\n') if w and "'" not in w and len(w) <= 14]
+    return [w for w in text.split('\n') if w and "'" not in w and len(w) <= 14 and 'spec' not in w.lower()]
 
 def japanese():
     kanji_kana = re.compile('^[\u3041-\u3096\u30A1-\u30FA\u30FC\u4E00-\u9FFF]{1,7}$')
