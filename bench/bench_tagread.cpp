@@ -102,13 +102,9 @@ bool reshape(const QString &path, int i)
     return f.seek(0) && f.write(bytes) == bytes.size() && f.resize(bytes.size());
 }
 
-bool makeFile(const QString &path, const QByteArray &audio, int i)
+// Tags the file at `path`, which holds the sample's audio, as file `i`.
+bool tagFile(const QString &path, int i)
 {
-    QFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(audio) != audio.size())
-        return false;
-    out.close();
-
     TagLib::MPEG::File f(QFile::encodeName(path).constData(), false);
     TagLib::ID3v2::Tag *tag = f.ID3v2Tag(true);
     const QByteArray n = QByteArray::number(i);
@@ -234,17 +230,9 @@ int main(int argc, char **argv)
     QTemporaryDir dir;
     if (!dir.isValid())
         return 1;
-    std::printf("making %d files in %s ...\n", count, qPrintable(dir.path()));
-    std::vector<QByteArray> paths;
-    paths.reserve(size_t(count));
-    for (int i = 0; i < count; ++i) {
-        const QString p = dir.filePath(QStringLiteral("%1.mp3").arg(i, 5, 10, QLatin1Char('0')));
-        if (!makeFile(p, audio, i)) {
-            std::fprintf(stderr, "cannot make %s\n", qPrintable(p));
-            return 1;
-        }
-        paths.push_back(QFile::encodeName(p));
-    }
+    const std::vector<QByteArray> paths = bench::makeFiles(QDir(dir.path()), count, audio, tagFile);
+    if (paths.empty())
+        return 1;
 
     // The same records as with TagLib reading on its own.
     mp3lib::setTagLibFileStreamForTesting(true);

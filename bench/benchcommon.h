@@ -5,7 +5,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+
+#include <cstdio>
 
 #include <ctime>
 #include <fcntl.h>
@@ -60,6 +64,29 @@ inline void evict(const std::vector<QByteArray> &paths)
             ::close(fd);
         }
     }
+}
+
+// `count` files 00000.mp3, 00001.mp3, ... in `dir`, each the bytes of
+// `audio` and then given its tags by `tag(path, i)`; their paths, or none
+// (after saying which) when one cannot be made.
+template <typename Tag>
+std::vector<QByteArray> makeFiles(const QDir &dir, int count, const QByteArray &audio, Tag tag)
+{
+    std::printf("making %d files in %s ...\n", count, qPrintable(dir.path()));
+    std::vector<QByteArray> paths;
+    paths.reserve(size_t(count));
+    for (int i = 0; i < count; ++i) {
+        const QString p = dir.filePath(QStringLiteral("%1.mp3").arg(i, 5, 10, QLatin1Char('0')));
+        QFile out(p);
+        const bool written = out.open(QIODevice::WriteOnly) && out.write(audio) == audio.size();
+        out.close();
+        if (!written || !tag(p, i)) {
+            std::fprintf(stderr, "cannot make %s\n", qPrintable(p));
+            return {};
+        }
+        paths.push_back(QFile::encodeName(p));
+    }
+    return paths;
 }
 
 } // namespace bench

@@ -421,6 +421,11 @@ LegacyCodec detectLegacyCodec(const QList<LegacyField> &fields)
     return japanese > western ? LegacyCodec::Cp932 : LegacyCodec::Windows1252;
 }
 
+double legacyPlausibility(LegacyCodec codec, const QByteArray &bytes)
+{
+    return codec == LegacyCodec::Cp932 ? scoreCp932(readCp932({bytes, false})) : scoreCp1252(bytes);
+}
+
 QString decodeLegacyAs(LegacyCodec codec, const LegacyField &field)
 {
     if (isAscii(field.bytes))

@@ -26,6 +26,10 @@ struct LegacyField {
 // wrote (see textcodec.cpp for the signals).
 LegacyCodec detectLegacyCodec(const QList<LegacyField> &fields);
 
+// How plausibly `bytes` read in `codec` (Cp932 or Windows1252) are text a
+// person wrote: the score detectLegacyCodec compares, for one field.
+double legacyPlausibility(LegacyCodec codec, const QByteArray &bytes);
+
 // One field in the code page decided for its tag. A cut field loses a
 // character cut in two; a field that is not CP932 at all in a CP932 tag
 // reads as Windows-1252 rather than as replacement characters.
