@@ -273,9 +273,11 @@ private slots:
         const QByteArray dir = QFile::encodeName(tmp.path()) + '/';
         const QString journalPath = tmp.filePath("config/journal.txt");
         QList<JournalEntry> batch;
+        OpenFolders folders;
         for (const QByteArray name : {"a", "b", "c\xff"}) {
             QVERIFY(::close(::open(dir + name, O_WRONLY | O_CREAT, 0644)) == 0);
             batch.append({dir + name, dir + name.left(1).toUpper()});
+            QVERIFY(identifyAt(folders.at(dir), name, &batch.last().id));
         }
         {
             RenameJournal journal(journalPath);
