@@ -105,8 +105,9 @@ void settleEntry(const JournalEntry &e, Names &n)
     if (e.reservedOld && isReservation(n.hasFrom, n.atFrom, e.id) && (fileAtTo || inTemporary))
         ::unlinkat(n.dirFd, n.from.constData(), 0);
     // A link made, the other name not yet removed: the file under both
-    // names. It keeps its old name.
-    if (!n.caseOnly && fileAtFrom && fileAtTo && n.atFrom.inode == n.atTo.inode)
+    // names (each held exactly: on a file system that ignores case, a change
+    // of case never has both). It keeps its old name.
+    if (fileAtFrom && fileAtTo && n.atFrom.inode == n.atTo.inode)
         ::unlinkat(n.dirFd, n.to.constData(), 0);
     // A case change cut short: back to the old name; an empty file that
     // reserved the temporary name goes.
