@@ -62,6 +62,8 @@ RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal, R
                 break;
             }
             progress->current = int(i);
+            if (progress->beforeFile)
+                progress->beforeFile(int(i));
         }
         const QString shown = job.shown.isEmpty() ? paths::display(job.path) : job.shown;
         const int n = batchIndex[i];

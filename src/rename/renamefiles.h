@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 
 namespace renaming {
 
@@ -20,6 +21,9 @@ struct RenameProgress {
     std::atomic<int> done{0};
     std::atomic<int> current{-1};   // index into the jobs
     std::atomic<bool> cancel{false};
+    // Run on the renaming thread before each job is looked at, when set:
+    // tests act as another program at a chosen step.
+    std::function<void(int)> beforeFile = {};
 };
 
 // One selected entry of the list.
