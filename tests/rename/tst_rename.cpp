@@ -288,6 +288,7 @@ private slots:
                     journal.markDone(i);
             }
         }   // the program ends (or crashes) here
+        QByteArrayList reused;
         for (const QString &step : row[3].split("; ", Qt::SkipEmptyParts)) {
             const QByteArrayList w = QString(step).replace("\\xff", QChar(0xFF)).toLatin1().split(' ');
             QFile journal(journalPath);
@@ -297,13 +298,20 @@ private slots:
                 QCOMPARE(::link(dir + w[1], dir + w[2]), 0);
             else if (w[0] == "move")
                 QCOMPARE(::rename(dir + w[1], dir + w[2]), 0);
-            else if (w[0] == "delete")
+            else if (w[0] == "delete" || w[0] == "reuse")
                 QCOMPARE(::unlink(dir + w[1]), 0);
-            else
+            if (w[0] == "reuse")   // a new file under the name, given the deleted one's inode number
+                reused << dir + w[1];
+            if (w[0] == "make" || w[0] == "reuse")
                 testdata::writeAll(QFile::decodeName(dir + w[1]), {});   // "make NAME"
         }
         QList<JournalEntry> loaded;
         QCOMPARE(RenameJournal(journalPath).load(loaded), RenameJournal::Load::Loaded);
+        for (JournalEntry &e : loaded) {
+            struct stat st;
+            if (reused.contains(e.to) && ::stat(e.to, &st) == 0)
+                e.id.inode = st.st_ino;
+        }
         const UndoResult result = undoBatch(loaded);
         QCOMPARE(result.failed.size(), row[5].toInt());
         QCOMPARE(result.gone, row[6].toInt());

@@ -4,6 +4,7 @@
 // reported as one, the file is as it was or as a clean write leaves it, and no
 // temporary file outlives the next write.
 
+#include "caserows.h"
 #include "id3build.h"
 #include "inifile_io.h"
 #include "initext.h"
@@ -147,11 +148,11 @@ private slots:
     // the program starts again (settling the journal) and undoes the batch.
     // Every file is once under its old or its new name, nothing else is left,
     // the file outside the batch is untouched, and Undo brings every file back.
-    void killedRenames_data() { testdata::addRows("rename.txt", "kills", {"route"}, 0); }
+    void killedRenames_data() { addCaseRows("rename.txt", "kills"); }
 
     void killedRenames()
     {
-        QFETCH(QByteArray, route);
+        QFETCH(QString, route);
         const QString journal = dir_.filePath("journal.txt");
         const QStringList old{"c0.mp3", "c1.mp3", "a.mp3", "x.mp3"}, renamed{"c1.mp3", "c2.mp3", "A.mp3", "x.mp3"};
         const auto child = [&](const char *what, const QStringList &wrapper = {}, QByteArray *log = nullptr) {
@@ -204,13 +205,15 @@ private slots:
                     const qsizetype i = old.indexOf(it.value());
                     left += i < 0 || (it.key() != old[i] && it.key() != renamed[i]);
                 }
-                child("undo");
+                // A file already back counts as undone: the report names no file.
+                const bool journalLeft = QFile::exists(journal);
+                wrong += !child("undo") && journalLeft;
                 for (const QString &name : old)
                     wrong += files().value(name) != name;
                 wrong += files().size() != old.size();
             }
             qInfo("%s, %s killed at %lld calls: %d files under both names, %d missing, %d left behind, %d wrong undos",
-                  route.constData(), undo ? "Undo" : "batch", points.size(), both, missing, left, wrong);
+                  qPrintable(route), undo ? "Undo" : "batch", points.size(), both, missing, left, wrong);
             QVERIFY(points.size() > 5);
             QCOMPARE(both + missing + left + wrong, 0);
         }
