@@ -223,7 +223,10 @@ bool ReplacementCopy::replace(const QByteArray &base, const struct stat &origina
     // back under its name, and the write fails.
     if (::renameat2(dirFd_, name_.constData(), dirFd_, base.constData(), RENAME_EXCHANGE) == 0) {
         if (!isOriginal(name_.constData())) {
-            ::renameat2(dirFd_, name_.constData(), dirFd_, base.constData(), RENAME_EXCHANGE);
+            // Should even the way back fail, the copy's name holds their
+            // file: it is not removed.
+            if (::renameat2(dirFd_, name_.constData(), dirFd_, base.constData(), RENAME_EXCHANGE) != 0)
+                name_.clear();
             return false;
         }
         done_ = true;
@@ -273,15 +276,24 @@ void mp3lib::removeLeftoverCopies(const char *folder)
     }
     // The copies are told by their names' mark, and removed only where the
     // file they were made of is in the folder.
-    QByteArrayList copies;
-    QSet<QByteArray> originals;   // the copy-name prefixes of the regular files
+    QByteArrayList copies, others;
+    QSet<QByteArray> prefixes;
     while (const dirent *entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
-        struct stat st;
-        if (!copyPrefixOf(name).isEmpty())
+        const QByteArray name(entry->d_name), prefix = copyPrefixOf(name);
+        if (!prefix.isEmpty()) {
             copies.append(name);
-        else if (::fstatat(dirFd.get(), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
-            originals.insert(copyNamePrefix(name));
+            prefixes.insert(prefix);
+        } else if (entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN) {
+            others.append(name);
+        }
+    }
+    QSet<QByteArray> originals;   // the prefixes of copies whose file is there
+    for (const QByteArray &name : std::as_const(others)) {
+        const QByteArray prefix = copyNamePrefix(name);
+        struct stat st;
+        if (prefixes.contains(prefix) && ::fstatat(dirFd.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
+            && S_ISREG(st.st_mode))
+            originals.insert(prefix);
     }
     for (const QByteArray &name : std::as_const(copies)) {
         if (!originals.contains(copyPrefixOf(name)))
