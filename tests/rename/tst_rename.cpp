@@ -292,8 +292,10 @@ private slots:
         for (const QString &step : row[3].split("; ", Qt::SkipEmptyParts)) {
             const QByteArrayList w = QString(step).replace("\\xff", QChar(0xFF)).toLatin1().split(' ');
             QFile journal(journalPath);
-            if (w[0] == "end")   // the batch ended, as after a failed rename
-                QVERIFY(journal.open(QIODevice::Append) && journal.write("E\n") == 2);
+            if (w[0] == "note")   // "note E": the batch ended, as after a failed rename
+                QVERIFY(journal.open(QIODevice::Append) && journal.write(w.mid(1).join(' ') + '\n') > 0);
+            else if (w[0] == "aside")   // under the temporary name of a case change to NAME
+                QCOMPARE(::rename(dir + w[1], dir + caseTemporaryName(w[1])), 0);
             else if (w[0] == "link")
                 QCOMPARE(::link(dir + w[1], dir + w[2]), 0);
             else if (w[0] == "move")
