@@ -206,11 +206,9 @@ private slots:
                     left += i < 0 || (it.key() != old[i] && it.key() != renamed[i]);
                 }
                 // A file already back counts as undone: the report names no file.
-                const bool journalLeft = QFile::exists(journal);
-                wrong += !child("undo") && journalLeft;
-                for (const QString &name : old)
-                    wrong += files().value(name) != name;
-                wrong += files().size() != old.size();
+                wrong += QFile::exists(journal) ? !child("undo") : !child("settle");
+                const QMap<QString, QString> undone = files();   // each file under its first name, no other
+                wrong += undone.keys() != undone.values() || undone.size() != old.size();
             }
             qInfo("%s, %s killed at %lld calls: %d files under both names, %d missing, %d left behind, %d wrong undos",
                   qPrintable(route), undo ? "Undo" : "batch", points.size(), both, missing, left, wrong);
