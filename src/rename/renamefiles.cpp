@@ -38,8 +38,11 @@ RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal, R
         JournalEntry e{jobs[i].path, folder + jobs[i].newName.toUtf8()};
         const int dirFd = isAcceptableName(jobs[i].newName) ? folders.at(folder) : -1;
         QByteArray target;
-        if (leadsToRegularFile(dirFd, name) && identifyAt(dirFd, name, &e.id))
+        struct stat opened;
+        if (leadsToRegularFile(dirFd, name) && identifyAt(dirFd, name, &e.id) && ::fstat(dirFd, &opened) == 0) {
             target = paths::nameOf(e.to);
+            e.folder = opened.st_ino;
+        }
         if (!target.isEmpty() && e.to != e.from) {
             batchIndex[i] = int(batch.size());
             batch.append(e);

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -42,15 +43,16 @@ QByteArray entryLine(const JournalEntry &e)
     const FileIdentity &id = e.id;
     return "F " + QByteArray::number(id.device) + ' ' + QByteArray::number(id.inode) + ' '
            + QByteArray::number(id.size) + ' ' + QByteArray::number(id.modified) + ' '
-           + QByteArray::number(id.born) + (id.link ? " l " : " f ") + e.from.toPercentEncoding(kKeptAsIs)
+           + QByteArray::number(id.born) + (id.link ? " l " : " f ") + QByteArray::number(e.folder) + ' '
+           + e.from.toPercentEncoding(kKeptAsIs)
            + ' ' + e.to.toPercentEncoding(kKeptAsIs) + '\n';
 }
 
 bool parseEntry(const QByteArrayList &f, JournalEntry *e)
 {
-    if (f.size() != 9 || f[0] != "F" || (f[6] != "f" && f[6] != "l"))
+    if (f.size() != 10 || f[0] != "F" || (f[6] != "f" && f[6] != "l"))
         return false;
-    bool ok[5] = {};
+    bool ok[6] = {};
     e->id.device = f[1].toULongLong(&ok[0]);
     e->id.inode = f[2].toULongLong(&ok[1]);
     e->id.size = f[3].toULongLong(&ok[2]);
@@ -58,9 +60,10 @@ bool parseEntry(const QByteArrayList &f, JournalEntry *e)
     e->id.born = f[5].toLongLong(&ok[4]);
     e->id.link = f[6] == "l";
     e->id.regular = !e->id.link;
-    e->from = QByteArray::fromPercentEncoding(f[7]);
-    e->to = QByteArray::fromPercentEncoding(f[8]);
-    return ok[0] && ok[1] && ok[2] && ok[3] && ok[4] && !e->from.isEmpty() && !e->to.isEmpty();
+    e->folder = f[7].toULongLong(&ok[5]);
+    e->from = QByteArray::fromPercentEncoding(f[8]);
+    e->to = QByteArray::fromPercentEncoding(f[9]);
+    return std::all_of(ok, ok + 6, [](bool b) { return b; }) && !e->from.isEmpty() && !e->to.isEmpty();
 }
 
 bool flushFolderOf(const QByteArray &file)
@@ -124,8 +127,12 @@ void settleEntry(const JournalEntry &e, Names &n)
 // Looks up the old and new names of `e` in its folder (opened in `folders`).
 bool lookUp(const JournalEntry &e, OpenFolders &folders, Names &n)
 {
+    // The folder must be the one the batch renamed in, not another one moved
+    // or linked to its path since.
     n.dirFd = folders.at(paths::folderOf(e.from));
-    if (n.dirFd < 0 || paths::folderOf(e.to) != paths::folderOf(e.from))
+    struct stat folder;
+    if (n.dirFd < 0 || paths::folderOf(e.to) != paths::folderOf(e.from) || ::fstat(n.dirFd, &folder) != 0
+        || (e.folder != 0 && folder.st_ino != e.folder))
         return false;
     n.from = paths::nameOf(e.from);
     n.to = paths::nameOf(e.to);

@@ -13,8 +13,9 @@
 // the temporary name of a case change goes back to its old name.
 //
 // The file is text: a first line "Dorvasu rename journal 2", then one line
-// per file, "F <device> <inode> <size> <modified> <born> <f|l> <old path>
-// <new path>" (times in nanoseconds, "l" for a link), the paths' bytes
+// per file, "F <device> <inode> <size> <modified> <born> <f|l> <folder's
+// inode> <old path> <new path>" (times in nanoseconds, "l" for a link; a
+// folder that is no longer that inode is left alone), the paths' bytes
 // percent-encoded; then notes: "D <number>" a file renamed, "R <number>"
 // its new name about to be reserved, "O <number>" its old name about to be
 // reserved by Undo, and "E" once the batch is over (a batch without it was
@@ -33,6 +34,7 @@ struct JournalEntry {
     QByteArray from;    // the path before the rename
     QByteArray to;      // the path after it
     FileIdentity id = {};
+    quint64 folder = 0; // the folder's inode (0: not known)
     bool done = false;  // noted as renamed
     bool batchOver = false;   // the batch ended: entries not done failed
     bool reservedNew = false; // an empty file may hold `to`

@@ -62,7 +62,7 @@ private slots:
         QVERIFY(QDir().mkpath(d) && QDir().mkpath(dir.filePath("e")));
         for (const QString name : {"a.mp3", "b.mp3", "c.mp3", "o.mp3"})
             testdata::writeAll(d + u'/' + name, name.toUtf8());
-        for (const QString name : {"e/a.mp3", "e/b.mp3"})
+        for (const QString name : {"e/A1.mp3", "e/b.mp3"})
             testdata::writeAll(dir.filePath(name), "e");
         QCOMPARE(::symlink("c.mp3", QFile::encodeName(d + "/l.mp3")), 0);
         const QByteArray in = QFile::encodeName(d) + '/';
