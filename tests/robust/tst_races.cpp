@@ -92,22 +92,18 @@ private slots:
     {
         QTemporaryDir dir;
         static QByteArray song, other;
-        song = QFile::encodeName(dir.filePath("song.mp3"));
-        other = QFile::encodeName(dir.filePath("other.mp3"));
-        using namespace id3build;
-        const QByteArray old = tag(3, frame(3, "TIT2", latin1("old")), 0) + testdata::audio();   // no padding: a copy
-        testdata::writeAll(QFile::decodeName(song), old);
-        testdata::writeAll(QFile::decodeName(other), "another program's file");
+        song = QFile::encodeName(dir.filePath("song.mp3")), other = QFile::encodeName(dir.filePath("other.mp3"));
+        using namespace id3build;   // a tag without padding: the new one goes through a copy
+        testdata::writeAll(dir.filePath("song.mp3"), tag(3, frame(3, "TIT2", latin1("old")), 0) + testdata::audio());
+        testdata::writeAll(dir.filePath("other.mp3"), "another program's file");
         mp3lib::detail::beforeReplacing = [] { ::rename(other.constData(), song.constData()); };
         tags::TagInfo t;
         t.TrackName = tags::fitFieldWithNul(QStringLiteral("new"), tags::kTextWidth);
         mp3lib::TagInfoWire wire = t.toWire();
-        QVERIFY(vbmp3_init());
-        const int written = vbmp3_setTagInfo(song.constData(), wire, 0, 1);
+        const bool written = vbmp3_init() && vbmp3_setTagInfo(song.constData(), wire, 0, 1);
         mp3lib::detail::beforeReplacing = nullptr;
-        QCOMPARE(written, 0);
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"song.mp3"});
-        QCOMPARE(testdata::readAll(QFile::decodeName(song)), "another program's file");
+        QVERIFY(!written);
+        QCOMPARE(state(dir.path()), "song.mp3=another program's file");
     }
 
     void targetTakenMeanwhile()
