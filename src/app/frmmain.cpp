@@ -25,6 +25,7 @@
 
 #include "messagebox.h"
 #include "paths.h"
+#include "renamejournal.h"
 #include "tagfields.h"
 #include "windowposition.h"
 #include "twips.h"
@@ -339,6 +340,9 @@ bool frmMain::Form_Load()
         IniFile().ReadStr(QStringLiteral("Folder"), QStringLiteral("MP3"), QString()));
 
     QDir::setCurrent(appFolder_); // a failure here is no reason to stop
+
+    // What a crash left half done in the last rename batch is put right.
+    renaming::settleJournal(journalPath());
 
     QString failure;
     bool ok = false;

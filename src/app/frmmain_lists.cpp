@@ -435,6 +435,11 @@ void frmMain::cmdRename_Click()
                                      at >= 0 ? jobs[at].shown : QString()};
         },
         &progress.cancel);
+    if (result.journalFailed) {
+        ui::showMessage(renaming::journalFailureMessage(QDir::toNativeSeparators(journalPath())),
+                        QMessageBox::Warning, this);
+        return;
+    }
     // Only the texts change; the selection and the current entry stay.
     for (const auto &moved : std::as_const(result.newPaths)) {
         QListWidgetItem *item = lstMP3Files->item(moved.index);
@@ -484,7 +489,8 @@ void frmMain::Undo()
     renaming::UndoResult result;
     {
         const ui::WaitCursor wait;
-        result = renaming::undoBatch(batch);
+        journal.reopen();   // reservations are noted, should Undo be cut short
+        result = renaming::undoBatch(batch, &journal);
         journal.clear();   // a batch is undone once
         // The entries follow their files.
         QHash<QByteArray, QByteArray> back;

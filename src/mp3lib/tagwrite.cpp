@@ -247,10 +247,7 @@ bool writeThroughCopy(const Write &w, const Fd &dir, const QByteArray &base)
     // What reached the disk is checked, not what the calls said.
     if (::fsync(copy.fd()) != 0 || !holdsPlan(copy.fd(), w))
         return false;
-    if (::fstatat(dir.get(), base.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0
-        || !sameFile(named, w.st))
-        return false;
-    return copy.replace(base);
+    return copy.replace(base, w.st);
 }
 
 std::int16_t setTagInfo(const char *path, const TagFields &wanted)

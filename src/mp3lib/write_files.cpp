@@ -2,7 +2,9 @@
 
 #include "vbmp3.h"
 
+#include <QCryptographicHash>
 #include <QRandomGenerator>
+#include <QSet>
 
 #include <cerrno>
 #include <climits>
@@ -18,7 +20,9 @@ namespace mp3lib::detail {
 namespace {
 
 constexpr std::int64_t kChunk = 1 << 20;
-constexpr int kRandomLength = 6;
+constexpr int kRandomLength = 4;
+constexpr int kMarkLength = 4;
+const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 
 bool writeExactly(int fd, std::int64_t offset, const char *data, std::int64_t size)
 {
@@ -49,33 +53,49 @@ bool copyByReading(int from, std::int64_t in, int to, std::int64_t out, std::int
     return true;
 }
 
-// ".<name>.dorvasu-XXXXXX", the form of every copy's name.
-bool isCopyName(const char *name)
+// The mark of a copy's name: kMarkLength letters derived from the rest of
+// the name, which a name this program did not make matches by chance once
+// in about 15 million.
+QByteArray nameMark(QByteArrayView unmarked)
 {
-    static const char mark[] = ".dorvasu-";
-    const size_t length = std::strlen(name);
-    const size_t markLength = sizeof mark - 1;
-    if (name[0] != '.' || length < 1 + markLength + kRandomLength
-        || std::memcmp(name + length - kRandomLength - markLength, mark, markLength) != 0)
-        return false;
-    for (size_t i = length - kRandomLength; i < length; ++i) {
-        const char c = name[i];
-        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
-            return false;
-    }
-    return true;
+    const QByteArray hash = QCryptographicHash::hash(QByteArray("dorvasu copy ").append(unmarked), QCryptographicHash::Sha256);
+    QByteArray mark;
+    for (int i = 0; i < kMarkLength; ++i)
+        mark += kLetters[static_cast<unsigned char>(hash[i]) % (sizeof kLetters - 1)];
+    return mark;
+}
+
+// The part of a copy's name before its random letters: "." <name>
+// ".dorvasu-", <name> the original's, shortened where too long; empty when
+// `name` is not the name of a copy this program made.
+QByteArray copyPrefixOf(QByteArrayView name)
+{
+    static const QByteArrayView mark = ".dorvasu-";
+    const qsizetype tail = kRandomLength + kMarkLength;
+    if (!name.startsWith('.') || name.size() < 1 + mark.size() + tail
+        || name.sliced(name.size() - tail - mark.size(), mark.size()) != mark
+        || name.last(kMarkLength) != nameMark(name.first(name.size() - kMarkLength)))
+        return {};
+    return name.first(name.size() - tail).toByteArray();
 }
 
 QByteArray randomSuffix()
 {
-    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     QByteArray suffix;
     for (int i = 0; i < kRandomLength; ++i)
-        suffix += letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)];
+        suffix += kLetters[QRandomGenerator::global()->bounded(int(sizeof kLetters) - 1)];
     return suffix;
 }
 
 } // namespace
+
+void (*beforeReplacing)() = nullptr;
+
+QByteArray newCopyName(const QByteArray &base)
+{
+    const QByteArray unmarked = copyNamePrefix(base) + randomSuffix();
+    return unmarked + nameMark(unmarked);
+}
 
 QByteArray readAt(int fd, std::int64_t offset, std::int64_t size)
 {
@@ -127,7 +147,7 @@ bool sameBytes(int a, std::int64_t offsetA, int b, std::int64_t offsetB, std::in
 QByteArray copyNamePrefix(const QByteArray &base)
 {
     static const QByteArray mark = ".dorvasu-";
-    const qsizetype room = NAME_MAX - 1 - mark.size() - kRandomLength;
+    const qsizetype room = NAME_MAX - 1 - mark.size() - kRandomLength - kMarkLength;
     qsizetype n = qMin(base.size(), room);
     // Back off to the start of a UTF-8 character (continuation bytes are
     // 10xxxxxx), so the name stays valid text.
@@ -155,9 +175,8 @@ bool ReplacementCopy::create(int dirFd, const QByteArray &base)
     // A file system without unnamed files: the copy is named at once and
     // locked right after. (Tidying in that instant could remove it; the
     // write would then fail, leaving the file as it was.)
-    const QByteArray prefix = copyNamePrefix(base);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const QByteArray name = prefix + randomSuffix();
+        const QByteArray name = newCopyName(base);
         fd = ::openat(dirFd, name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
             name_ = name;
@@ -176,9 +195,8 @@ bool ReplacementCopy::nameCopy(const QByteArray &base)
     if (!name_.isEmpty())
         return true;
     char path[64];
-    const QByteArray prefix = copyNamePrefix(base);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const QByteArray name = prefix + randomSuffix();
+        const QByteArray name = newCopyName(base);
         if (::linkat(AT_FDCWD, fdPath(fd_.get(), path), dirFd_, name.constData(), AT_SYMLINK_FOLLOW) == 0) {
             name_ = name;
             return true;
@@ -189,13 +207,40 @@ bool ReplacementCopy::nameCopy(const QByteArray &base)
     return false;
 }
 
-bool ReplacementCopy::replace(const QByteArray &base)
+bool ReplacementCopy::replace(const QByteArray &base, const struct stat &original)
 {
     if (!fd_.valid() || done_ || !nameCopy(base))
         return false;
-    if (::renameat(dirFd_, name_.constData(), dirFd_, base.constData()) != 0)
-        return false;
-    done_ = true;
+    if (beforeReplacing)
+        beforeReplacing();
+    const auto isOriginal = [&](const char *name) {
+        struct stat st;
+        return ::fstatat(dirFd_, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == original.st_dev
+               && st.st_ino == original.st_ino;
+    };
+    // The copy and the name change places in one step; what moved out must
+    // be the original. Another program's file, put there meanwhile, goes
+    // back under its name, and the write fails.
+    if (::renameat2(dirFd_, name_.constData(), dirFd_, base.constData(), RENAME_EXCHANGE) == 0) {
+        if (!isOriginal(name_.constData())) {
+            // Should even the way back fail, the copy's name holds their
+            // file: it is not removed.
+            if (::renameat2(dirFd_, name_.constData(), dirFd_, base.constData(), RENAME_EXCHANGE) != 0)
+                name_.clear();
+            return false;
+        }
+        done_ = true;
+        // The old file now bears the copy's name and mark: should this be
+        // cut short, the folder's next reading removes it.
+        ::unlinkat(dirFd_, name_.constData(), 0);
+    } else {
+        // A file system without the exchange (FUSE mounts): the check and
+        // the rename are two steps.
+        if ((errno != EINVAL && errno != ENOSYS) || !isOriginal(base.constData())
+            || ::renameat(dirFd_, name_.constData(), dirFd_, base.constData()) != 0)
+            return false;
+        done_ = true;
+    }
     // The rename is durable once the folder is flushed. If that fails the
     // file still reads as the new one; there is nothing left to undo.
     ::fsync(dirFd_);
@@ -216,7 +261,7 @@ Fd openParentFolder(const QByteArray &realPath, QByteArray *base)
 
 void mp3lib::removeLeftoverCopies(const char *folder)
 {
-    using mp3lib::detail::Fd;
+    using namespace mp3lib::detail;
     if (!folder || !*folder)
         return;
     const Fd dirFd(::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -229,19 +274,40 @@ void mp3lib::removeLeftoverCopies(const char *folder)
             ::close(listFd);
         return;
     }
+    // The copies are told by their names' mark, and removed only where the
+    // file they were made of is in the folder.
+    QByteArrayList copies, others;
+    QSet<QByteArray> prefixes;
     while (const dirent *entry = ::readdir(dir)) {
-        if (!mp3lib::detail::isCopyName(entry->d_name))
+        const QByteArray name(entry->d_name), prefix = copyPrefixOf(name);
+        if (!prefix.isEmpty()) {
+            copies.append(name);
+            prefixes.insert(prefix);
+        } else if (entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN) {
+            others.append(name);
+        }
+    }
+    QSet<QByteArray> originals;   // the prefixes of copies whose file is there
+    for (const QByteArray &name : std::as_const(others)) {
+        const QByteArray prefix = copyNamePrefix(name);
+        struct stat st;
+        if (prefixes.contains(prefix) && ::fstatat(dirFd.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
+            && S_ISREG(st.st_mode))
+            originals.insert(prefix);
+    }
+    for (const QByteArray &name : std::as_const(copies)) {
+        if (!originals.contains(copyPrefixOf(name)))
             continue;
         // A copy whose lock we get has no writer any more. It must still be
         // the file under that name when it goes.
-        const Fd copy(::openat(dirFd.get(), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        const Fd copy(::openat(dirFd.get(), name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat held, named;
         if (!copy.valid() || ::fstat(copy.get(), &held) != 0 || !S_ISREG(held.st_mode)
             || ::flock(copy.get(), LOCK_EX | LOCK_NB) != 0)
             continue;
-        if (::fstatat(dirFd.get(), entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0
+        if (::fstatat(dirFd.get(), name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0
             && named.st_dev == held.st_dev && named.st_ino == held.st_ino)
-            ::unlinkat(dirFd.get(), entry->d_name, 0);
+            ::unlinkat(dirFd.get(), name.constData(), 0);
     }
     ::closedir(dir);
 }

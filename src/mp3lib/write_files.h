@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <cstdint>
+#include <sys/stat.h>
 
 #include "fileaccess.h"
 
@@ -22,8 +23,16 @@ bool sameBytes(int a, std::int64_t offsetA, int b, std::int64_t offsetB, std::in
 
 // The name prefix of the hidden copies of file `base`: "." base
 // ".dorvasu-", with `base` shortened (at a character boundary) where the
-// copy's name would be too long for the file system.
+// copy's name would be too long for the file system. Four random letters
+// and four letters of a mark made from the rest of the name follow it.
 QByteArray copyNamePrefix(const QByteArray &base);
+
+// A new name for a hidden copy of `base`, mark included.
+QByteArray newCopyName(const QByteArray &base);
+
+// Run just before a copy replaces its file, when set: tests move a file in
+// under the name at that moment.
+extern void (*beforeReplacing)();
 
 // A hidden copy of a file, made next to it, that either replaces the file
 // in one rename or is removed. The copy is locked (flock) from before it
@@ -42,9 +51,10 @@ public:
     bool create(int dirFd, const QByteArray &base);
     int fd() const { return fd_.get(); }
 
-    // Renames the copy over `base` in the same folder, then flushes the
-    // folder. After a successful rename the copy is the file.
-    bool replace(const QByteArray &base);
+    // Puts the copy in the place of `base` in the same folder, as long as
+    // `base` is still `original` (device and inode), then flushes the
+    // folder. After a successful replace the copy is the file.
+    bool replace(const QByteArray &base, const struct stat &original);
 
 private:
     bool nameCopy(const QByteArray &base);

@@ -3,9 +3,10 @@
 #include "paths.h"
 
 #include <QByteArrayView>
-#include <QRandomGenerator>
+#include <QCryptographicHash>
 #include <QString>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <dirent.h>
@@ -17,69 +18,180 @@ namespace renaming {
 
 namespace {
 
+std::atomic<Route> firstRoute{Route::Native};
+
+qint64 nanoseconds(const statx_timestamp &t) { return qint64(t.tv_sec) * 1000000000 + t.tv_nsec; }
+
 // For file systems with neither RENAME_NOREPLACE nor hard links: reserves
 // `to` by creating an empty file there exclusively, then renames `from` over
 // it. rename(2) replaces, so it is only called while `to` is still that
-// empty file of ours.
-int moveOverReservation(const char *from, const char *to)
+// empty file of ours; a failed rename removes the reservation again.
+int moveOverReservation(int dirFd, const char *from, const char *to, const std::function<bool()> &beforeReserving)
 {
-    const int fd = ::open(to, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (beforeReserving && !beforeReserving())
+        return EIO;
+    const int fd = ::openat(dirFd, to, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return errno;
     struct stat mine;
     const bool statted = ::fstat(fd, &mine) == 0;
     ::close(fd);
-    if (!statted) {
-        const int e = errno;
-        ::unlink(to);
-        return e;
-    }
     auto stillMine = [&] {
         struct stat now;
-        return ::lstat(to, &now) == 0 && S_ISREG(now.st_mode) && now.st_size == 0
-               && now.st_dev == mine.st_dev && now.st_ino == mine.st_ino;
+        return statted && ::fstatat(dirFd, to, &now, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(now.st_mode)
+               && now.st_size == 0 && now.st_dev == mine.st_dev && now.st_ino == mine.st_ino;
     };
     // Someone else took the name in between: it is theirs now.
     if (!stillMine())
-        return EEXIST;
-    if (::rename(from, to) == 0)
+        return statted ? EEXIST : EIO;
+    if (::renameat(dirFd, from, dirFd, to) == 0)
         return 0;
     const int e = errno;
     if (stillMine())
-        ::unlink(to);
+        ::unlinkat(dirFd, to, 0);
     return e;
 }
 
 // The move itself, with no special cases: 0 or an errno value.
-int moveNoReplace(const char *from, const char *to)
+int moveNoReplace(int dirFd, const char *from, const char *to, const std::function<bool()> &beforeReserving)
 {
-    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
-        return 0;
-    int e = errno;
+    int e = EINVAL;
+    if (firstRoute.load() == Route::Native) {
+        if (::renameat2(dirFd, from, dirFd, to, RENAME_NOREPLACE) == 0)
+            return 0;
+        e = errno;
+    }
     // EINVAL: the file system does not know the flag (the source is a file,
     // not a folder, so no other reason for EINVAL applies).
     if (e != EINVAL && e != ENOSYS)
         return e;
     // link() never replaces: it fails with EEXIST when the name is taken.
-    if (::link(from, to) == 0) {
-        if (::unlink(from) == 0)
-            return 0;
+    // A crash between the two steps leaves the file under both names, which
+    // the journal's settling undoes.
+    e = EPERM;
+    if (firstRoute.load() != Route::Reservation) {
+        if (::linkat(dirFd, from, dirFd, to, 0) == 0) {
+            if (::unlinkat(dirFd, from, 0) == 0)
+                return 0;
+            e = errno;
+            ::unlinkat(dirFd, to, 0);   // both names lead to the file; drop the new one
+            return e;
+        }
         e = errno;
-        ::unlink(to);   // both names lead to the file; drop the new one
-        return e;
     }
-    e = errno;
     if (e != EPERM && e != EOPNOTSUPP && e != ENOSYS && e != EMLINK)
         return e;
-    return moveOverReservation(from, to);
+    return moveOverReservation(dirFd, from, to, beforeReserving);
 }
 
-// True when the folder holds an entry named exactly `name` (byte for byte).
-bool folderHoldsExactly(const QByteArray &folder, const QByteArray &name)
+// True when `toName` differs from `fromName` in letter case only and the
+// file system resolved it to `fromName` itself: `toName` is found, but no
+// entry of the folder bears exactly that name. A folder that ignores case
+// holds only one entry per name ignoring case, so that entry is `fromName`.
+bool isCaseOnlyAlias(int dirFd, const QByteArray &fromName, const QByteArray &toName)
 {
-    DIR *dir = ::opendir(folder.isEmpty() ? "." : folder.constData());
-    if (!dir)
+    if (fromName == toName || !equalIgnoringCase(fromName, toName))
         return false;
+    struct stat st;
+    if (::fstatat(dirFd, toName.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    return !holdsExactly(dirFd, toName) && holdsExactly(dirFd, fromName);
+}
+
+RenameStatus renameThroughTemporary(int dirFd, const QByteArray &from, const QByteArray &to,
+                                    const std::function<bool()> &beforeReserving)
+{
+    const QByteArray temporary = caseTemporaryName(to);
+    int e = moveNoReplace(dirFd, from.constData(), temporary.constData(), {});
+    if (e != 0)
+        return {e, from};
+    e = moveNoReplace(dirFd, temporary.constData(), to.constData(), beforeReserving);
+    if (e == 0)
+        return {0, to};
+    if (moveNoReplace(dirFd, temporary.constData(), from.constData(), {}) == 0)
+        return {e, from};
+    return {e, temporary};
+}
+
+} // namespace
+
+bool FileIdentity::sameFileAs(const FileIdentity &other) const
+{
+    if (device != other.device || inode != other.inode || link != other.link)
+        return false;
+    if (born != 0 || other.born != 0)
+        return born == other.born;
+    return size == other.size && modified == other.modified;
+}
+
+bool identifyAt(int dirFd, const QByteArray &name, FileIdentity *id)
+{
+    struct statx st;
+    if (name.isEmpty() || name.contains('\0')
+        || ::statx(dirFd, name.constData(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
+        return false;
+    id->device = (quint64(st.stx_dev_major) << 32) | st.stx_dev_minor;
+    id->inode = st.stx_ino;
+    id->size = st.stx_size;
+    id->modified = nanoseconds(st.stx_mtime);
+    id->born = (st.stx_mask & STATX_BTIME) ? nanoseconds(st.stx_btime) : 0;
+    id->link = S_ISLNK(st.stx_mode);
+    id->regular = S_ISREG(st.stx_mode);
+    return true;
+}
+
+OpenFolders::~OpenFolders()
+{
+    for (const int fd : std::as_const(fds_)) {
+        if (fd >= 0)
+            ::close(fd);
+    }
+}
+
+int OpenFolders::at(const QByteArray &folder)
+{
+    const auto it = fds_.constFind(folder);
+    if (it != fds_.constEnd())
+        return *it;
+    const int fd = folder.contains('\0')
+                       ? -1
+                       : ::open(folder.isEmpty() ? "." : folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    fds_.insert(folder, fd);
+    return fd;
+}
+
+bool OpenFolders::stillAt(const QByteArray &folder) const
+{
+    const int fd = fds_.value(folder, -1);
+    struct stat opened, named;
+    return fd >= 0 && ::fstat(fd, &opened) == 0
+           && ::stat(folder.isEmpty() ? "." : folder.constData(), &named) == 0 && opened.st_dev == named.st_dev
+           && opened.st_ino == named.st_ino;
+}
+
+void forceRouteForTesting(Route route) { firstRoute = route; }
+
+QByteArray caseTemporaryName(const QByteArray &toName)
+{
+    return ".dorvasu-case-" + QCryptographicHash::hash(toName, QCryptographicHash::Sha1).toHex().left(16);
+}
+
+bool equalIgnoringCase(const QByteArray &a, const QByteArray &b)
+{
+    if (QByteArrayView(a).isValidUtf8() && QByteArrayView(b).isValidUtf8())
+        return QString::fromUtf8(a).compare(QString::fromUtf8(b), Qt::CaseInsensitive) == 0;
+    return a.size() == b.size() && a.toLower() == b.toLower();
+}
+
+bool holdsExactly(int dirFd, const QByteArray &name)
+{
+    const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *dir = listFd < 0 ? nullptr : ::fdopendir(listFd);
+    if (!dir) {
+        if (listFd >= 0)
+            ::close(listFd);
+        return false;
+    }
     bool found = false;
     while (const dirent *entry = ::readdir(dir)) {
         if (name == entry->d_name) {
@@ -91,51 +203,20 @@ bool folderHoldsExactly(const QByteArray &folder, const QByteArray &name)
     return found;
 }
 
-// Two names equal but for letter case: compared as text where both are
-// UTF-8, else ASCII letters only.
-bool equalIgnoringCase(const QByteArray &a, const QByteArray &b)
+RenameStatus renameAt(int dirFd, const QByteArray &fromName, const QByteArray &toName,
+                      const std::function<bool()> &beforeReserving)
 {
-    if (QByteArrayView(a).isValidUtf8() && QByteArrayView(b).isValidUtf8())
-        return QString::fromUtf8(a).compare(QString::fromUtf8(b), Qt::CaseInsensitive) == 0;
-    return a.size() == b.size() && a.toLower() == b.toLower();
-}
-
-// True when `to` differs from `from` in letter case only and the file
-// system resolved it to `from` itself: `to` is found, but no entry of the
-// folder bears exactly that name. A folder that ignores case holds only one
-// entry per name ignoring case, so that entry is `from`.
-bool isCaseOnlyAlias(const QByteArray &from, const QByteArray &to)
-{
-    const QByteArray folder = paths::folderOf(from);
-    const QByteArray fromName = paths::nameOf(from), toName = paths::nameOf(to);
-    if (paths::folderOf(to) != folder || fromName == toName || !equalIgnoringCase(fromName, toName))
-        return false;
-    struct stat st;
-    if (::lstat(to.constData(), &st) != 0)
-        return false;
-    return !folderHoldsExactly(folder, toName) && folderHoldsExactly(folder, fromName);
-}
-
-RenameStatus renameThroughTemporary(const QByteArray &from, const QByteArray &to)
-{
-    QByteArray temporary;
-    int e = EEXIST;
-    for (int attempt = 0; attempt < 100 && e == EEXIST; ++attempt) {
-        temporary = paths::folderOf(from) + ".dorvasu-rename-" + QByteArray::number(::getpid())
-                    + '-' + QByteArray::number(QRandomGenerator::global()->generate(), 16);
-        e = moveNoReplace(from.constData(), temporary.constData());
-    }
-    if (e != 0)
-        return {e, from};
-    e = moveNoReplace(temporary.constData(), to.constData());
+    if (fromName.isEmpty() || toName.isEmpty() || fromName.contains('/') || toName.contains('/'))
+        return {ENOENT, fromName};
+    if (fromName.contains('\0') || toName.contains('\0'))
+        return {EINVAL, fromName};
+    const int e = moveNoReplace(dirFd, fromName.constData(), toName.constData(), beforeReserving);
     if (e == 0)
-        return {0, to};
-    if (moveNoReplace(temporary.constData(), from.constData()) == 0)
-        return {e, from};
-    return {e, temporary};
+        return {0, toName};
+    if (e == EEXIST && isCaseOnlyAlias(dirFd, fromName, toName))
+        return renameThroughTemporary(dirFd, fromName, toName, beforeReserving);
+    return {e, fromName};
 }
-
-} // namespace
 
 RenameStatus renameNoReplace(const QByteArray &from, const QByteArray &to)
 {
@@ -150,12 +231,15 @@ RenameStatus renameNoReplace(const QByteArray &from, const QByteArray &to)
         return {EISDIR, from};
     if (from == to)
         return {0, from};
-    const int e = moveNoReplace(from.constData(), to.constData());
-    if (e == 0)
-        return {0, to};
-    if (e == EEXIST && isCaseOnlyAlias(from, to))
-        return renameThroughTemporary(from, to);
-    return {e, from};
+    const QByteArray folder = paths::folderOf(from);
+    if (paths::folderOf(to) != folder)
+        return {EXDEV, from};
+    OpenFolders folders;
+    const int dirFd = folders.at(folder);
+    if (dirFd < 0)
+        return {errno, from};
+    const RenameStatus status = renameAt(dirFd, paths::nameOf(from), paths::nameOf(to));
+    return {status.error, folder + status.path};
 }
 
 } // namespace renaming

@@ -5,16 +5,19 @@
 #include "paths.h"
 #include "renamejournal.h"
 
+#include <cerrno>
 #include <sys/stat.h>
 
 namespace renaming {
 
 namespace {
 
-bool isRegularFile(const QByteArray &path)
+// The entry `name` of the folder leads to a regular file (a link to one
+// counts: the link itself is renamed, as rename(2) renames the path given).
+bool leadsToRegularFile(int dirFd, const QByteArray &name)
 {
     struct stat st;
-    return !path.isEmpty() && !path.contains('\0') && ::stat(path.constData(), &st) == 0
+    return dirFd >= 0 && !name.isEmpty() && !name.contains('\0') && ::fstatat(dirFd, name.constData(), &st, 0) == 0
            && S_ISREG(st.st_mode);
 }
 
@@ -22,25 +25,38 @@ bool isRegularFile(const QByteArray &path)
 
 RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal, RenameProgress *progress)
 {
-    // The new path of each job, or empty where the name is not one of its
-    // own (a marker, something that would leave the folder, a control
-    // character) or the file is not there.
+    // Each folder is opened once; each file is identified now, and must
+    // still be that file when its turn comes. The new name of each job
+    // stays empty where it is not one of its own (a marker, something that
+    // would leave the folder, a control character) or the file is not there.
+    OpenFolders folders;
     QList<QByteArray> targets;
     QList<JournalEntry> batch;
     QList<int> batchIndex(jobs.size(), -1);
     for (qsizetype i = 0; i < jobs.size(); ++i) {
+        const QByteArray folder = paths::folderOf(jobs[i].path), name = paths::nameOf(jobs[i].path);
+        JournalEntry e{jobs[i].path, folder + jobs[i].newName.toUtf8()};
+        const int dirFd = isAcceptableName(jobs[i].newName) ? folders.at(folder) : -1;
         QByteArray target;
-        if (isAcceptableName(jobs[i].newName) && isRegularFile(jobs[i].path))
-            target = paths::folderOf(jobs[i].path) + jobs[i].newName.toUtf8();
-        if (!target.isEmpty() && target != jobs[i].path) {
+        struct stat opened;
+        if (leadsToRegularFile(dirFd, name) && identifyAt(dirFd, name, &e.id) && ::fstat(dirFd, &opened) == 0) {
+            target = paths::nameOf(e.to);
+            e.folder = opened.st_ino;
+        }
+        if (!target.isEmpty() && e.to != e.from) {
             batchIndex[i] = int(batch.size());
-            batch.append({jobs[i].path, target});
+            batch.append(e);
         }
         targets.append(target);
     }
-    const bool journalled = journal && !batch.isEmpty() && journal->begin(batch);
-
     RenameResult result;
+    // No journal, no rename: a batch that cannot be undone would leave the
+    // last one to be undone in its place.
+    if (journal && !batch.isEmpty() && !journal->begin(batch)) {
+        result.journalFailed = true;
+        return result;
+    }
+
     for (qsizetype i = 0; i < jobs.size(); ++i) {
         const RenameJob &job = jobs[i];
         if (progress) {
@@ -49,25 +65,41 @@ RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal, R
                 break;
             }
             progress->current = int(i);
+            if (progress->beforeFile)
+                progress->beforeFile(int(i));
         }
         const QString shown = job.shown.isEmpty() ? paths::display(job.path) : job.shown;
+        const int n = batchIndex[i];
         if (targets[i].isEmpty()) {
             result.failed.append(shown);
-        } else {
-            const RenameStatus status = renameNoReplace(job.path, targets[i]);
+        } else if (n >= 0) {
+            // The folder must still be where it was, and the name still the
+            // file identified: otherwise another program moved things, and
+            // this file is left alone.
+            const QByteArray folder = paths::folderOf(job.path), name = paths::nameOf(job.path);
+            const int dirFd = folders.at(folder);
+            FileIdentity now;
+            RenameStatus status{ESTALE, name};
+            if (folders.stillAt(folder) && identifyAt(dirFd, name, &now) && now.sameFileAs(batch[n].id))
+                status = renameAt(dirFd, name, targets[i], [&] { return !journal || journal->note('R', n, true); });
             if (!status.ok())
                 result.failed.append(shown);
-            else if (journalled && batchIndex[i] >= 0)
-                journal->markDone(batchIndex[i]);
-            if (status.path != job.path)
-                result.newPaths.append({job.index, status.path});
+            else if (journal)
+                journal->markDone(n);
+            if (status.path != name)
+                result.newPaths.append({job.index, folder + status.path});
         }
         if (progress)
             progress->done = int(i + 1);
     }
-    if (journalled)
+    if (journal && !batch.isEmpty())
         journal->finish();
     return result;
+}
+
+QString journalFailureMessage(const QString &journalPath)
+{
+    return QStringLiteral("名前の変更を記録できないため、ファイル名を変更しませんでした。\r\n\r\n") + journalPath;
 }
 
 QString undoFailureMessage(const UndoResult &result)

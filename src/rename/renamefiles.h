@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 
 namespace renaming {
 
@@ -20,6 +21,9 @@ struct RenameProgress {
     std::atomic<int> done{0};
     std::atomic<int> current{-1};   // index into the jobs
     std::atomic<bool> cancel{false};
+    // Run on the renaming thread before each job is looked at, when set:
+    // tests act as another program at a chosen step.
+    std::function<void(int)> beforeFile = {};
 };
 
 // One selected entry of the list.
@@ -46,17 +50,23 @@ struct RenameResult {
     QStringList failed;
     // Jobs not tried because the batch was cancelled.
     int notTried = 0;
+    // The journal could not be written: nothing was renamed.
+    bool journalFailed = false;
 };
 
 // Renames each job's file to its folder's exact bytes followed by newName
-// in UTF-8, one after the other in the order given. A name that is a marker, holds a rejected
-// character, or is "." or ".." fails without touching the file; so does a
-// path that names no regular file. Nothing is ever replaced (see
-// renameNoReplace); a name equal to the current one succeeds.
+// in UTF-8, one after the other in the order given, each relative to its
+// folder opened once for the batch. A name that is a marker, holds a
+// rejected character, or is "." or ".." fails without touching the file; so
+// does a path that names no regular file, and a file that is no longer the
+// one found at the start (its identity), or whose folder path no longer
+// leads to the folder opened. A link to a file is renamed itself. Nothing is
+// ever replaced (see renameAt); a name equal to the current one succeeds.
 // With a journal, the batch is written to it before the first rename and
 // each rename is noted as it succeeds (see RenameJournal); a journal that
-// cannot be written means no Undo, not no Rename. With `progress`, the
-// batch reports as it goes and stops between files when asked to.
+// cannot be written stops the batch before its first rename. With
+// `progress`, the batch reports as it goes and stops between files when
+// asked to.
 RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal = nullptr,
                          RenameProgress *progress = nullptr);
 
@@ -64,6 +74,9 @@ RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal = 
 // followed by CR LF; then, after a cancelled batch, how many files were not
 // tried. Empty when nothing failed and nothing was left.
 QString renameFailureMessage(const QStringList &failedPaths, int notTried = 0);
+
+// The report of a batch whose journal could not be written at `journalPath`.
+QString journalFailureMessage(const QString &journalPath);
 
 // The report of an Undo: the files that could not go back (shown decoded),
 // then how many were no longer where the batch put them. Empty when all

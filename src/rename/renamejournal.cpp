@@ -1,12 +1,12 @@
 #include "renamejournal.h"
 
-#include "noreplace.h"
+#include "paths.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,7 +16,7 @@ namespace renaming {
 
 namespace {
 
-const QByteArray kFirstLine = "Dorvasu rename journal 1";
+const QByteArray kFirstLine = "Dorvasu rename journal 2";
 // Everything but letters, digits and a few marks is percent-encoded, so a
 // path of any bytes (spaces, line ends, names that are not UTF-8) stays
 // one field of one line.
@@ -38,20 +38,110 @@ bool writeAll(int fd, const QByteArray &bytes)
     return true;
 }
 
-bool identify(const QByteArray &path, quint64 *device, quint64 *inode)
+QByteArray entryLine(const JournalEntry &e)
 {
-    struct stat st;
-    if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
-    *device = st.st_dev;
-    *inode = st.st_ino;
-    return true;
+    const FileIdentity &id = e.id;
+    return "F " + QByteArray::number(id.device) + ' ' + QByteArray::number(id.inode) + ' '
+           + QByteArray::number(id.size) + ' ' + QByteArray::number(id.modified) + ' '
+           + QByteArray::number(id.born) + (id.link ? " l " : " f ") + QByteArray::number(e.folder) + ' '
+           + e.from.toPercentEncoding(kKeptAsIs)
+           + ' ' + e.to.toPercentEncoding(kKeptAsIs) + '\n';
 }
 
-bool isFile(const QByteArray &path, const JournalEntry &e)
+bool parseEntry(const QByteArrayList &f, JournalEntry *e)
 {
-    quint64 device, inode;
-    return identify(path, &device, &inode) && device == e.device && inode == e.inode;
+    if (f.size() != 10 || f[0] != "F" || (f[6] != "f" && f[6] != "l"))
+        return false;
+    bool ok[6] = {};
+    e->id.device = f[1].toULongLong(&ok[0]);
+    e->id.inode = f[2].toULongLong(&ok[1]);
+    e->id.size = f[3].toULongLong(&ok[2]);
+    e->id.modified = f[4].toLongLong(&ok[3]);
+    e->id.born = f[5].toLongLong(&ok[4]);
+    e->id.link = f[6] == "l";
+    e->id.regular = !e->id.link;
+    e->folder = f[7].toULongLong(&ok[5]);
+    e->from = QByteArray::fromPercentEncoding(f[8]);
+    e->to = QByteArray::fromPercentEncoding(f[9]);
+    return std::all_of(ok, ok + 6, [](bool b) { return b; }) && !e->from.isEmpty() && !e->to.isEmpty();
+}
+
+bool flushFolderOf(const QByteArray &file)
+{
+    const int dir = ::open(paths::folderOf(file).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return false;
+    const bool ok = ::fsync(dir) == 0;
+    ::close(dir);
+    return ok;
+}
+
+// An empty regular file that is not the batch's file: a reservation.
+bool isReservation(bool present, const FileIdentity &found, const FileIdentity &file)
+{
+    return present && found.regular && found.size == 0
+           && (found.device != file.device || found.inode != file.inode);
+}
+
+// Where a file of the batch is, as far as settling needs to know.
+struct Names {
+    int dirFd = -1;
+    QByteArray from, to;
+    bool caseOnly = false;
+    FileIdentity atFrom, atTo;
+    bool hasFrom = false, hasTo = false;
+};
+
+void settleEntry(const JournalEntry &e, Names &n)
+{
+    const QByteArray temporaries[] = {caseTemporaryName(n.to), caseTemporaryName(n.from)};
+    FileIdentity t;
+    bool inTemporary = false;
+    for (const QByteArray &name : temporaries)
+        inTemporary = inTemporary || (identifyAt(n.dirFd, name, &t) && t.sameFileAs(e.id));
+    const bool fileAtFrom = n.hasFrom && n.atFrom.sameFileAs(e.id);
+    const bool fileAtTo = n.hasTo && n.atTo.sameFileAs(e.id);
+
+    // An empty file that reserved a name for the file, which is elsewhere.
+    if (e.reservedNew && isReservation(n.hasTo, n.atTo, e.id) && (fileAtFrom || inTemporary))
+        ::unlinkat(n.dirFd, n.to.constData(), 0);
+    if (e.reservedOld && isReservation(n.hasFrom, n.atFrom, e.id) && (fileAtTo || inTemporary))
+        ::unlinkat(n.dirFd, n.from.constData(), 0);
+    // A link made, the other name not yet removed: the file under both
+    // names (each held exactly: on a file system that ignores case, a change
+    // of case never has both). It keeps its old name.
+    if (fileAtFrom && fileAtTo && n.atFrom.inode == n.atTo.inode)
+        ::unlinkat(n.dirFd, n.to.constData(), 0);
+    // A case change cut short: back to the old name; an empty file that
+    // reserved the temporary name goes.
+    for (const QByteArray &name : temporaries) {
+        if (!identifyAt(n.dirFd, name, &t))
+            continue;
+        if (t.sameFileAs(e.id))
+            renameAt(n.dirFd, name, n.from);
+        else if (t.regular && t.size == 0)
+            ::unlinkat(n.dirFd, name.constData(), 0);
+    }
+}
+
+// Looks up the old and new names of `e` in its folder (opened in `folders`).
+bool lookUp(const JournalEntry &e, OpenFolders &folders, Names &n)
+{
+    // The folder must be the one the batch renamed in, not another one moved
+    // or linked to its path since.
+    n.dirFd = folders.at(paths::folderOf(e.from));
+    struct stat folder;
+    if (n.dirFd < 0 || paths::folderOf(e.to) != paths::folderOf(e.from) || ::fstat(n.dirFd, &folder) != 0
+        || (e.folder != 0 && folder.st_ino != e.folder))
+        return false;
+    n.from = paths::nameOf(e.from);
+    n.to = paths::nameOf(e.to);
+    // On a file system that ignores case, both names find the one entry:
+    // a name counts only where the folder holds it exactly.
+    n.caseOnly = equalIgnoringCase(n.from, n.to);
+    n.hasFrom = identifyAt(n.dirFd, n.from, &n.atFrom) && (!n.caseOnly || holdsExactly(n.dirFd, n.from));
+    n.hasTo = identifyAt(n.dirFd, n.to, &n.atTo) && (!n.caseOnly || holdsExactly(n.dirFd, n.to));
+    return true;
 }
 
 } // namespace
@@ -64,47 +154,62 @@ QString RenameJournal::defaultPath()
 
 RenameJournal::RenameJournal(QString path) : path_(std::move(path)) {}
 
+RenameJournal::~RenameJournal()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
 bool RenameJournal::begin(const QList<JournalEntry> &batch)
 {
     finish();
+    settleJournal(path_);
     QByteArray text = kFirstLine + '\n';
-    for (JournalEntry e : batch) {
-        if (!identify(e.from, &e.device, &e.inode))
-            return false;
-        text += "F " + QByteArray::number(e.device) + ' ' + QByteArray::number(e.inode) + ' '
-                + e.from.toPercentEncoding(kKeptAsIs) + ' ' + e.to.toPercentEncoding(kKeptAsIs) + '\n';
-    }
+    for (const JournalEntry &e : batch)
+        text += entryLine(e);
     // The batch replaces the last one in one step, flushed before any file
-    // is renamed.
+    // is renamed. The new text is written under one fixed name beside it,
+    // which the next batch overwrites should a crash leave it.
     QDir().mkpath(QFileInfo(path_).absolutePath());
-    QSaveFile file(path_);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.flush()
-        || ::fsync(file.handle()) != 0 || !file.commit())
+    const QByteArray journal = QFile::encodeName(QFileInfo(path_).absoluteFilePath());
+    const QByteArray written = journal + ".new";
+    const int fd = ::open(written.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
         return false;
-    const QByteArray folder = QFile::encodeName(QFileInfo(path_).absolutePath());
-    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
+    const bool ok = writeAll(fd, text) && ::fsync(fd) == 0;
+    if (::close(fd) != 0 || !ok || ::rename(written.constData(), journal.constData()) != 0
+        || !flushFolderOf(journal)) {
+        ::unlink(written.constData());
+        return false;
     }
+    inBatch_ = reopen();
+    return inBatch_;
+}
+
+bool RenameJournal::reopen()
+{
+    finish();
     fd_ = ::open(QFile::encodeName(path_).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
     return fd_ >= 0;
 }
 
-void RenameJournal::markDone(int number)
+bool RenameJournal::note(char kind, int number, bool flush)
 {
-    // Not flushed one by one: a note lost in a crash is made up for by the
-    // identity check when the batch is undone.
-    if (fd_ >= 0)
-        writeAll(fd_, "D " + QByteArray::number(number) + '\n');
+    // Renames are not flushed one by one: a note lost in a crash is made up
+    // for by the identity check when the batch is undone.
+    return fd_ >= 0 && writeAll(fd_, kind + (' ' + QByteArray::number(number)) + '\n')
+           && (!flush || ::fdatasync(fd_) == 0);
 }
 
 void RenameJournal::finish()
 {
     if (fd_ < 0)
         return;
-    writeAll(fd_, "E\n");
-    ::fsync(fd_);
+    if (inBatch_) {
+        writeAll(fd_, "E\n");
+        ::fsync(fd_);
+    }
+    inBatch_ = false;
     ::close(fd_);
     fd_ = -1;
 }
@@ -124,21 +229,13 @@ RenameJournal::Load RenameJournal::load(QList<JournalEntry> &batch) const
         const QByteArrayList f = lines[i].split(' ');
         if (lines[i].isEmpty() && i == lines.size() - 1)
             break;   // the final line end
-        bool okDevice = false, okInode = false, okNumber = false;
-        if (f.size() == 5 && f[0] == "F") {
-            JournalEntry e;
-            e.device = f[1].toULongLong(&okDevice);
-            e.inode = f[2].toULongLong(&okInode);
-            e.from = QByteArray::fromPercentEncoding(f[3]);
-            e.to = QByteArray::fromPercentEncoding(f[4]);
-            if (!okDevice || !okInode || e.from.isEmpty() || e.to.isEmpty())
-                return Load::Damaged;
+        bool okNumber = false;
+        const int n = f.size() == 2 ? f[1].toInt(&okNumber) : -1;
+        JournalEntry e;
+        if (parseEntry(f, &e)) {
             batch.append(e);
-        } else if (f.size() == 2 && f[0] == "D") {
-            const int n = f[1].toInt(&okNumber);
-            if (!okNumber || n < 0 || n >= batch.size())
-                return Load::Damaged;
-            batch[n].done = true;
+        } else if (okNumber && n >= 0 && n < batch.size() && (f[0] == "D" || f[0] == "R" || f[0] == "O")) {
+            (f[0] == "D" ? batch[n].done : f[0] == "R" ? batch[n].reservedNew : batch[n].reservedOld) = true;
         } else if (lines[i] == "E") {
             for (JournalEntry &e : batch)
                 e.batchOver = true;
@@ -153,30 +250,66 @@ RenameJournal::Load RenameJournal::load(QList<JournalEntry> &batch) const
 
 void RenameJournal::clear()
 {
+    inBatch_ = false;
     finish();
     QFile::remove(path_);
 }
 
-UndoResult undoBatch(const QList<JournalEntry> &batch)
+void settleBatch(const QList<JournalEntry> &batch)
 {
+    OpenFolders folders;
+    for (qsizetype i = batch.size() - 1; i >= 0; --i) {
+        // A rename that failed in a batch that ended left nothing to settle.
+        Names n;
+        if (batch[i].from != batch[i].to && (batch[i].done || !batch[i].batchOver)
+            && lookUp(batch[i], folders, n))
+            settleEntry(batch[i], n);
+    }
+}
+
+void settleJournal(const QString &path)
+{
+    QList<JournalEntry> batch;
+    if (RenameJournal(path).load(batch) == RenameJournal::Load::Loaded)
+        settleBatch(batch);
+}
+
+UndoResult undoBatch(const QList<JournalEntry> &batch, RenameJournal *journal)
+{
+    settleBatch(batch);
     UndoResult result;
+    OpenFolders folders;
     for (qsizetype i = batch.size() - 1; i >= 0; --i) {
         const JournalEntry &e = batch[i];
-        if (e.from == e.to)
+        Names n;
+        if (e.from == e.to || (!e.done && e.batchOver))
+            continue;   // nothing to do, or it failed: the file never moved
+        if (!lookUp(e, folders, n)) {
+            result.failed.append(e.to);
             continue;
+        }
+        // Already back (an Undo cut short before), or never moved.
+        if (n.hasFrom && n.atFrom.sameFileAs(e.id)) {
+            if (e.done)
+                result.moved.append({e.to, e.from});
+            continue;
+        }
         // Noted as renamed, the file under the new path goes back (it may
-        // have been rewritten meanwhile, by a tag update through a copy);
-        // not noted, only when it is the very file that was renamed, which a
-        // crash between the rename and its note leaves.
-        quint64 device, inode;
-        if (!e.done && e.batchOver)
-            continue;   // it failed: the file never moved
-        if (!identify(e.to, &device, &inode) || (!e.done && !isFile(e.to, e))) {
+        // have been rewritten meanwhile, by a tag update through a copy, and
+        // then be another inode); not noted, only when it is the very file
+        // that was renamed, which a crash between the rename and its note
+        // leaves.
+        const bool ours = n.hasTo
+                          && (n.atTo.sameFileAs(e.id)
+                              || (e.done && n.atTo.device == e.id.device && n.atTo.link == e.id.link
+                                  && (n.atTo.link || n.atTo.regular)));
+        if (!ours) {
             if (e.done)
                 ++result.gone;
             continue;
         }
-        const RenameStatus status = renameNoReplace(e.to, e.from);
+        const RenameStatus status
+            = renameAt(n.dirFd, n.to, n.from, [&] { return !journal || journal->note('O', int(i), true); });
         if (status.ok())
             result.moved.append({e.to, e.from});
         else

@@ -2,17 +2,27 @@
 // folder so that the batch can be undone after a restart or a crash.
 //
 // Before the first file is renamed the whole batch is written and flushed:
-// each file's old and new path and the identity (device and inode) of the
-// file itself. Each rename that succeeds is then appended as done. Undo
-// renames back what is under each new path noted as done, and, for the
-// renames a crash kept from being noted, the file under the new path when
-// it is still the very file that was renamed.
+// each file's old and new path and the identity of the file itself (see
+// FileIdentity; a link is identified, and renamed, as itself). A batch whose
+// journal cannot be written renames nothing. Each rename that succeeds is
+// then noted as done; before an empty file is made to reserve a name (on a
+// file system with neither RENAME_NOREPLACE nor hard links) that is noted
+// and flushed first. Whatever a crash left half done is settled from the
+// journal by the next batch, by Undo and at start-up: a file under both
+// names loses the new one, an empty reserved file goes, a file left under
+// the temporary name of a case change goes back to its old name.
 //
-// The file is text: a first line "Dorvasu rename journal 1", then one line
-// per file, "F <device> <inode> <old path> <new path>", the paths' bytes
-// percent-encoded, one line "D <number>" per file renamed, and "E" once the
-// batch is over (a batch without it was cut short by a crash).
+// The file is text: a first line "Dorvasu rename journal 2", then one line
+// per file, "F <device> <inode> <size> <modified> <born> <f|l> <folder's
+// inode> <old path> <new path>" (times in nanoseconds, "l" for a link; a
+// folder that is no longer that inode is left alone), the paths' bytes
+// percent-encoded; then notes: "D <number>" a file renamed, "R <number>"
+// its new name about to be reserved, "O <number>" its old name about to be
+// reserved by Undo, and "E" once the batch is over (a batch without it was
+// cut short by a crash).
 #pragma once
+
+#include "noreplace.h"
 
 #include <QByteArray>
 #include <QList>
@@ -23,10 +33,12 @@ namespace renaming {
 struct JournalEntry {
     QByteArray from;    // the path before the rename
     QByteArray to;      // the path after it
-    quint64 device = 0;
-    quint64 inode = 0;
+    FileIdentity id = {};
+    quint64 folder = 0; // the folder's inode (0: not known)
     bool done = false;  // noted as renamed
     bool batchOver = false;   // the batch ended: entries not done failed
+    bool reservedNew = false; // an empty file may hold `to`
+    bool reservedOld = false; // an empty file may hold `from` (Undo)
 };
 
 class RenameJournal {
@@ -35,16 +47,25 @@ public:
     static QString defaultPath();
 
     explicit RenameJournal(QString path = defaultPath());
+    ~RenameJournal();
+    RenameJournal(const RenameJournal &) = delete;
+    RenameJournal &operator=(const RenameJournal &) = delete;
 
-    // Writes the batch (replacing the last one) with each file's identity
-    // and flushes it to disk. False when a file cannot be identified or the
-    // journal cannot be written: the batch then has no Undo.
+    // Settles what the last batch left half done, then writes `batch` (with
+    // each entry's identity) in its place and flushes it to disk. False when
+    // it cannot be written: the batch must not start.
     bool begin(const QList<JournalEntry> &batch);
 
-    // Notes that entry `number` of the batch has been renamed.
-    void markDone(int number);
+    // Opens the journal as it is to add notes (for Undo).
+    bool reopen();
 
-    // Notes that the batch is over and flushes the notes.
+    // Notes that entry `number` was renamed ('D'), or that an empty file is
+    // about to reserve its new ('R') or old ('O') name; `flush` waits until
+    // the note is on the disk. False when the note could not be written.
+    bool note(char kind, int number, bool flush = false);
+    void markDone(int number) { note('D', number); }
+
+    // Notes that the batch is over (after begin) and flushes the notes.
     void finish();
 
     enum class Load { Nothing, Loaded, Damaged };
@@ -56,6 +77,7 @@ public:
 private:
     QString path_;
     int fd_ = -1;
+    bool inBatch_ = false;   // written by begin: finish() ends the batch
 };
 
 // What undoing a batch did.
@@ -69,11 +91,21 @@ struct UndoResult {
     int gone = 0;               // files no longer where the batch put them
 };
 
-// Renames every file of `batch` that is still where the batch put it back to
-// its old path, last first, never replacing a file: a file whose old name
-// was taken meanwhile fails. Of a batch that ended, only the renames noted
-// as done are undone; of one a crash cut short, also those whose file is
-// under its new path, though not noted.
-UndoResult undoBatch(const QList<JournalEntry> &batch);
+// Puts right what a crash left half done in `batch` (see above); touches
+// only names the batch renamed or reserved, and only where the file found
+// there is the batch's own.
+void settleBatch(const QList<JournalEntry> &batch);
+
+// The same for the journal at `path`, at start-up.
+void settleJournal(const QString &path);
+
+// Settles `batch`, then renames every file of it that is still where the
+// batch put it back to its old path, last first, never replacing a file: a
+// file whose old name was taken meanwhile fails. Of a batch that ended, only
+// the renames noted as done are undone; of one a crash cut short, also those
+// whose very file (its identity) is under its new path, though not noted. A
+// file already under its old path (an Undo cut short before) counts as
+// back. With `journal` (reopened), reservations are noted in it.
+UndoResult undoBatch(const QList<JournalEntry> &batch, RenameJournal *journal = nullptr);
 
 } // namespace renaming

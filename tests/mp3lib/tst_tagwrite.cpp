@@ -9,6 +9,7 @@
 #include "testdata.h"
 #include "textcodec.h"
 #include "vbmp3.h"
+#include "write_files.h"
 
 #include <taglib/apetag.h>
 #include <taglib/id3v1genres.h>
@@ -280,7 +281,8 @@ private slots:
     // A writer killed on entry to any of its file-changing system calls leaves
     // the old file or the new one, and nothing beside it once the folder is read.
     // The hidden copies killed writes left go at the folder's first read, whatever
-    // their file's name; not a copy whose writer holds its lock, nor look-alikes.
+    // their file's name; not a copy whose writer holds its lock, nor one whose file
+    // is gone, nor look-alikes without the mark.
     void killedAtEveryCallLeavesOldOrNew_data() { rows("kills", {"old", "inPlace"}); }
 
     void killedAtEveryCallLeavesOldOrNew()
@@ -289,10 +291,13 @@ private slots:
         QFETCH(QByteArray, inPlace);
         const QString folder = path(QTest::currentDataTag()), file = folder + "/song.mp3";   // read first here
         QVERIFY(QDir().mkpath(folder));
-        const QStringList left{".song.mp3.dorvasu-Ab12Cd", ".gone.mp3.dorvasu-xY34zW",
-                               "." + QString(200, 'n') + ".dorvasu-q1w2e3"};
+        // Left behind: copies with this program's mark whose file is there, also under a shortened name.
+        const QString longName = QString(250, u'n') + ".mp3";
+        const auto copyOf = [](const QString &name) { return QString(mp3lib::detail::newCopyName(name.toUtf8())); };
+        const QStringList left{copyOf("song.mp3"), copyOf(longName)};
         const QStringList others{".song.mp3.dorvasu-abc", "song.mp3.dorvasu-Ab12Cd", ".x.dorvasu-Ab1-Cd",
-                                 ".live.mp3.dorvasu-L1v3L1"};
+                                 ".song.mp3.dorvasu-Ab12Cd3e", ".diary.txt.dorvasu-abc123", copyOf("gone.mp3"),
+                                 longName, copyOf("song.mp3")};   // the last one's writer still runs
         for (const QString &name : left + others)
             writeAll(folder + "/" + name, "half a copy");
         QFile live(folder + "/" + others.last());

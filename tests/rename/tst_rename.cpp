@@ -273,9 +273,11 @@ private slots:
         const QByteArray dir = QFile::encodeName(tmp.path()) + '/';
         const QString journalPath = tmp.filePath("config/journal.txt");
         QList<JournalEntry> batch;
+        OpenFolders folders;
         for (const QByteArray name : {"a", "b", "c\xff"}) {
             QVERIFY(::close(::open(dir + name, O_WRONLY | O_CREAT, 0644)) == 0);
             batch.append({dir + name, dir + name.left(1).toUpper()});
+            QVERIFY(identifyAt(folders.at(dir), name, &batch.last().id));
         }
         {
             RenameJournal journal(journalPath);
@@ -286,22 +288,32 @@ private slots:
                     journal.markDone(i);
             }
         }   // the program ends (or crashes) here
+        QByteArrayList reused;
         for (const QString &step : row[3].split("; ", Qt::SkipEmptyParts)) {
             const QByteArrayList w = QString(step).replace("\\xff", QChar(0xFF)).toLatin1().split(' ');
             QFile journal(journalPath);
-            if (w[0] == "end")   // the batch ended, as after a failed rename
-                QVERIFY(journal.open(QIODevice::Append) && journal.write("E\n") == 2);
+            if (w[0] == "note")   // "note E": the batch ended, as after a failed rename
+                QVERIFY(journal.open(QIODevice::Append) && journal.write(w.mid(1).join(' ') + '\n') > 0);
+            else if (w[0] == "aside")   // under the temporary name of a case change to NAME
+                QCOMPARE(::rename(dir + w[1], dir + caseTemporaryName(w[1])), 0);
             else if (w[0] == "link")
                 QCOMPARE(::link(dir + w[1], dir + w[2]), 0);
             else if (w[0] == "move")
                 QCOMPARE(::rename(dir + w[1], dir + w[2]), 0);
-            else if (w[0] == "delete")
+            else if (w[0] == "delete" || w[0] == "reuse")
                 QCOMPARE(::unlink(dir + w[1]), 0);
-            else
+            if (w[0] == "reuse")   // a new file under the name, given the deleted one's inode number
+                reused << dir + w[1];
+            if (w[0] == "make" || w[0] == "reuse")
                 testdata::writeAll(QFile::decodeName(dir + w[1]), {});   // "make NAME"
         }
         QList<JournalEntry> loaded;
         QCOMPARE(RenameJournal(journalPath).load(loaded), RenameJournal::Load::Loaded);
+        for (JournalEntry &e : loaded) {
+            struct stat st;
+            if (reused.contains(e.to) && ::stat(e.to, &st) == 0)
+                e.id.inode = st.st_ino;
+        }
         const UndoResult result = undoBatch(loaded);
         QCOMPARE(result.failed.size(), row[5].toInt());
         QCOMPARE(result.gone, row[6].toInt());

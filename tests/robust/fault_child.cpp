@@ -4,17 +4,55 @@
 //   fault_child read PATH         reads the tag and prints the record in hex
 //   fault_child ini PATH VALUE    stores VALUE under Folder/MP3 with WriteStr
 //   fault_child ini-loop PATH     prints "go", then stores Loop/Counter = 1, 2, ... until killed
+//   fault_child rename|undo|settle ROUTE JOURNAL FOLDER
+//                                 on the rename route named ("native", "link", "reservation"):
+//                                 renames c1.mp3 to c2.mp3, c0.mp3 to c1.mp3 and a.mp3 to A.mp3 in
+//                                 FOLDER; undoes the batch of JOURNAL; or settles it, as at start-up
 // Exit status: 0 written (read), 1 the write (read) reported failure, 2 bad arguments.
 
 #include "inifile_io.h"
+#include "renamefiles.h"
+#include "renamejournal.h"
 #include "taginfo.h"
 #include "vbmp3.h"
 
 #include <cstdio>
 
+namespace {
+
+int renames(const QByteArray &what, char **argv)
+{
+    using namespace renaming;
+    const QByteArray route = argv[2];
+    forceRouteForTesting(route == "link" ? Route::Link : route == "reservation" ? Route::Reservation : Route::Native);
+    const QString journalPath = QString::fromLocal8Bit(argv[3]);
+    RenameJournal journal(journalPath);
+    if (what == "settle") {
+        settleJournal(journalPath);
+        return 0;
+    }
+    if (what == "undo") {
+        QList<JournalEntry> batch;
+        if (journal.load(batch) != RenameJournal::Load::Loaded || !journal.reopen())
+            return 1;
+        const UndoResult result = undoBatch(batch, &journal);
+        journal.clear();
+        return result.failed.isEmpty() && result.gone == 0 ? 0 : 1;
+    }
+    QList<RenameJob> jobs;
+    for (const auto &[from, to] : {std::pair{"c1.mp3", "c2.mp3"}, {"c0.mp3", "c1.mp3"}, {"a.mp3", "A.mp3"}})
+        jobs.append({int(jobs.size()), QByteArray(argv[4]) + '/' + from, QString::fromLatin1(to)});
+    const RenameResult result = renameFiles(jobs, &journal);
+    return result.failed.isEmpty() && !result.journalFailed ? 0 : 1;
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     const QByteArray what = argc >= 3 ? argv[1] : "";
+    if ((what == "rename" || what == "undo" || what == "settle") && argc >= 5)
+        return renames(what, argv);
     mp3lib::TagInfoWire wire{};
     inifile_IO ini;
     ini.setFileName(argc >= 3 ? QString::fromLocal8Bit(argv[2]) : QString());

@@ -4,6 +4,7 @@
 // reported as one, the file is as it was or as a clean write leaves it, and no
 // temporary file outlives the next write.
 
+#include "caserows.h"
 #include "id3build.h"
 #include "inifile_io.h"
 #include "initext.h"
@@ -140,6 +141,80 @@ private slots:
         }
         qInfo("%ld calls (%s) failed in turn: %d reported as failure", clean.calls,
               qPrintable(clean.sequence.join(u' ')), reported);
+    }
+
+    // A rename batch, and the Undo of one, killed on entry to each of its
+    // calls on the folder or the journal, on each of the three routes; then
+    // the program starts again (settling the journal) and undoes the batch.
+    // Every file is once under its old or its new name, nothing else is left,
+    // the file outside the batch is untouched, and Undo brings every file back.
+    void killedRenames_data() { addCaseRows("rename.txt", "kills"); }
+
+    void killedRenames()
+    {
+        QFETCH(QString, route);
+        const QString journal = dir_.filePath("journal.txt");
+        const QStringList old{"c0.mp3", "c1.mp3", "a.mp3", "x.mp3"}, renamed{"c1.mp3", "c2.mp3", "A.mp3", "x.mp3"};
+        const auto child = [&](const char *what, const QStringList &wrapper = {}, QByteArray *log = nullptr) {
+            const QStringList command = wrapper + QStringList{DORVASU_FAULT_CHILD, what, route, journal, folder_};
+            QProcess p;
+            p.start(command[0], command.mid(1));
+            p.waitForFinished(-1);
+            if (log)
+                *log = p.readAllStandardError();
+            return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        };
+        const auto reset = [&](bool renamedFirst) {
+            setUp("tag", QByteArray());
+            QFile::remove(journal);
+            for (const QString &name : old)
+                testdata::writeAll(folder_ + u'/' + name, name.toUtf8());
+            return !renamedFirst || child("rename");
+        };
+        const auto files = [&] {   // name -> content, which is the file's first name
+            QMap<QString, QString> map;
+            for (const QString &name : entries())
+                map.insert(name, QString::fromUtf8(testdata::readAll(folder_ + u'/' + name)));
+            return map;
+        };
+        const QString calls = "trace=openat,write,fsync,fdatasync,rename,renameat,renameat2,linkat,unlinkat";
+        static const QRegularExpression call(R"(^(?:\[pid +\d+\] )?(\w+)\(.*$)", QRegularExpression::MultilineOption);
+        for (const bool undo : {false, true}) {
+            QVERIFY(reset(undo));
+            QByteArray log;
+            QVERIFY(child(undo ? "undo" : "rename", {"strace", "-f", "-qq", "-y", "-e", calls}, &log));
+            QMap<QString, int> seen;
+            QList<std::pair<QString, int>> points;   // the calls on the folder or the journal
+            for (const QRegularExpressionMatch &m : call.globalMatch(QString::fromLocal8Bit(log))) {
+                const int n = ++seen[m.captured(1)];
+                if (m.captured(0).contains(dir_.path()))
+                    points.append({m.captured(1), n});
+            }
+            int both = 0, missing = 0, left = 0, wrong = 0;
+            for (const auto &[name, n] : points) {
+                QVERIFY(reset(undo));
+                child(undo ? "undo" : "rename",
+                      {"strace", "-f", "-qq", "-e", calls, "-e", QString("inject=%1:signal=SIGKILL:when=%2").arg(name).arg(n)});
+                QVERIFY(child("settle"));
+                const QMap<QString, QString> now = files();
+                for (int i = 0; i < old.size(); ++i) {
+                    both += now.keys(old[i]).size() > 1;
+                    missing += now.keys(old[i]).isEmpty();
+                }
+                for (auto it = now.cbegin(); it != now.cend(); ++it) {
+                    const qsizetype i = old.indexOf(it.value());
+                    left += i < 0 || (it.key() != old[i] && it.key() != renamed[i]);
+                }
+                // A file already back counts as undone: the report names no file.
+                wrong += QFile::exists(journal) ? !child("undo") : !child("settle");
+                const QMap<QString, QString> undone = files();   // each file under its first name, no other
+                wrong += undone.keys() != undone.values() || undone.size() != old.size();
+            }
+            qInfo("%s, %s killed at %lld calls: %d files under both names, %d missing, %d left behind, %d wrong undos",
+                  qPrintable(route), undo ? "Undo" : "batch", points.size(), both, missing, left, wrong);
+            QVERIFY(points.size() > 5);
+            QCOMPARE(both + missing + left + wrong, 0);
+        }
     }
 
     // Killed at random moments while it writes the settings file over and

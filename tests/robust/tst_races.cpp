@@ -1,9 +1,38 @@
 // Renaming while another program keeps creating the same target names: a
 // taken name is refused, never overwritten; every file's content is still in
-// the folder afterwards, once.
+// the folder afterwards, once. Another program acting at a chosen step of a
+// batch, or of a tag write through a copy.
 
+#include "caserows.h"
+#include "id3build.h"
 #include "renamefiles.h"
+#include "renamejournal.h"
+#include "taginfo.h"
 #include "testdata.h"
+#include "vbmp3.h"
+#include "write_files.h"
+
+namespace {
+
+// Every file and link under `root` but the journal's folder: "path=content", "path>target".
+QString state(const QString &root)
+{
+    QStringList out;
+    for (QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                         QDirIterator::Subdirectories);
+         it.hasNext();) {
+        const QFileInfo info(it.nextFileInfo());
+        const QString path = QDir(root).relativeFilePath(info.filePath());
+        if (info.isSymLink())
+            out << path + u'>' + info.symLinkTarget().section(u'/', -1);
+        else if (info.isFile() && !path.startsWith("config/"))
+            out << path + u'=' + QString::fromUtf8(testdata::readAll(info.filePath()));
+    }
+    out.sort();
+    return out.join(", ");
+}
+
+} // namespace
 
 class TestRaces : public QObject {
     Q_OBJECT
@@ -18,6 +47,65 @@ class TestRaces : public QObject {
     }
 
 private slots:
+    // A batch of d/a.mp3, d/b.mp3 and the link d/l.mp3 (to c.mp3), journalled,
+    // with another program acting before job `step`; then Undo.
+    void interference_data() { addCaseRows("rename.txt", "races"); }
+
+    void interference()
+    {
+        QFETCH(QString, step);
+        QFETCH(QString, action);
+        QFETCH(QString, after);
+        QFETCH(QString, undone);
+        QTemporaryDir dir;
+        const QString d = dir.filePath("d");
+        QVERIFY(QDir().mkpath(d) && QDir().mkpath(dir.filePath("e")));
+        for (const QString name : {"a.mp3", "b.mp3", "c.mp3", "o.mp3"})
+            testdata::writeAll(d + u'/' + name, name.toUtf8());
+        for (const QString name : {"e/A1.mp3", "e/b.mp3"})
+            testdata::writeAll(dir.filePath(name), "e");
+        QCOMPARE(::symlink("c.mp3", QFile::encodeName(d + "/l.mp3")), 0);
+        const QByteArray in = QFile::encodeName(d) + '/';
+        renaming::RenameJournal journal(dir.filePath(action == "nojournal" ? "d/o.mp3/journal.txt" : "config/journal.txt"));
+        renaming::RenameProgress progress;
+        progress.beforeFile = [&](int job) {
+            if (job != step.toInt())
+                return;
+            if (action == "swap")
+                QVERIFY(::rename(in.chopped(1), in.chopped(1) + ".old") == 0 && ::symlink("e", in.chopped(1)) == 0);
+            else if (action == "exchange")
+                QCOMPARE(::renameat2(AT_FDCWD, in + "b.mp3", AT_FDCWD, in + "o.mp3", RENAME_EXCHANGE), 0);
+        };
+        const renaming::RenameResult result = renaming::renameFiles(
+            {{0, in + "a.mp3", "A1.mp3"}, {1, in + "b.mp3", "B1.mp3"}, {2, in + "l.mp3", "L1.mp3"}}, &journal, &progress);
+        QCOMPARE(result.journalFailed, action == "nojournal");
+        QCOMPARE(state(dir.path()), after);
+        QList<renaming::JournalEntry> batch;
+        if (journal.load(batch) == renaming::RenameJournal::Load::Loaded)
+            renaming::undoBatch(batch);
+        QCOMPARE(state(dir.path()), undone);
+    }
+
+    // A file moved in under the name just before a tag write's copy takes
+    // its place: the write fails, and that file stays, whole.
+    void tagWriteNameTaken()
+    {
+        QTemporaryDir dir;
+        static QByteArray song, other;
+        song = QFile::encodeName(dir.filePath("song.mp3")), other = QFile::encodeName(dir.filePath("other.mp3"));
+        using namespace id3build;   // a tag without padding: the new one goes through a copy
+        testdata::writeAll(dir.filePath("song.mp3"), tag(3, frame(3, "TIT2", latin1("old")), 0) + testdata::audio());
+        testdata::writeAll(dir.filePath("other.mp3"), "another program's file");
+        mp3lib::detail::beforeReplacing = [] { ::rename(other.constData(), song.constData()); };
+        tags::TagInfo t;
+        t.TrackName = tags::fitFieldWithNul(QStringLiteral("new"), tags::kTextWidth);
+        mp3lib::TagInfoWire wire = t.toWire();
+        const bool written = vbmp3_init() && vbmp3_setTagInfo(song.constData(), wire, 0, 1);
+        mp3lib::detail::beforeReplacing = nullptr;
+        QVERIFY(!written);
+        QCOMPARE(state(dir.path()), "song.mp3=another program's file");
+    }
+
     void targetTakenMeanwhile()
     {
         constexpr int kFiles = 8;
