@@ -471,30 +471,13 @@ QString frmMain::journalPath() const
 
 void frmMain::Undo()
 {
-    renaming::RenameJournal journal(journalPath());
-    QList<renaming::JournalEntry> batch;
-    switch (journal.load(batch)) {
-    case renaming::RenameJournal::Load::Nothing:
-        return;
-    case renaming::RenameJournal::Load::Damaged:
-        ui::showMessage(QStringLiteral("名前の変更の記録が壊れているため、元に戻せません。\r\n\r\n")
-                            + QDir::toNativeSeparators(journalPath()),
-                        QMessageBox::Warning, this);
-        journal.clear();
-        return;
-    case renaming::RenameJournal::Load::Loaded:
-        break;
-    }
-
-    renaming::UndoResult result;
+    renaming::LastUndo undo;
     {
         const ui::WaitCursor wait;
-        journal.reopen();   // reservations are noted, should Undo be cut short
-        result = renaming::undoBatch(batch, &journal);
-        journal.clear();   // a batch is undone once
+        undo = renaming::undoLastBatch(journalPath());
         // The entries follow their files.
         QHash<QByteArray, QByteArray> back;
-        for (const auto &moved : std::as_const(result.moved))
+        for (const auto &moved : std::as_const(undo.result.moved))
             back.insert(moved.from, moved.to);
         for (int row = 0; row < lstMP3Files->count() && !back.isEmpty(); ++row) {
             const auto it = back.constFind(entryPath(row));
@@ -505,7 +488,13 @@ void frmMain::Undo()
             item->setData(paths::kPathRole, *it);
         }
     }
-    const QString text = renaming::undoFailureMessage(result);
+    if (undo.load == renaming::RenameJournal::Load::Damaged) {
+        ui::showMessage(QStringLiteral("名前の変更の記録が壊れているため、元に戻せません。\r\n\r\n")
+                            + QDir::toNativeSeparators(journalPath()),
+                        QMessageBox::Warning, this);
+        return;
+    }
+    const QString text = renaming::undoFailureMessage(undo.result);
     if (!text.isEmpty())
         ui::showMessage(text, QMessageBox::Warning, this);
 }

@@ -250,6 +250,15 @@ int rename(const Args &args)
                        const int at = state.current.load();
                        progress.show(state.done.load(), jobs.size(), at >= 0 ? files[at] : QByteArray());
                    });
+    if (result.journalFailed) {
+        // Nothing was renamed: a batch that could not be undone would leave
+        // the last one to be undone in its place.
+        const QString reason = QStringLiteral("the rename journal %1 cannot be written; nothing was renamed")
+                                   .arg(renaming::RenameJournal::defaultPath());
+        for (qsizetype i = 0; i < files.size(); ++i)
+            report(i, reason);
+        return failures.status();
+    }
     QSet<int> failed;
     for (const QString &shown : std::as_const(result.failed))
         failed.insert(shown.toInt());
@@ -262,22 +271,19 @@ int undo()
 {
     Progress progress;
     Failures failures(progress);
-    renaming::RenameJournal journal;
-    QList<renaming::JournalEntry> batch;
-    switch (journal.load(batch)) {
+    const renaming::LastUndo undo = renaming::undoLastBatch(renaming::RenameJournal::defaultPath());
+    switch (undo.load) {
     case renaming::RenameJournal::Load::Nothing:
         writeLine(stderr, "dorvasu-cli: nothing to undo");
         return 0;
     case renaming::RenameJournal::Load::Damaged:
-        journal.clear();
         failures.add(renaming::RenameJournal::defaultPath().toUtf8(),
                      QStringLiteral("the rename journal is damaged; nothing was undone"));
         return failures.status();
     case renaming::RenameJournal::Load::Loaded:
         break;
     }
-    const renaming::UndoResult result = renaming::undoBatch(batch);
-    journal.clear();   // a batch is undone once
+    const renaming::UndoResult &result = undo.result;
     for (const auto &moved : result.moved)
         writeLine(stdout, paths::printable(moved.from) + '\t' + paths::printable(paths::nameOf(moved.to)));
     for (const QByteArray &path : result.failed) {

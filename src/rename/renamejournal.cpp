@@ -318,4 +318,19 @@ UndoResult undoBatch(const QList<JournalEntry> &batch, RenameJournal *journal)
     return result;
 }
 
+LastUndo undoLastBatch(const QString &path)
+{
+    RenameJournal journal(path);
+    QList<JournalEntry> batch;
+    LastUndo undo;
+    undo.load = journal.load(batch);
+    if (undo.load == RenameJournal::Load::Loaded) {
+        journal.reopen();
+        undo.result = undoBatch(batch, &journal);
+    }
+    if (undo.load != RenameJournal::Load::Nothing)
+        journal.clear();
+    return undo;
+}
+
 } // namespace renaming

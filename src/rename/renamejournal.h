@@ -108,4 +108,15 @@ void settleJournal(const QString &path);
 // back. With `journal` (reopened), reservations are noted in it.
 UndoResult undoBatch(const QList<JournalEntry> &batch, RenameJournal *journal = nullptr);
 
+// Undo of the last batch in the journal at `path`, as the window and the
+// command line run it: nothing when there is no batch; a damaged journal
+// is cleared and undoes nothing; otherwise the batch is undone (its
+// reservations noted in the journal, should Undo be cut short) and then
+// forgotten, since a batch is undone once.
+struct LastUndo {
+    RenameJournal::Load load = RenameJournal::Load::Nothing;
+    UndoResult result;
+};
+LastUndo undoLastBatch(const QString &path);
+
 } // namespace renaming
