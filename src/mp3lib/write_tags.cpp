@@ -193,11 +193,13 @@ QByteArray id3v1With(const QByteArray &old, const TagFields &f, const std::array
     const QList<QString> storedTexts = decodeLegacyFields(stored);
     QList<QString> texts;
     QList<int> widths;
+    QList<bool> kept;
     for (int i = 0; i < Genre; ++i) {
         texts.append(fresh || changed[i] ? f.text[i] : storedTexts.value(i));
         widths.append(places[i].width);
+        kept.append(!fresh && !changed[i]);
     }
-    const QList<QByteArray> encoded = encodeLegacyFields(texts, widths);
+    const QList<QByteArray> encoded = encodeLegacyFields(texts, widths, kept);
     for (int i = 0; i < Genre; ++i) {
         // A field that filled its width may end in half a character, which
         // reading drops: its bytes are kept too.
