@@ -482,7 +482,8 @@ QByteArray cp932Char(QStringView ch)
 
 } // namespace
 
-QList<QByteArray> encodeLegacyFields(const QList<QString> &texts, const QList<int> &maxBytes)
+QList<QByteArray> encodeLegacyFields(const QList<QString> &texts, const QList<int> &maxBytes,
+                                     const QList<bool> &kept)
 {
     // Split into characters once, keeping each one's CP932 form (empty when
     // it has none), and decide over every field.
@@ -493,7 +494,11 @@ QList<QByteArray> encodeLegacyFields(const QList<QString> &texts, const QList<in
     QList<QList<Piece>> fields;
     bool allCp932 = true;
     bool allCp1252 = true;
-    for (const QString &text : texts) {
+    bool keptCp932 = true;
+    bool keptCp1252 = true;
+    for (qsizetype t = 0; t < texts.size(); ++t) {
+        const QString &text = texts[t];
+        const bool keep = kept.value(t);
         QList<Piece> pieces;
         for (qsizetype i = 0; i < text.size();) {
             const qsizetype len =
@@ -501,25 +506,32 @@ QList<QByteArray> encodeLegacyFields(const QList<QString> &texts, const QList<in
                     ? 2 : 1;
             const QStringView ch = QStringView(text).mid(i, len);
             Piece piece{ch, ch.front().unicode() < 0x80 ? ch.toLatin1() : cp932Char(ch)};
-            allCp932 = allCp932 && !piece.cp932.isEmpty();
-            allCp1252 = allCp1252 && len == 1 && cp1252Byte(ch.front().unicode()) >= 0;
+            const bool fits932 = !piece.cp932.isEmpty();
+            const bool fits1252 = len == 1 && cp1252Byte(ch.front().unicode()) >= 0;
+            allCp932 = allCp932 && fits932;
+            allCp1252 = allCp1252 && fits1252;
+            keptCp932 = keptCp932 && (!keep || fits932);
+            keptCp1252 = keptCp1252 && (!keep || fits1252);
             pieces.append(piece);
             i += len;
         }
         fields.append(pieces);
     }
 
+    // Windows-1252 only when CP932 cannot hold every field and it can, or,
+    // when neither can, when it holds the kept fields and CP932 does not:
+    // the '?' then falls on the fields written, not on those left alone.
+    const bool cp1252 = allCp932 ? false : allCp1252 ? true : !keptCp932 && keptCp1252;
     QList<QByteArray> out;
     for (qsizetype f = 0; f < fields.size(); ++f) {
         const int max = qMax(0, maxBytes.value(f));
         QByteArray bytes;
         for (const Piece &piece : fields[f]) {
-            // Windows-1252 only when CP932 cannot hold every field and it
-            // can; else CP932, '?' for what it lacks, never cutting a
-            // double-byte character.
-            const QByteArray one = !allCp932 && allCp1252
-                ? QByteArray(1, static_cast<char>(cp1252Byte(piece.ch.front().unicode())))
-                : piece.cp932.isEmpty() ? QByteArray("?") : piece.cp932;
+            // '?' for what the code page lacks, never cutting a double-byte
+            // character.
+            const int byte = cp1252 && piece.ch.size() == 1 ? cp1252Byte(piece.ch.front().unicode()) : -1;
+            const QByteArray one = cp1252 ? (byte >= 0 ? QByteArray(1, static_cast<char>(byte)) : QByteArray("?"))
+                                 : piece.cp932.isEmpty() ? QByteArray("?") : piece.cp932;
             if (bytes.size() + one.size() > max)
                 break;
             bytes += one;

@@ -48,9 +48,11 @@ QByteArray encodeLegacy(const QString &text, int maxBytes);
 
 // Bytes for the fields of one ID3v1 tag, `maxBytes` each, in one code page
 // decided over all of them (reading decides once per tag): CP932 when every
-// field fits it, else Windows-1252 when every field fits it, else CP932
-// with '?'.
-QList<QByteArray> encodeLegacyFields(const QList<QString> &texts, const QList<int> &maxBytes);
+// field fits it, else Windows-1252 when every field fits it, else the one
+// of the two that holds every field marked in `kept` (the fields a write
+// leaves as they were), CP932 first, with '?' for what it lacks.
+QList<QByteArray> encodeLegacyFields(const QList<QString> &texts, const QList<int> &maxBytes,
+                                     const QList<bool> &kept = {});
 
 // The system's text (UTF-8) out of a wire field: the bytes before the first
 // NUL, or the whole field when it has none.

@@ -151,10 +151,13 @@ void setFrames(RawTags &tags, const TagFields &f, const std::array<bool, kFieldC
         // The comment is the first comment frame without a description;
         // every other comment frame stays. A cleared comment whose frame
         // another plain one follows stays as an empty frame, or the next
-        // would read as the comment.
+        // would read as the comment. That frame is UTF-16: its text is
+        // then a byte-order mark and a terminator, which readers that drop
+        // a comment frame without text (mutagen) keep as an empty comment.
         std::unique_ptr<ID3v2::CommentsFrame> frame;
         if (!f.text[Comment].isEmpty() || plain.size() > 1) {
-            frame = std::make_unique<ID3v2::CommentsFrame>(encodingFor(f.text[Comment]));
+            frame = std::make_unique<ID3v2::CommentsFrame>(
+                f.text[Comment].isEmpty() ? String::UTF16 : encodingFor(f.text[Comment]));
             frame->setLanguage(language.size() == 3 ? TagLib::ByteVector(language.constData(), 3)
                                                     : TagLib::ByteVector("eng"));
             frame->setText(toTagLib(f.text[Comment]));
@@ -190,11 +193,13 @@ QByteArray id3v1With(const QByteArray &old, const TagFields &f, const std::array
     const QList<QString> storedTexts = decodeLegacyFields(stored);
     QList<QString> texts;
     QList<int> widths;
+    QList<bool> kept;
     for (int i = 0; i < Genre; ++i) {
         texts.append(fresh || changed[i] ? f.text[i] : storedTexts.value(i));
         widths.append(places[i].width);
+        kept.append(!fresh && !changed[i]);
     }
-    const QList<QByteArray> encoded = encodeLegacyFields(texts, widths);
+    const QList<QByteArray> encoded = encodeLegacyFields(texts, widths, kept);
     for (int i = 0; i < Genre; ++i) {
         // A field that filled its width may end in half a character, which
         // reading drops: its bytes are kept too.
