@@ -94,26 +94,6 @@ const char *fdPath(int fd, char (&buffer)[64])
     return buffer;
 }
 
-Id3Header parseId3Header(const std::uint8_t *h)
-{
-    Id3Header t;
-    if (std::memcmp(h, "ID3", 3) != 0)
-        return t;
-    t.present = true;
-    t.complete = Id3Header::kSize;
-    for (int i = 6; i < 10; ++i) {
-        if (h[i] >= 0x80)
-            return t;
-    }
-    t.major = h[3];
-    t.unsync = h[5] & 0x80;
-    t.extended = h[5] & 0x40;
-    t.footer = h[5] & 0x10;
-    t.tagSize = std::uint32_t(h[6]) << 21 | std::uint32_t(h[7]) << 14 | std::uint32_t(h[8]) << 7 | h[9];
-    t.complete = std::int64_t(t.tagSize) + Id3Header::kSize + (t.footer ? Id3Header::kSize : 0);
-    return t;
-}
-
 // ---------------------------------------------------------------------------
 // FileReader
 

@@ -3,6 +3,8 @@
 // that the checks and the tag reader share, read once each.
 #pragma once
 
+#include "id3v2layer.h"
+
 #include <taglib/tbytevector.h>
 
 #include <cstdint>
@@ -49,24 +51,6 @@ Fd openRegularFile(const char *path, int flags, struct stat *st = nullptr, bool 
 // file behind `fd` ("/proc/self/fd/N"), whatever happened to the original
 // path since it was opened.
 const char *fdPath(int fd, char (&buffer)[64]);
-
-// An ID3v2 tag header (10 bytes), read as TagLib reads it: size bytes of
-// 0x80 or more make a tag of size 0.
-struct Id3Header {
-    static constexpr int kSize = 10;
-    bool present = false;
-    int major = 4;
-    bool unsync = false;
-    bool extended = false;
-    bool footer = false;
-    std::uint32_t tagSize = 0;   // bytes after the header (footer not included)
-    std::int64_t complete = 0;   // header, body and footer
-};
-Id3Header parseId3Header(const std::uint8_t *h);
-
-// An ID3v2 tag may be followed directly by more ID3v2 tags (some taggers
-// wrote a new one in front of the old one); they count as one.
-constexpr int kMaxStackedTags = 64;
 
 // The bytes of one open file that the audio search, the ID3v2 guard and
 // TagLib need, in as few reads as the file allows: a head block from the

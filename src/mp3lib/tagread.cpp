@@ -29,6 +29,8 @@
 #include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
+#include <taglib/commentsframe.h>
+#include <taglib/textidentificationframe.h>
 
 #include <atomic>
 #include <memory>
@@ -84,6 +86,41 @@ QString genreName(int number)
 {
     const QStringList &names = GenreTable::instance().names;
     return number >= 0 && number < names.size() ? names[number] : QString();
+}
+
+// A frame's text as the reader takes it: declared ISO-8859-1 as its bytes
+// (one character each), Unicode as read.
+QString fieldText(const TagLib::String &text, bool latin1)
+{
+    if (!latin1)
+        return fromTagLib(text);
+    const std::string bytes = text.to8Bit(false);
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+// The text and comment frames of a tag TagLib has parsed, as the plain
+// reader gives them.
+TextFrames textFrames(const TagLib::ID3v2::Tag &tag)
+{
+    TextFrames out;
+    for (const TagLib::ID3v2::Frame *frame : tag.frameList()) {
+        TextFrame t;
+        const TagLib::ByteVector id = frame->frameID();
+        std::memcpy(t.id, id.data(), std::min<size_t>(id.size(), 4));
+        if (const auto *text = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame *>(frame)) {
+            t.text = true;
+            t.latin1 = text->textEncoding() == TagLib::String::Latin1;
+            for (const TagLib::String &field : text->fieldList())
+                t.fields << fieldText(field, t.latin1);
+        } else if (const auto *c = dynamic_cast<const TagLib::ID3v2::CommentsFrame *>(frame)) {
+            t.comment = true;
+            t.latin1 = c->textEncoding() == TagLib::String::Latin1;
+            t.described = !c->description().isEmpty();
+            t.fields << fieldText(c->text(), t.latin1);
+        }
+        out.append(t);
+    }
+    return out;
 }
 
 // A field counts as missing when it holds nothing but blanks.
@@ -301,6 +338,16 @@ void toWire(const Fields &f, TagInfoWire &tag)
     tag.GenreNo = f.genre.present ? f.genre.number : kNoGenre;
     setWireText(tag.GenreName, sizeof tag.GenreName, f.genre.present ? f.genre.name : QString());
 }
+
+} // namespace
+
+const QStringList &mp3lib::detail::genreNames()
+{
+    static const QStringList names = GenreTable::instance().names + QStringList(QString());
+    return names;
+}
+
+namespace {
 
 // What stands at the end of the file, found where TagLib looks: 1 an ID3v1
 // tag (unless the bytes before it are an APE footer's, whose "APETAGEX"
