@@ -118,11 +118,11 @@ bool FileReader::load()
     // any head, and handed out as a view of it: no byte is read twice nor
     // copied. The buffer is the thread's again once the reader and what
     // TagLib made of it are gone; were a view of it still alive, writing to
-    // it would give the thread a buffer of its own first (ByteVector copies
+    // it would give the thread a buffer of its own first (QByteArray copies
     // on write).
-    thread_local TagLib::ByteVector buffer;
-    if (buffer.size() != unsigned(kMaxHead + kRest))
-        buffer = TagLib::ByteVector(unsigned(kMaxHead + kRest), '\0');
+    thread_local QByteArray buffer;
+    if (buffer.size() != kMaxHead + kRest)
+        buffer = QByteArray(qsizetype(kMaxHead + kRest), Qt::Uninitialized);
     u8 *const bytes = reinterpret_cast<u8 *>(buffer.data());
     i64 have = size_ <= kHead + kRest ? size_ : kHead;
     if (!readExact(0, bytes, have))
@@ -163,7 +163,8 @@ bool FileReader::load()
     }
     if (extend(std::max(pos + Id3Header::kSize + kAfterTag, size_ - have <= kRest ? size_ : 0)) < 0)
         return false;
-    head_.bytes = TagLib::ByteVector(buffer, 0, unsigned(have));
+    head_.bytes = buffer;
+    head_.length = have;
     return true;
 }
 
@@ -189,7 +190,8 @@ const FileReader::u8 *FileReader::at(i64 offset, i64 n)
         len = size_ - offset;   // the end of the file too: ID3v1, APE footer
     Block block;
     block.offset = offset;
-    block.bytes = TagLib::ByteVector(unsigned(len), '\0');
+    block.bytes = QByteArray(qsizetype(len), Qt::Uninitialized);
+    block.length = len;
     if (!readExact(offset, reinterpret_cast<u8 *>(block.bytes.data()), len))
         return nullptr;
     if (blocks_.size() == kMaxBlocks)

@@ -5,7 +5,7 @@
 
 #include "id3v2layer.h"
 
-#include <taglib/tbytevector.h>
+#include <QByteArray>
 
 #include <cstdint>
 #include <utility>
@@ -96,10 +96,11 @@ public:
     // Bytes [offset, offset + size) of the file, held in memory.
     struct Block {
         i64 offset = 0;
-        TagLib::ByteVector bytes;
-        i64 end() const { return offset + i64(bytes.size()); }
+        QByteArray bytes;   // the first `length` bytes are the file's
+        i64 length = 0;
+        i64 end() const { return offset + length; }
         bool holds(i64 from, i64 n) const { return from >= offset && n >= 0 && from + n <= end(); }
-        const u8 *data() const { return reinterpret_cast<const u8 *>(bytes.data()); }
+        const u8 *data() const { return reinterpret_cast<const u8 *>(bytes.constData()); }
     };
 
     // What stands at `offset`, for at most `limit` bytes: a block holding

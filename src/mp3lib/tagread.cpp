@@ -370,13 +370,12 @@ int tagsAtEnd(FileReader &reader)
 // chained after it, which TagLib misreads.
 bool extendedOrChained(FileReader &reader, const AudioSpan &audio)
 {
-    const std::uint8_t *h = audio.begin >= 10 ? reader.at(0, 10) : nullptr;
-    if (!h || std::memcmp(h, "ID3", 3) != 0)
+    const std::uint8_t *h = audio.begin >= Id3Header::kSize ? reader.at(0, Id3Header::kSize) : nullptr;
+    const Id3Header tag = h ? parseId3Header(h) : Id3Header();
+    if (!tag.present)
         return false;
-    const std::int64_t first = 10 + (std::int64_t(h[6] & 0x7F) << 21 | (h[7] & 0x7F) << 14 | (h[8] & 0x7F) << 7 | (h[9] & 0x7F))
-                               + ((h[3] == 4 && (h[5] & 0x10)) ? 10 : 0);
-    const std::uint8_t *next = first + 10 <= audio.begin ? reader.at(first, 3) : nullptr;
-    return (h[5] & 0x40) || (next && std::memcmp(next, "ID3", 3) == 0);
+    const std::uint8_t *next = tag.complete + Id3Header::kSize <= audio.begin ? reader.at(tag.complete, 3) : nullptr;
+    return tag.extended || (next && std::memcmp(next, "ID3", 3) == 0);
 }
 
 // The tag TagLib is to read in place of the file's own, where it would
