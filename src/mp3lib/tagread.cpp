@@ -47,6 +47,7 @@ namespace {
 std::atomic<bool> initFails{false};
 std::atomic<bool> emptyGenreTable{false};
 std::atomic<bool> taglibFileStream{false};
+std::atomic<bool> plainReader{true};
 
 // TagLib 1.13 names genres 0 to 191.
 constexpr int kNoGenre = 255;
@@ -424,7 +425,7 @@ bool readFields(int fd, std::int64_t size, Fields &out)
         case PlainTag::Failed:
             return false;
         case PlainTag::Read:
-            if (const int v1 = tagsAtEnd(reader); v1 >= 0) {
+            if (const int v1 = tagsAtEnd(reader); v1 >= 0 && plainReader.load()) {
                 out = fromId3v2(frames);
                 if (v1 == 1)
                     out.fillFrom(fromId3v1(id3v1Bytes(reader)));
@@ -570,6 +571,11 @@ TagRead readFileTag(const char *path, TagInfoWire &tag)
 void setTagLibFileStreamForTesting(bool on)
 {
     taglibFileStream.store(on);
+}
+
+void setPlainReaderForTesting(bool on)
+{
+    plainReader.store(on);
 }
 
 void setInitFailureForTesting(bool fail)
