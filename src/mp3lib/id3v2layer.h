@@ -5,7 +5,7 @@
 // so that all three see the same frames in the same bytes.
 //
 // No TagLib here. Where the documents leave room, the layer reads sizes the
-// way TagLib 1.12 and 1.13 do (the versions this program is built against):
+// way TagLib 1.13 does (the build requires TagLib 1.13 or a later 1.x):
 // tag-size bytes with the high bit set make a tag of size zero, a frame-size
 // byte with the high bit set means a plain integer, and an ID3v2.4 frame
 // size that leads to no frame is read as a plain integer when that one does
