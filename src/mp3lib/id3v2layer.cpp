@@ -51,6 +51,13 @@ QByteArray tagHeaderBytes(int major, int revision, quint8 flags, quint32 bodySiz
     return h;
 }
 
+QByteArray frameHeaderBytes(int major, const QByteArray &id, quint32 size, const char *flags)
+{
+    if (major == 2)
+        return id + bigEndianBytes(size, 3);
+    return id + (major == 3 ? bigEndianBytes(size, 4) : syncsafeBytes(size)) + QByteArray(flags, 2);
+}
+
 std::int64_t extendedHeaderSize(int major, const std::uint8_t *body, std::int64_t n)
 {
     if (major < 3 || n < 4)

@@ -147,6 +147,11 @@ inline int frameHeaderSize(int major)
     return major == 2 ? 6 : 10;
 }
 
+// The header of a frame of this ID and body size: the size in three bytes
+// (ID3v2.2), four (2.3) or four of seven bits each (2.4), then, but in
+// ID3v2.2, the two flag bytes at `flags`.
+QByteArray frameHeaderBytes(int major, const QByteArray &id, quint32 size, const char *flags);
+
 enum class FrameCheck { Valid, Broken, Overrun, ReadFailed };
 
 // What starts at `pos` of a tag body that ends at `end`, read through `at`

@@ -347,13 +347,10 @@ bool mendForTagLib(RawTags &tags)
         const QByteArray body = unmarkedUtf16AsBigEndian({reinterpret_cast<const u8 *>(f.bytes.constData()) + hs, size}, comment);
         if (body.isEmpty())
             continue;
-        // The new size after the ID: ID3v2.2 in three bytes, 2.3 in four,
-        // 2.4 in four of seven bits each.
-        QByteArray header = f.bytes.left(hs);
-        const int width = tags.major == 2 ? 3 : 4, bits = tags.major == 4 ? 7 : 8;
-        for (int k = 0; k < width; ++k)
-            header[width + k] = char((quint32(body.size()) >> (bits * (width - 1 - k))) & ((1u << bits) - 1));
-        f.bytes = header + body;
+        const bool v22 = tags.major == 2;
+        f.bytes = frameHeaderBytes(tags.major, f.bytes.left(v22 ? 3 : 4), quint32(body.size()),
+                                   v22 ? nullptr : f.bytes.constData() + 8)
+                  + body;
         mended = true;
     }
     return mended;

@@ -89,23 +89,14 @@ RawFrame frameFrom(const RawTags &tags, ID3v2::Frame &frame)
 {
     const TagLib::ByteVector rendered = frame.render();
     const QByteArray all(rendered.data(), qsizetype(rendered.size()));
-    const QByteArray id = all.left(4);
+    const QByteArray id = tags.major == 2 ? QByteArray(id22For(all.left(4))) : all.left(4);
     QByteArray body = all.mid(Id3Header::kSize);
-    switch (tags.major) {
-    case 2: {
-        const QByteArray id22(id22For(id));
-        return {id22, id22 + bigEndianBytes(quint32(body.size()), 3) + body};
-    }
-    case 3:
-        return {id, id + bigEndianBytes(quint32(body.size()), 4) + QByteArray(2, '\0') + body};
-    default:
-        if (!tags.unsync)
-            return {id, id + syncsafeBytes(quint32(body.size())) + QByteArray(2, '\0') + body};
-        // The tag says every frame is unsynchronised: this one is too, and
-        // says so itself.
+    // Where the tag says every frame is unsynchronised, this one is too,
+    // and says so itself.
+    const bool unsync = tags.major == 4 && tags.unsync;
+    if (unsync)
         body = applyUnsync(body);
-        return {id, id + syncsafeBytes(quint32(body.size())) + QByteArray("\0\x02", 2) + body};
-    }
+    return {id, frameHeaderBytes(tags.major, id, quint32(body.size()), unsync ? "\0\x02" : "\0\0") + body};
 }
 
 // Whether the comment frame `f` of `tags` has no description; false for a
