@@ -4,9 +4,9 @@
 // past the end of the file (and, saving, deletes that many bytes: the
 // audio), inflates compressed frames with no bound, and builds an object
 // per frame, embedded chapter frames included (a chapter may hold chapters,
-// recursively). The walk below follows TagLib's own parsing of the tag, so
-// that it sees exactly the frames TagLib will see, and refuses the tag
-// before TagLib gets to it.
+// recursively). The guard bounds every frame of the byte layer's walk
+// (id3v2layer.h), which holds every frame TagLib will see, starting where
+// TagLib starts, and refuses the tag before TagLib gets to it.
 
 #include "id3v2guard.h"
 

@@ -5,12 +5,12 @@
 // TYER, TORY and IPLS under their ID3v2.4 names, the four frames ID3v2.4
 // dropped left out), fields split and trimmed as TagLib splits them, UTF-16
 // byte order taken from a field's own mark or the first field's, a genre
-// "(17)Rock" split into "17" and "Rock", and the walk ending where TagLib's
-// ends (padding, a frame running past the tag). Where TagLib reads the
-// bytes wrongly, both readers read what they hold instead (see
-// mendForTagLib): a broken frame (no data, an ID of other characters) is
-// stepped over and the walk goes on, and UTF-16 without a byte-order mark
-// is little-endian, as the Windows taggers that write it meant. Where
+// "(17)Rock" split into "17" and "Rock". The frames are those of the byte
+// layer's walk (id3v2layer.h). Where TagLib reads the bytes wrongly, both
+// readers read what they hold instead (see mendForTagLib): a broken frame
+// (no data, an ID of other characters) is stepped over and the walk goes
+// on, and UTF-16 without a byte-order mark is little-endian, as the Windows
+// taggers that write it meant. Where
 // TagLib's reading depends on more than this (unsynchronisation,
 // compression, characters outside the Basic Multilingual Plane, a
 // byte-order mark that Qt's conversion would drop, numbers TagLib's wcstol
