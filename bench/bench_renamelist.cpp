@@ -14,7 +14,9 @@
 // when TagLib reads through its own FileStream, as it did before it was
 // handed the blocks the guard had read.
 //
-// Usage: bench_renamelist [N] [--no-cold]
+// Usage: bench_renamelist [N] [--no-cold] [--no-plain] (--no-plain: the
+// binding reads every tag through TagLib, without its own reader of plain
+// tags).
 
 #include <QCoreApplication>
 #include <QFile>
@@ -124,7 +126,12 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const int count = argc > 1 ? std::max(1, QByteArray(argv[1]).toInt()) : 10000;
-    const bool cold = !(argc > 2 && QByteArray(argv[2]) == "--no-cold");
+    QByteArrayList options;
+    for (int i = 2; i < argc; ++i)
+        options << argv[i];
+    const bool cold = !options.contains("--no-cold");
+    if (options.contains("--no-plain"))
+        mp3lib::setPlainReaderForTesting(false);
     if (vbmp3_init() == 0) {
         std::fprintf(stderr, "vbmp3_init failed\n");
         return 1;

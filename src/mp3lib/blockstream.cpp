@@ -7,8 +7,8 @@ namespace mp3lib::detail {
 
 BlockStream::BlockStream(FileReader &reader, TagLib::ByteVector head) : reader_(reader)
 {
-    replaced_.bytes = std::move(head);
-    if (reader.ok() && reader.size() >= long(replaced_.bytes.size()))
+    replaced_ = std::move(head);
+    if (reader.ok() && reader.size() >= long(replaced_.size()))
         length_ = static_cast<long>(reader.size());
 }
 
@@ -22,19 +22,19 @@ TagLib::ByteVector BlockStream::readBlock(unsigned long length)
     if (length_ < 0 || position_ >= length_)
         return {};
     const long n = long(std::min<unsigned long>(length, static_cast<unsigned long>(length_ - position_)));
-    const long replaced = long(replaced_.bytes.size());
-    // Within one block, TagLib gets a view of it, not a copy.
+    const long replaced = long(replaced_.size());
+    // Within the replaced head, TagLib gets a view of it, not a copy.
     if (position_ + n <= replaced) {
         const long at = position_;
         position_ += n;
-        return TagLib::ByteVector(replaced_.bytes, unsigned(at), unsigned(n));
+        return TagLib::ByteVector(replaced_, unsigned(at), unsigned(n));
     }
     if (position_ >= replaced) {
         const FileReader::Piece p = reader_.pieceAt(position_, n);
         if (p.block && p.len == n) {
             const long at = position_ - long(p.block->offset);
             position_ += n;
-            return TagLib::ByteVector(p.block->bytes, unsigned(at), unsigned(n));
+            return TagLib::ByteVector(reinterpret_cast<const char *>(p.block->data()) + at, unsigned(n));
         }
     }
     // Otherwise pieced together: the replaced head, blocks, zeros for
@@ -46,12 +46,12 @@ TagLib::ByteVector BlockStream::readBlock(unsigned long length)
         long take;
         if (at < replaced) {
             take = std::min(n - done, replaced - at);
-            std::memcpy(out.data() + done, replaced_.bytes.data() + at, size_t(take));
+            std::memcpy(out.data() + done, replaced_.data() + at, size_t(take));
         } else {
             const FileReader::Piece p = reader_.pieceAt(at, n - done);
             take = long(p.len);
             if (p.block) {
-                std::memcpy(out.data() + done, p.block->bytes.data() + (at - p.block->offset), size_t(take));
+                std::memcpy(out.data() + done, p.block->data() + (at - p.block->offset), size_t(take));
             } else if (!p.skipped && !readExactly(reader_.fd(), at, out.data() + done, take)) {
                 failed_ = true;
                 out.resize(unsigned(done));

@@ -1,5 +1,6 @@
 // The stream TagLib reads a file through: the blocks the checks have read
-// already (FileReader's), so that TagLib reads no byte of the tag twice,
+// already (FileReader's), so that TagLib reads no byte of the tag twice from
+// the file,
 // zeros for the bytes the checks skipped as giving no field (picture
 // bodies), and anything else straight from the descriptor. Optionally the
 // file's first bytes are replaced by others held in memory, an equivalent
@@ -36,7 +37,7 @@ public:
 
 private:
     FileReader &reader_;
-    FileReader::Block replaced_;
+    TagLib::ByteVector replaced_;
     long length_ = -1;
     long position_ = 0;
     bool failed_ = false;

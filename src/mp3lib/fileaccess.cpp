@@ -94,26 +94,6 @@ const char *fdPath(int fd, char (&buffer)[64])
     return buffer;
 }
 
-Id3Header parseId3Header(const std::uint8_t *h)
-{
-    Id3Header t;
-    if (std::memcmp(h, "ID3", 3) != 0)
-        return t;
-    t.present = true;
-    t.complete = Id3Header::kSize;
-    for (int i = 6; i < 10; ++i) {
-        if (h[i] >= 0x80)
-            return t;
-    }
-    t.major = h[3];
-    t.unsync = h[5] & 0x80;
-    t.extended = h[5] & 0x40;
-    t.footer = h[5] & 0x10;
-    t.tagSize = std::uint32_t(h[6]) << 21 | std::uint32_t(h[7]) << 14 | std::uint32_t(h[8]) << 7 | h[9];
-    t.complete = std::int64_t(t.tagSize) + Id3Header::kSize + (t.footer ? Id3Header::kSize : 0);
-    return t;
-}
-
 // ---------------------------------------------------------------------------
 // FileReader
 
@@ -138,11 +118,11 @@ bool FileReader::load()
     // any head, and handed out as a view of it: no byte is read twice nor
     // copied. The buffer is the thread's again once the reader and what
     // TagLib made of it are gone; were a view of it still alive, writing to
-    // it would give the thread a buffer of its own first (ByteVector copies
+    // it would give the thread a buffer of its own first (QByteArray copies
     // on write).
-    thread_local TagLib::ByteVector buffer;
-    if (buffer.size() != unsigned(kMaxHead + kRest))
-        buffer = TagLib::ByteVector(unsigned(kMaxHead + kRest), '\0');
+    thread_local QByteArray buffer;
+    if (buffer.size() != kMaxHead + kRest)
+        buffer = QByteArray(qsizetype(kMaxHead + kRest), Qt::Uninitialized);
     u8 *const bytes = reinterpret_cast<u8 *>(buffer.data());
     i64 have = size_ <= kHead + kRest ? size_ : kHead;
     if (!readExact(0, bytes, have))
@@ -183,7 +163,8 @@ bool FileReader::load()
     }
     if (extend(std::max(pos + Id3Header::kSize + kAfterTag, size_ - have <= kRest ? size_ : 0)) < 0)
         return false;
-    head_.bytes = TagLib::ByteVector(buffer, 0, unsigned(have));
+    head_.bytes = buffer;
+    head_.length = have;
     return true;
 }
 
@@ -209,7 +190,8 @@ const FileReader::u8 *FileReader::at(i64 offset, i64 n)
         len = size_ - offset;   // the end of the file too: ID3v1, APE footer
     Block block;
     block.offset = offset;
-    block.bytes = TagLib::ByteVector(unsigned(len), '\0');
+    block.bytes = QByteArray(qsizetype(len), Qt::Uninitialized);
+    block.length = len;
     if (!readExact(offset, reinterpret_cast<u8 *>(block.bytes.data()), len))
         return nullptr;
     if (blocks_.size() == kMaxBlocks)

@@ -3,7 +3,9 @@
 // that the checks and the tag reader share, read once each.
 #pragma once
 
-#include <taglib/tbytevector.h>
+#include "id3v2layer.h"
+
+#include <QByteArray>
 
 #include <cstdint>
 #include <utility>
@@ -50,24 +52,6 @@ Fd openRegularFile(const char *path, int flags, struct stat *st = nullptr, bool 
 // path since it was opened.
 const char *fdPath(int fd, char (&buffer)[64]);
 
-// An ID3v2 tag header (10 bytes), read as TagLib reads it: size bytes of
-// 0x80 or more make a tag of size 0.
-struct Id3Header {
-    static constexpr int kSize = 10;
-    bool present = false;
-    int major = 4;
-    bool unsync = false;
-    bool extended = false;
-    bool footer = false;
-    std::uint32_t tagSize = 0;   // bytes after the header (footer not included)
-    std::int64_t complete = 0;   // header, body and footer
-};
-Id3Header parseId3Header(const std::uint8_t *h);
-
-// An ID3v2 tag may be followed directly by more ID3v2 tags (some taggers
-// wrote a new one in front of the old one); they count as one.
-constexpr int kMaxStackedTags = 64;
-
 // The bytes of one open file that the audio search, the ID3v2 guard and
 // TagLib need, in as few reads as the file allows: a head block from the
 // start that covers the ID3v2 tag (stacked tags included) and the first
@@ -112,10 +96,11 @@ public:
     // Bytes [offset, offset + size) of the file, held in memory.
     struct Block {
         i64 offset = 0;
-        TagLib::ByteVector bytes;
-        i64 end() const { return offset + i64(bytes.size()); }
+        QByteArray bytes;   // the first `length` bytes are the file's
+        i64 length = 0;
+        i64 end() const { return offset + length; }
         bool holds(i64 from, i64 n) const { return from >= offset && n >= 0 && from + n <= end(); }
-        const u8 *data() const { return reinterpret_cast<const u8 *>(bytes.data()); }
+        const u8 *data() const { return reinterpret_cast<const u8 *>(bytes.constData()); }
     };
 
     // What stands at `offset`, for at most `limit` bytes: a block holding

@@ -4,15 +4,15 @@
 // past the end of the file (and, saving, deletes that many bytes: the
 // audio), inflates compressed frames with no bound, and builds an object
 // per frame, embedded chapter frames included (a chapter may hold chapters,
-// recursively). The walk below follows TagLib's own parsing of the tag, so
-// that it sees exactly the frames TagLib will see, and refuses the tag
-// before TagLib gets to it.
+// recursively). The guard bounds every frame of the byte layer's walk
+// (id3v2layer.h), which holds every frame TagLib will see, starting where
+// TagLib starts, and refuses the tag before TagLib gets to it.
 
 #include "id3v2guard.h"
 
 #include <algorithm>
 #include <cstring>
-#include <span>
+#include <optional>
 #include <vector>
 
 #include <zlib.h>
@@ -25,7 +25,6 @@ using u8 = std::uint8_t;
 using u32 = std::uint32_t;
 using i64 = std::int64_t;
 using u64 = std::uint64_t;
-using Bytes = std::span<const u8>;
 constexpr int kId3HeaderSize = Id3Header::kSize;
 
 Id3Header id3HeaderAt(FileReader &reader, i64 pos)
@@ -47,24 +46,24 @@ constexpr std::uint64_t kTextWeight = 5;
 class Source {
 public:
     Source(FileReader &reader, i64 offset, u32 size) : reader_(&reader), offset_(offset), size_(size) {}
-    explicit Source(std::vector<u8> bytes) : bytes_(std::move(bytes)), size_(u32(bytes_.size())) {}
+    explicit Source(QByteArray bytes) : bytes_(std::move(bytes)), size_(u32(bytes_.size())) {}
 
     u32 size() const { return size_; }
 
     // Up to `n` bytes at `pos` (fewer at the end), copied into `out`.
-    void take(u32 pos, u32 n, std::vector<u8> &out) const
+    void take(u32 pos, u32 n, QByteArray &out) const
     {
-        if (pos >= size_) {
-            out.clear();
+        out.clear();
+        if (pos >= size_)
+            return;
+        n = std::min(n, size_ - pos);
+        if (!reader_) {
+            out = bytes_.mid(pos, n);
             return;
         }
-        n = std::min(n, size_ - pos);
-        if (reader_) {
-            if (!reader_->copy(offset_ + pos, n, out))
-                out.clear();
-        } else {
-            out.assign(bytes_.begin() + pos, bytes_.begin() + pos + n);
-        }
+        std::vector<u8> bytes;
+        if (reader_->copy(offset_ + pos, n, bytes))
+            out = QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
     }
 
     // Notes [pos, pos + n) as bytes no field is read from, where they are
@@ -75,71 +74,23 @@ public:
             reader_->skip(offset_ + pos, offset_ + pos + n);
     }
 
-    // A view of up to `n` bytes at `pos`; valid until the next call.
-    Bytes view(u32 pos, u32 n) const
+    // The `n` bytes at `pos`, or nullptr when they are not all there; valid
+    // until the next call.
+    const u8 *at(i64 pos, i64 n) const
     {
-        if (pos >= size_)
-            return {};
-        n = std::min(n, size_ - pos);
+        if (pos < 0 || n < 0 || pos + n > size_)
+            return nullptr;
         if (!reader_)
-            return {bytes_.data() + pos, n};
-        const u8 *p = reader_->at(offset_ + pos, n);
-        return p ? Bytes(p, n) : Bytes();
+            return reinterpret_cast<const u8 *>(bytes_.constData()) + pos;
+        return reader_->at(offset_ + pos, n);
     }
 
 private:
     FileReader *reader_ = nullptr;
     i64 offset_ = 0;
-    std::vector<u8> bytes_;
+    QByteArray bytes_;
     u32 size_ = 0;
 };
-
-std::vector<u8> undoUnsync(const std::vector<u8> &in)
-{
-    // FF 00 stands for FF.
-    std::vector<u8> out;
-    out.reserve(in.size());
-    for (size_t i = 0; i < in.size(); ++i) {
-        out.push_back(in[i]);
-        if (in[i] == 0xFF && i + 1 < in.size() && in[i + 1] == 0x00)
-            ++i;
-    }
-    return out;
-}
-
-u32 bigEndian(Bytes b)
-{
-    u32 v = 0;
-    for (u8 c : b)
-        v = v << 8 | c;
-    return v;
-}
-
-// A 28-bit size in four 7-bit bytes; like TagLib, bytes with the high bit
-// set mean a writer put a plain integer there.
-u32 syncsafe(Bytes b)
-{
-    if (b.size() > 4)
-        b = b.subspan(0, 4);
-    u32 v = 0;
-    for (u8 c : b) {
-        if (c & 0x80)
-            return bigEndian(b);
-        v = v << 7 | c;
-    }
-    return v;
-}
-
-bool validFrameId(Bytes id)
-{
-    if (id.size() != 4)
-        return false;
-    for (u8 c : id) {
-        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
-            return false;
-    }
-    return true;
-}
 
 struct WalkState {
     int frames = 0;
@@ -155,7 +106,7 @@ std::uint64_t inflatedSize(const Source &src, u32 from, u32 to, std::uint64_t li
     std::memset(&z, 0, sizeof z);
     if (inflateInit(&z) != Z_OK)
         return limit + 1;
-    std::vector<u8> in;
+    QByteArray in;
     static thread_local u8 out[64 * 1024];
     std::uint64_t total = 0;
     u32 pos = from;
@@ -165,10 +116,10 @@ std::uint64_t inflatedSize(const Source &src, u32 from, u32 to, std::uint64_t li
             if (pos >= to)
                 break;
             src.take(pos, std::min<u32>(to - pos, 64 * 1024), in);
-            if (in.empty())
+            if (in.isEmpty())
                 break;
             pos += u32(in.size());
-            z.next_in = in.data();
+            z.next_in = reinterpret_cast<Bytef *>(in.data());
             z.avail_in = uInt(in.size());
         }
         z.next_out = out;
@@ -184,49 +135,41 @@ std::uint64_t inflatedSize(const Source &src, u32 from, u32 to, std::uint64_t li
     return total;
 }
 
-bool idIs(Bytes id, const char *name)
+// Frames that give no field and may be large: their bodies are not read.
+bool givesNoField(const Id3FrameHeader &h)
 {
-    return id.size() == 4 && std::memcmp(id.data(), name, 4) == 0;
+    return h.is("APIC") || h.is("PIC\0") || h.is("GEOB") || h.is("GEO\0") || h.is("PRIV");
 }
 
 // Frames whose body TagLib turns into strings (four bytes a character).
-// Frames that give no field and may be large: their bodies are not read.
-bool givesNoField(Bytes id)
+bool isTextFrame(const Id3FrameHeader &h)
 {
-    return idIs(id, "APIC") || idIs(id, "PIC") || idIs(id, "GEOB") || idIs(id, "GEO") || idIs(id, "PRIV");
-}
-
-bool isTextFrame(Bytes id)
-{
-    return !id.empty()
-        && (id[0] == 'T' || id[0] == 'W' || idIs(id, "COMM") || idIs(id, "USLT") || idIs(id, "SYLT"));
+    return h.id[0] == 'T' || h.id[0] == 'W' || h.is("COMM") || h.is("USLT") || h.is("SYLT");
 }
 
 // Position just past a NUL-terminated Latin-1 string at `pos` in `body`, or
 // `pos` itself when no NUL follows (TagLib leaves the position alone then).
-u32 skipString(const std::vector<u8> &body, u32 pos)
+u32 skipString(const QByteArray &body, u32 pos)
 {
-    if (pos >= body.size())
+    if (pos >= u32(body.size()))
         return pos;
-    const void *nul = std::memchr(body.data() + pos, 0, body.size() - pos);
-    return nul ? u32(static_cast<const u8 *>(nul) - body.data()) + 1 : pos;
+    const qsizetype nul = body.indexOf('\0', pos);
+    return nul >= 0 ? u32(nul) + 1 : pos;
 }
 
-bool walkFrames(const Source &src, u32 pos, u32 loopEnd, bool stopAtZero, const Id3Header &tag,
-                int depth, WalkState &st);
+bool boundFrames(const Source &src, u32 pos, const Id3Header &tag, int depth, WalkState &st);
 
 // The frames embedded in a chapter (CHAP) or table of contents (CTOC)
 // frame's body, as TagLib 1.13 finds them.
-bool walkEmbedded(std::vector<u8> body, bool toc, const Id3Header &tag, int depth, WalkState &st)
+bool walkEmbedded(QByteArray body, bool toc, const Id3Header &tag, int depth, WalkState &st)
 {
-    const u32 hs = tag.major < 3 ? 6 : 10;
     const u32 size = u32(body.size());
     if (size < (toc ? 6u : 18u))
         return true;
     u32 pos = skipString(body, 0);
     if (toc) {
         pos += 1;                                              // flags
-        const unsigned count = pos < size ? body[pos] : 0;
+        const unsigned count = pos < size ? quint8(body[pos]) : 0;
         pos += 1;
         for (unsigned i = 0; i < count; ++i)
             pos = skipString(body, pos);
@@ -235,104 +178,49 @@ bool walkEmbedded(std::vector<u8> body, bool toc, const Id3Header &tag, int dept
     }
     if (pos > size)
         return true;   // nothing left for frames
-    if (size - pos < hs)
-        return true;
-    const u32 loopEnd = pos + (size - pos - hs);
-    return walkFrames(Source(std::move(body)), pos, loopEnd, false, tag, depth, st);
+    return boundFrames(Source(std::move(body)), pos, tag, depth, st);
 }
 
-bool walkFrames(const Source &src, u32 pos, u32 loopEnd, bool stopAtZero, const Id3Header &tag,
-                int depth, WalkState &st)
+// The bounds over the frames of a tag body from `pos`, found by the byte
+// layer's walk. That walk sees every frame TagLib sees (the two agree up to
+// the first broken frame, where TagLib stops, and TagLib is handed a tag
+// without the broken frames where it would stop), and a frame that overruns
+// the tag is refused. Broken pieces count toward the number of frames.
+bool boundFrames(const Source &src, u32 pos, const Id3Header &tag, int depth, WalkState &st)
 {
     const int major = tag.major;
-    const u32 hs = major < 3 ? 6 : 10;
-    const u32 dataEnd = src.size();
-    std::vector<u8> body;
-    while (pos < loopEnd) {
-        if (pos >= dataEnd)
-            break;
-        const u32 rest = dataEnd - pos;
-        const Bytes headView = src.view(pos, std::min<u32>(rest, hs));
-        if (headView.size() != std::min<u32>(rest, hs))
-            return false;   // the file changed under us
-        if (stopAtZero && headView[0] == 0)
-            break;          // padding
-        if (rest < hs)
-            break;
-        u8 headBytes[10];
-        std::memcpy(headBytes, headView.data(), hs);
-        const Bytes head(headBytes, hs);
-        u8 id[4] = {0, 0, 0, 0};
-        std::memcpy(id, head.data(), major < 3 ? 3 : 4);
-        u32 size = 0;
-        bool compressed = false, encrypted = false, frameUnsync = false, lengthIndicator = false;
-        if (major < 3) {
-            size = bigEndian(head.subspan(3, 3));
-        } else if (major == 3) {
-            size = bigEndian(head.subspan(4, 4));
-            compressed = head[9] & 0x80;
-            encrypted = head[9] & 0x40;
-        } else {
-            size = syncsafe(head.subspan(4, 4));
-            compressed = head[9] & 0x08;
-            encrypted = head[9] & 0x04;
-            frameUnsync = head[9] & 0x02;
-            lengthIndicator = head[9] & 0x01;
-            // TagLib takes a plain size instead when only that one leads to
-            // another frame (iTunes wrote such tags).
-            // (TagLib adds in 32 bits, counting from this frame.)
-            auto idAfter = [&](u32 frameSize) {
-                const u64 at = u64(pos) + u32(frameSize + 10);
-                return at < dataEnd && validFrameId(src.view(u32(at), 4));
-            };
-            if (size > 127 && !idAfter(size)) {
-                const u32 plain = bigEndian(head.subspan(4, 4));
-                if (idAfter(plain))
-                    size = plain;
-            }
-        }
-        // TagLib stops at a frame whose ID is not A-Z/0-9 (garbage after the
-        // last frame) or that has no data. A real frame running past the end
-        // of the tag means the sizes cannot be trusted: refused.
-        const int idLen = major < 3 ? 3 : (major == 3 && id[3] == 0) ? 3 : 4;
-        bool idOk = true;
-        for (int i = 0; i < idLen; ++i)
-            idOk = idOk && ((id[i] >= 'A' && id[i] <= 'Z') || (id[i] >= '0' && id[i] <= '9'));
-        if (!idOk || size <= (lengthIndicator ? 4u : 0u))
-            break;
-        if (u64(hs) + size > rest)
-            return false;
+    const auto at = [&](i64 p, i64 n) { return src.at(p, n); };
+    QByteArray body;
+    const auto frame = [&](i64 p, const Id3FrameHeader *h, i64) {
         if (++st.frames > kMaxFrames)
             return false;
-
-        const Bytes idView(id, 4);
-        const bool chapter = idIs(idView, "CHAP") || idIs(idView, "CTOC");
-        const bool undo = major > 3 && (tag.unsync || frameUnsync);
-        if (depth == 0 && givesNoField(idView) && !undo && !compressed && !encrypted && !lengthIndicator)
-            src.skip(pos + hs, size);
+        if (!h)
+            return true;
+        const u32 hs = u32(h->headerSize), size = h->size, start = u32(p);
+        const bool chapter = h->is("CHAP") || h->is("CTOC");
+        const bool undo = major > 3 && (tag.unsync || h->unsync);
+        if (depth == 0 && givesNoField(*h) && !undo && !h->compressed && !h->encrypted && !h->dataLength)
+            src.skip(start + hs, size);
 
         // The bytes TagLib hands to the frame: the rest of the tag, or only
         // the frame with its unsynchronisation undone.
-        Source frameSrc{std::vector<u8>{}};
+        std::optional<Source> own;
         const Source *fs = &src;
-        u32 base = pos;
+        u32 base = start;
         if (undo) {
-            src.take(pos + hs, size, body);
-            std::vector<u8> frame(head.begin(), head.end());
-            const std::vector<u8> decoded = undoUnsync(body);
-            frame.insert(frame.end(), decoded.begin(), decoded.end());
-            frameSrc = Source(std::move(frame));
-            fs = &frameSrc;
+            src.take(start + hs, size, body);
+            own.emplace(QByteArray(hs, '\0') + undoUnsync(body));
+            fs = &*own;
             base = 0;
         }
         const u32 fsEnd = fs->size();
-
-        if (compressed && !encrypted) {
+        if (h->compressed && !h->encrypted) {
             if (chapter)
                 return false;   // chapters packed inside chapters: refused
             const u32 dataOffset = base + hs + 4;
-            const u32 declared = syncsafe(fs->view(base + hs, 4));
-            const bool text = isTextFrame(idView);
+            const u8 *declaredAt = fs->at(base + hs, 4);
+            const u32 declared = declaredAt ? syncsafe(declaredAt) : 0;
+            const bool text = isTextFrame(*h);
             const u32 frameLimit = text ? kMaxInflatedTextFrame : kMaxInflatedFrame;
             const u64 weight = text ? kTextWeight : 1;
             if (declared > frameLimit)
@@ -345,19 +233,20 @@ bool walkFrames(const Source &src, u32 pos, u32 loopEnd, bool stopAtZero, const 
                     return false;
                 st.inflated += n * weight;
             }
-        } else if (chapter && !encrypted) {
+        } else if (chapter && !h->encrypted) {
             if (depth > 0)
                 return false;   // a chapter inside a chapter
-            const u32 dataOffset = base + hs + (lengthIndicator ? 4 : 0);
-            const u32 length = lengthIndicator ? syncsafe(fs->view(base + hs, 4)) : size;
+            const u32 dataOffset = base + hs + (h->dataLength ? 4 : 0);
+            const u8 *lengthAt = h->dataLength ? fs->at(base + hs, 4) : nullptr;
+            const u32 length = h->dataLength ? (lengthAt ? syncsafe(lengthAt) : 0) : size;
             fs->take(dataOffset, length, body);
-            if (!walkEmbedded(std::move(body), idIs(idView, "CTOC"), tag, depth + 1, st))
+            if (!walkEmbedded(std::move(body), h->is("CTOC"), tag, depth + 1, st))
                 return false;
             body = {};
         }
-        pos += hs + size;
-    }
-    return true;
+        return true;
+    };
+    return walkFrames(at, pos, src.size(), major, frame).end == WalkEnd::Done;
 }
 
 // The guard over one tag's body (the bytes after its header), as TagLib
@@ -365,29 +254,27 @@ bool walkFrames(const Source &src, u32 pos, u32 loopEnd, bool stopAtZero, const 
 bool bodyIsSafe(Source src, const Id3Header &tag)
 {
     if (tag.unsync && tag.major <= 3) {
-        std::vector<u8> raw;
+        QByteArray raw;
         src.take(0, src.size(), raw);
-        if (raw.size() != src.size())
+        if (u32(raw.size()) != src.size())
             return false;
         src = Source(undoUnsync(raw));
     }
-
-    const u32 dataLen = src.size();
-    u32 pos = 0;
-    if (tag.extended) {
-        const u32 extSize = syncsafe(src.view(0, 4));
-        if (extSize <= dataLen)
-            pos = extSize;
+    if (!tag.extended) {
+        WalkState st;
+        return boundFrames(src, 0, tag, 0, st);
     }
-    u32 frameDataLen = dataLen;
-    if (tag.footer && frameDataLen >= kId3HeaderSize)
-        frameDataLen -= kId3HeaderSize;
-    const u32 hs = tag.major < 3 ? 6 : 10;
-    // Unsigned on purpose, as in TagLib: a tag shorter than a frame header
-    // wraps around, and the frame checks end the walk instead.
-    const u32 loopEnd = frameDataLen - hs;
+    // TagLib 1.13 reads every extended header's size as ID3v2.4's (7-bit,
+    // counting its own bytes): its frames start there. The layer reads it
+    // as the tag's version says. Both walks are bounded.
+    const u8 *sizeAt = src.at(0, 4);
+    const u32 taglibAt = sizeAt ? syncsafe(sizeAt) : 0;
+    const std::int64_t ours = sizeAt ? extendedHeaderSize(tag.major, sizeAt, src.size()) : -1;
     WalkState st;
-    return walkFrames(src, pos, loopEnd, true, tag, 0, st);
+    if (!boundFrames(src, taglibAt <= src.size() ? taglibAt : 0, tag, 0, st))
+        return false;
+    WalkState again;
+    return ours < 0 || ours == taglibAt || boundFrames(src, u32(ours), tag, 0, again);
 }
 
 // The guard over the tag TagLib will parse at `at`, and the tags stacked
@@ -469,8 +356,7 @@ bool id3v2TagIsSafe(const QByteArray &tag)
     const Id3Header header = parseId3Header(reinterpret_cast<const u8 *>(tag.constData()));
     if (!header.present || header.complete != tag.size())
         return false;
-    const u8 *body = reinterpret_cast<const u8 *>(tag.constData()) + kId3HeaderSize;
-    return header.tagSize == 0 || bodyIsSafe(Source(std::vector<u8>(body, body + header.tagSize)), header);
+    return header.tagSize == 0 || bodyIsSafe(Source(tag.mid(kId3HeaderSize, header.tagSize)), header);
 }
 
 bool id3v2IsSafe(FileReader &reader)

@@ -5,12 +5,12 @@
 // TYER, TORY and IPLS under their ID3v2.4 names, the four frames ID3v2.4
 // dropped left out), fields split and trimmed as TagLib splits them, UTF-16
 // byte order taken from a field's own mark or the first field's, a genre
-// "(17)Rock" split into "17" and "Rock", and the walk ending where TagLib's
-// ends (padding, a frame running past the tag). Where TagLib reads the
-// bytes wrongly, both readers read what they hold instead (see
-// mendForTagLib): a broken frame (no data, an ID of other characters) is
-// stepped over and the walk goes on, and UTF-16 without a byte-order mark
-// is little-endian, as the Windows taggers that write it meant. Where
+// "(17)Rock" split into "17" and "Rock". The frames are those of the byte
+// layer's walk (id3v2layer.h). Where TagLib reads the bytes wrongly, both
+// readers read what they hold instead (see mendForTagLib): a broken frame
+// (no data, an ID of other characters) is stepped over and the walk goes
+// on, and UTF-16 without a byte-order mark is little-endian, as the Windows
+// taggers that write it meant. Where
 // TagLib's reading depends on more than this (unsynchronisation,
 // compression, characters outside the Basic Multilingual Plane, a
 // byte-order mark that Qt's conversion would drop, numbers TagLib's wcstol
@@ -21,11 +21,6 @@
 
 #include "id3v2frames.h"
 
-#include <taglib/commentsframe.h>
-#include <taglib/id3v1genres.h>
-#include <taglib/id3v2tag.h>
-#include <taglib/textidentificationframe.h>
-
 #include <algorithm>
 
 namespace mp3lib::detail {
@@ -33,21 +28,6 @@ namespace mp3lib::detail {
 namespace {
 
 using u8 = std::uint8_t;
-
-QString fromTagLib(const TagLib::String &text)
-{
-    return QString::fromWCharArray(text.toCWString(), static_cast<qsizetype>(text.size()));
-}
-
-// A frame's text as the reader takes it: declared ISO-8859-1 as its bytes
-// (one character each), Unicode as read.
-QString fieldText(const TagLib::String &text, bool latin1)
-{
-    if (!latin1)
-        return fromTagLib(text);
-    const std::string bytes = text.to8Bit(false);
-    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
 
 void setId(TextFrame &frame, const char *id, int size)
 {
@@ -153,12 +133,7 @@ bool decode(Bytes b, int encoding, QString &out)
 // (wcstol) is not plainly all digits or plainly none.
 bool splitGenres(QStringList &fields)
 {
-    static const QStringList names = [] {
-        QStringList t;
-        for (int n = 0; n < 256; ++n)
-            t << fromTagLib(TagLib::ID3v1::genre(n));
-        return t;
-    }();
+    const QStringList &names = genreNames();
     QStringList out;
     for (QString s : fields) {
         qsizetype end = 0;
@@ -356,17 +331,14 @@ bool mendForTagLib(RawTags &tags)
     bool mended = false;
     for (qsizetype i = tags.frames.size() - 1; i >= 0; --i) {
         RawFrame &f = tags.frames[i];
-        const qsizetype size = f.bytes.size() - hs;
-        const u8 format = tags.major == 2 ? 0 : u8(f.bytes[9]);
-        // TagLib stops at a frame without data, with an ID of other
-        // characters (a three-letter one is ID3v2.2's, also inside ID3v2.3),
-        // or too short for the data length it says it holds.
-        const bool idOk = validId(f.id.constData(), int(f.id.size())) && (f.id.size() == 4 || tags.major != 4);
-        if (f.broken || size == 0 || !idOk || (tags.major == 4 && (format & 0x01) && size <= 4)) {
+        // TagLib stops at a broken frame (see id3v2layer.h).
+        if (f.broken) {
             tags.frames.removeAt(i);
             mended = true;
             continue;
         }
+        const qsizetype size = f.bytes.size() - hs;
+        const u8 format = tags.major == 2 ? 0 : u8(f.bytes[9]);
         // Bodies stored as read (no compression, encryption, grouping or
         // unsynchronisation of their own) of text and comment frames.
         const bool comment = f.id == "COMM" || f.id == "COM";
@@ -375,109 +347,54 @@ bool mendForTagLib(RawTags &tags)
         const QByteArray body = unmarkedUtf16AsBigEndian({reinterpret_cast<const u8 *>(f.bytes.constData()) + hs, size}, comment);
         if (body.isEmpty())
             continue;
-        // The new size after the ID: ID3v2.2 in three bytes, 2.3 in four,
-        // 2.4 in four of seven bits each.
-        QByteArray header = f.bytes.left(hs);
-        const int width = tags.major == 2 ? 3 : 4, bits = tags.major == 4 ? 7 : 8;
-        for (int k = 0; k < width; ++k)
-            header[width + k] = char((quint32(body.size()) >> (bits * (width - 1 - k))) & ((1u << bits) - 1));
-        f.bytes = header + body;
+        const bool v22 = tags.major == 2;
+        f.bytes = frameHeaderBytes(tags.major, f.bytes.left(v22 ? 3 : 4), quint32(body.size()),
+                                   v22 ? nullptr : f.bytes.constData() + 8)
+                  + body;
         mended = true;
     }
     return mended;
-}
-
-TextFrames textFrames(const TagLib::ID3v2::Tag &tag)
-{
-    TextFrames out;
-    for (const TagLib::ID3v2::Frame *frame : tag.frameList()) {
-        TextFrame t;
-        const TagLib::ByteVector id = frame->frameID();
-        setId(t, id.data(), int(id.size()));
-        if (const auto *text = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame *>(frame)) {
-            t.text = true;
-            t.latin1 = text->textEncoding() == TagLib::String::Latin1;
-            for (const TagLib::String &field : text->fieldList())
-                t.fields << fieldText(field, t.latin1);
-        } else if (const auto *c = dynamic_cast<const TagLib::ID3v2::CommentsFrame *>(frame)) {
-            t.comment = true;
-            t.latin1 = c->textEncoding() == TagLib::String::Latin1;
-            t.described = !c->description().isEmpty();
-            t.fields << fieldText(c->text(), t.latin1);
-        }
-        out.append(t);
-    }
-    return out;
 }
 
 PlainTag readPlainTag(FileReader &reader, TextFrames &frames, bool &taglibMisreads)
 {
     frames.clear();
     taglibMisreads = true;   // until the walk below says otherwise
-    const u8 *h = reader.at(0, 10);
-    if (!h || std::memcmp(h, "ID3", 3) != 0 || (h[3] != 3 && h[3] != 4) || h[5] != 0)
+    const u8 *h = reader.at(0, Id3Header::kSize);
+    if (!h)
         return PlainTag::NotPlain;
-    for (int i = 6; i < 10; ++i) {
-        if (h[i] & 0x80)
-            return PlainTag::NotPlain;
-    }
-    const int major = h[3];
-    const qint64 length = syncsafe(reinterpret_cast<const char *>(h + 6));
-    if ((length != 0 && length <= 10) || 10 + length > reader.size())
+    const Id3Header tag = parseId3Header(h);
+    if (!tag.present || (tag.major != 3 && tag.major != 4) || tag.flags != 0 || !tag.sizeValid)
         return PlainTag::NotPlain;
-    const qint64 base = 10;
-    // Whether four bytes of the tag at `at` form a frame ID.
-    auto idAt = [&](qint64 at, bool &failed) {
-        if (at < 0 || at + 4 > length)
-            return false;
-        const u8 *p = reader.at(base + at, 4);
-        failed = failed || !p;
-        return p && validId(reinterpret_cast<const char *>(p), 4);
-    };
+    const qint64 length = tag.tagSize;
+    if ((length != 0 && length <= 10) || Id3Header::kSize + length > reader.size())
+        return PlainTag::NotPlain;
+    const qint64 base = Id3Header::kSize;
     // A tag that is not plain is still walked to its end, for whether
     // TagLib would misread it.
-    bool plain = true;
+    bool plain = true, failed = false;
     taglibMisreads = false;
-    for (qint64 pos = 0; length != 0 && pos < length - 10;) {
-        const u8 *p = reader.at(base + pos, 10);
-        if (!p)
-            return PlainTag::Failed;
-        if (p[0] == 0)
-            break;   // padding
-        char id[5] = {char(p[0]), char(p[1]), char(p[2]), char(p[3]), 0};
-        const std::uint8_t flags[2] = {p[8], p[9]};
-        // iTunes' ID3v2.4 sizes: whether a frame ID follows a frame of that size.
-        bool failed = false;
-        const char *sizeBytes = reinterpret_cast<const char *>(p + 4);
-        const qint64 size = major == 3 ? bigEndian(sizeBytes, 4) : id3v24FrameSize(sizeBytes, [&](quint32 s) {
-            return idAt(pos + 10 + s, failed);
-        });
-        if (failed)
-            return PlainTag::Failed;
-        const qint64 next = pos + 10 + size;
-        const bool id22 = major == 3 && id[3] == 0;   // an ID3v2.2 frame inside, as iTunes wrote them
-        if (next > length) {
-            // A frame running past the tag. The checks refuse such a tag
-            // unless a broken frame stands before it, where TagLib stops:
-            // TagLib reads the mended tag, which keeps the frames between
-            // the two and drops both broken pieces.
-            if (validId(id, id22 ? 3 : 4))
-                plain = false;
-            break;
-        }
-        if (id22) {
+    const auto at = [&](qint64 pos, qint64 n) { return reader.at(base + pos, n); };
+    const auto frame = [&](qint64 pos, const Id3FrameHeader *f, qint64) {
+        if (!f) {
+            taglibMisreads = true;   // a broken frame: TagLib stops there, the frames after it still count
+        } else if (f->idLength == 3) {
+            plain = false;           // an ID3v2.2 frame inside, as iTunes wrote them: left to TagLib,
+            taglibMisreads = true;   // mended where it needs it
+        } else if (f->flags[0] != 0 || f->flags[1] != 0) {
             plain = false;
-            taglibMisreads = true;   // left to TagLib, mended where it needs it
-        } else if (size == 0 || !validId(id, 4) || (major == 4 && (flags[1] & 0x01) && size <= 4)) {
-            taglibMisreads = true;   // a broken frame: the frames after it still count
-        } else if (flags[0] != 0 || flags[1] != 0) {
-            plain = false;
-        } else if (!readFrame(reader, base + pos + 10, id, size, major, frames, plain, taglibMisreads)) {
-            return PlainTag::Failed;
+        } else {
+            char id[4];
+            std::memcpy(id, f->id, 4);
+            failed = !readFrame(reader, base + pos + 10, id, f->size, tag.major, frames, plain, taglibMisreads);
         }
-        pos = next;
-    }
-    return plain ? PlainTag::Read : PlainTag::NotPlain;
+        return !failed;
+    };
+    const WalkResult walk = walkFrames(at, 0, length, tag.major, frame);
+    if (failed || walk.end == WalkEnd::ReadFailed)
+        return PlainTag::Failed;
+    // A tag that overruns is the guard's to refuse.
+    return plain && walk.end == WalkEnd::Done ? PlainTag::Read : PlainTag::NotPlain;
 }
 
 } // namespace mp3lib::detail

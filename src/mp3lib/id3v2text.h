@@ -13,10 +13,6 @@
 
 #include <cstring>
 
-namespace TagLib::ID3v2 {
-class Tag;
-}
-
 namespace mp3lib::detail {
 
 struct TextFrame {
@@ -33,8 +29,9 @@ using TextFrames = QList<TextFrame>;   // in the tag's order
 
 struct RawTags;
 
-// The frames of a tag TagLib has parsed.
-TextFrames textFrames(const TagLib::ID3v2::Tag &tag);
+// The names of the ID3v1 genre table (256, empty where it has none), from
+// the tag reader's side of TagLib.
+const QStringList &genreNames();
 
 enum class PlainTag {
     Read,       // `frames` holds the tag's frames

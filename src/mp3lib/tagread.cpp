@@ -29,6 +29,8 @@
 #include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
+#include <taglib/commentsframe.h>
+#include <taglib/textidentificationframe.h>
 
 #include <atomic>
 #include <memory>
@@ -45,6 +47,7 @@ namespace {
 std::atomic<bool> initFails{false};
 std::atomic<bool> emptyGenreTable{false};
 std::atomic<bool> taglibFileStream{false};
+std::atomic<bool> plainReader{true};
 
 // TagLib 1.13 names genres 0 to 191.
 constexpr int kNoGenre = 255;
@@ -84,6 +87,41 @@ QString genreName(int number)
 {
     const QStringList &names = GenreTable::instance().names;
     return number >= 0 && number < names.size() ? names[number] : QString();
+}
+
+// A frame's text as the reader takes it: declared ISO-8859-1 as its bytes
+// (one character each), Unicode as read.
+QString fieldText(const TagLib::String &text, bool latin1)
+{
+    if (!latin1)
+        return fromTagLib(text);
+    const std::string bytes = text.to8Bit(false);
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+// The text and comment frames of a tag TagLib has parsed, as the plain
+// reader gives them.
+TextFrames textFrames(const TagLib::ID3v2::Tag &tag)
+{
+    TextFrames out;
+    for (const TagLib::ID3v2::Frame *frame : tag.frameList()) {
+        TextFrame t;
+        const TagLib::ByteVector id = frame->frameID();
+        std::memcpy(t.id, id.data(), std::min<size_t>(id.size(), 4));
+        if (const auto *text = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame *>(frame)) {
+            t.text = true;
+            t.latin1 = text->textEncoding() == TagLib::String::Latin1;
+            for (const TagLib::String &field : text->fieldList())
+                t.fields << fieldText(field, t.latin1);
+        } else if (const auto *c = dynamic_cast<const TagLib::ID3v2::CommentsFrame *>(frame)) {
+            t.comment = true;
+            t.latin1 = c->textEncoding() == TagLib::String::Latin1;
+            t.described = !c->description().isEmpty();
+            t.fields << fieldText(c->text(), t.latin1);
+        }
+        out.append(t);
+    }
+    return out;
 }
 
 // A field counts as missing when it holds nothing but blanks.
@@ -302,6 +340,16 @@ void toWire(const Fields &f, TagInfoWire &tag)
     setWireText(tag.GenreName, sizeof tag.GenreName, f.genre.present ? f.genre.name : QString());
 }
 
+} // namespace
+
+const QStringList &mp3lib::detail::genreNames()
+{
+    static const QStringList names = GenreTable::instance().names + QStringList(QString());
+    return names;
+}
+
+namespace {
+
 // What stands at the end of the file, found where TagLib looks: 1 an ID3v1
 // tag (unless the bytes before it are an APE footer's, whose "APETAGEX"
 // holds "TAG"), 0 none, -1 an APE tag (left to TagLib) or a file too short
@@ -323,13 +371,12 @@ int tagsAtEnd(FileReader &reader)
 // chained after it, which TagLib misreads.
 bool extendedOrChained(FileReader &reader, const AudioSpan &audio)
 {
-    const std::uint8_t *h = audio.begin >= 10 ? reader.at(0, 10) : nullptr;
-    if (!h || std::memcmp(h, "ID3", 3) != 0)
+    const std::uint8_t *h = audio.begin >= Id3Header::kSize ? reader.at(0, Id3Header::kSize) : nullptr;
+    const Id3Header tag = h ? parseId3Header(h) : Id3Header();
+    if (!tag.present)
         return false;
-    const std::int64_t first = 10 + (std::int64_t(h[6] & 0x7F) << 21 | (h[7] & 0x7F) << 14 | (h[8] & 0x7F) << 7 | (h[9] & 0x7F))
-                               + ((h[3] == 4 && (h[5] & 0x10)) ? 10 : 0);
-    const std::uint8_t *next = first + 10 <= audio.begin ? reader.at(first, 3) : nullptr;
-    return (h[5] & 0x40) || (next && std::memcmp(next, "ID3", 3) == 0);
+    const std::uint8_t *next = tag.complete + Id3Header::kSize <= audio.begin ? reader.at(tag.complete, 3) : nullptr;
+    return tag.extended || (next && std::memcmp(next, "ID3", 3) == 0);
 }
 
 // The tag TagLib is to read in place of the file's own, where it would
@@ -378,7 +425,7 @@ bool readFields(int fd, std::int64_t size, Fields &out)
         case PlainTag::Failed:
             return false;
         case PlainTag::Read:
-            if (const int v1 = tagsAtEnd(reader); v1 >= 0) {
+            if (const int v1 = tagsAtEnd(reader); v1 >= 0 && plainReader.load()) {
                 out = fromId3v2(frames);
                 if (v1 == 1)
                     out.fillFrom(fromId3v1(id3v1Bytes(reader)));
@@ -524,6 +571,11 @@ TagRead readFileTag(const char *path, TagInfoWire &tag)
 void setTagLibFileStreamForTesting(bool on)
 {
     taglibFileStream.store(on);
+}
+
+void setPlainReaderForTesting(bool on)
+{
+    plainReader.store(on);
 }
 
 void setInitFailureForTesting(bool fail)

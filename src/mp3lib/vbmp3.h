@@ -79,6 +79,12 @@ TagRead readFileTag(const char *path, TagInfoWire &tag);
 // has read for the rest: both must give the same records.
 void setTagLibFileStreamForTesting(bool on);
 
+// Turns the binding's own reading of plain ID3v2 tags off (`on` false):
+// every tag is then read by TagLib through the blocks the checks have read
+// (the frame walk still says where TagLib would misread a tag). For
+// benchmarks, to show what the plain reader buys.
+void setPlainReaderForTesting(bool on);
+
 // Sends the sound of every later vbmp3_open to a WAV file at `path` through
 // out123's built-in "wav" output instead of the sound server. An empty or
 // null path goes back to the sound server. The file fills at the pace the

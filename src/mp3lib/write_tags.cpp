@@ -5,6 +5,8 @@
 #include "textcodec.h"
 
 #include <taglib/commentsframe.h>
+#include <taglib/id3v2framefactory.h>
+#include <taglib/id3v2header.h>
 #include <taglib/id3v1genres.h>
 #include <taglib/textidentificationframe.h>
 
@@ -67,6 +69,59 @@ QList<QByteArray> frameIds(Field field, int major)
     }
 }
 
+const char *id22For(const QByteArray &id)
+{
+    static const char *const map[][2] = {{"TIT2", "TT2"}, {"TPE1", "TP1"}, {"TALB", "TAL"},
+                                         {"TYER", "TYE"}, {"TCON", "TCO"}, {"COMM", "COM"},
+                                         {"TRCK", "TRK"}};
+    for (const auto &pair : map) {
+        if (id == pair[0])
+            return pair[1];
+    }
+    return nullptr;
+}
+
+// The frame `frame`, made by TagLib, in the version and unsynchronisation
+// of `tags`. TagLib renders a frame of its own making as ID3v2.4; the body
+// of a text or comment frame in ISO-8859-1 or UTF-16 is the same in every
+// version, only the header differs.
+RawFrame frameFrom(const RawTags &tags, ID3v2::Frame &frame)
+{
+    const TagLib::ByteVector rendered = frame.render();
+    const QByteArray all(rendered.data(), qsizetype(rendered.size()));
+    const QByteArray id = tags.major == 2 ? QByteArray(id22For(all.left(4))) : all.left(4);
+    QByteArray body = all.mid(Id3Header::kSize);
+    // Where the tag says every frame is unsynchronised, this one is too,
+    // and says so itself.
+    const bool unsync = tags.major == 4 && tags.unsync;
+    if (unsync)
+        body = applyUnsync(body);
+    return {id, frameHeaderBytes(tags.major, id, quint32(body.size()), unsync ? "\0\x02" : "\0\0") + body};
+}
+
+// Whether the comment frame `f` of `tags` has no description; false for a
+// frame that is not a comment or cannot be read.
+bool isPlainComment(const RawTags &tags, const RawFrame &f, QByteArray *language)
+{
+    if (f.id != "COMM" && f.id != "COM")
+        return false;
+    // TagLib parses the one frame against a header of this tag's version;
+    // a whole ID3v2.3 tag's unsynchronisation is already undone.
+    ID3v2::Header header;
+    const QByteArray h = tagHeaderBytes(tags.major, tags.revision, tags.major == 4 && tags.unsync ? 0x80 : 0x00, 0);
+    header.setData(TagLib::ByteVector(h.constData(), unsigned(h.size())));
+    const std::unique_ptr<ID3v2::Frame> parsed(ID3v2::FrameFactory::instance()->createFrame(
+        TagLib::ByteVector(f.bytes.constData(), unsigned(f.bytes.size())), &header));
+    const auto *comment = dynamic_cast<const ID3v2::CommentsFrame *>(parsed.get());
+    if (!comment || !comment->description().isEmpty())
+        return false;
+    if (language) {
+        const TagLib::ByteVector l = comment->language();
+        *language = QByteArray(l.data(), qsizetype(l.size()));
+    }
+    return true;
+}
+
 // Replaces the frames at `at` (removed) by `frame` at the place of the
 // first, or at the end when there were none; never behind a broken piece,
 // where a reader that stops at it would not see the new frame.
@@ -82,7 +137,7 @@ void replaceFrames(RawTags &tags, const QList<qsizetype> &at, ID3v2::Frame *fram
     for (qsizetype i = at.size() - 1; i >= 0; --i)
         tags.frames.removeAt(at[i]);
     if (frame)
-        tags.frames.insert(place, tags.frameFrom(*frame));
+        tags.frames.insert(place, frameFrom(tags, *frame));
 }
 
 } // namespace
@@ -145,7 +200,7 @@ void setFrames(RawTags &tags, const TagFields &f, const std::array<bool, kFieldC
         QByteArray language("eng");
         QList<qsizetype> plain;
         for (qsizetype n = 0; n < tags.frames.size() && plain.size() < 2; ++n) {
-            if (tags.isPlainComment(tags.frames[n], plain.isEmpty() ? &language : nullptr))
+            if (isPlainComment(tags, tags.frames[n], plain.isEmpty() ? &language : nullptr))
                 plain.append(n);
         }
         // The comment is the first comment frame without a description;
@@ -170,7 +225,7 @@ void addTrackFrame(RawTags &tags, int track)
 {
     ID3v2::TextIdentificationFrame frame(TagLib::ByteVector("TRCK", 4), String::Latin1);
     frame.setText(String::number(track));
-    tags.frames.append(tags.frameFrom(frame));
+    tags.frames.append(frameFrom(tags, frame));
 }
 
 QByteArray id3v1With(const QByteArray &old, const TagFields &f, const std::array<bool, kFieldCount> &changed)
