@@ -58,7 +58,7 @@ int main(int argc, char **argv)
         tick.restart();
     });
     probe.start(1);
-    fileselect::FolderTreeModel *tree = window.folderTree();
+    collection::FolderTreeModel *tree = window.folderTree();
     const auto listed = [&] {
         const QModelIndex current = window.Dir1->currentIndex();
         return !tree->isListing() && tree->rowCount(current) >= count;

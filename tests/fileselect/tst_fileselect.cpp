@@ -53,7 +53,7 @@ private slots:
     // point with a blank or a CP932 name keeps it.
     void mountTable()
     {
-        const QList<fileselect::Mount> mounts = fileselect::parseMountInfo(
+        const QList<collection::Mount> mounts = collection::parseMountInfo(
             "36 25 8:17 / /media/\\211\\271\\040x rw,relatime shared:9 - vfat /dev/sdb1 rw\n"
             "22 1 0:21 / /proc rw,nosuid - proc proc rw\nnot a mount line\n");
         QCOMPARE(mounts.size(), 2);

@@ -16,13 +16,15 @@
 #include <QIcon>
 #include <QString>
 
+#include "folderhistory.h"
+
 class QComboBox;
 class QListWidget;
 class QPushButton;
 class QTreeView;
 class inifile_IO;
 
-namespace fileselect {
+namespace collection {
 class FolderTreeModel;
 }
 
@@ -51,7 +53,7 @@ public:
     QByteArray dirPath() const { return dirPath_; }
 
     // The folder tree's model.
-    fileselect::FolderTreeModel *folderTree() const { return dirModel_; }
+    collection::FolderTreeModel *folderTree() const { return dirModel_; }
 
     // Appends `files` (exact paths) to the end of `list` as Add does: each
     // entry shows paths::display of its path and keeps the path under
@@ -96,10 +98,7 @@ private:
     void showDirInTree();
     void scrollToCurrentFolder();
     void dirTreeCurrentChanged();
-    // Index in cmbDirList of the last entry naming `folder`, or -1.
-    int historyIndexOf(const QByteArray &folder) const;
-    // The folder of history entry `index`.
-    QByteArray historyFolder(int index) const;
+    // Shows `folder` as the last entry of cmbDirList, which shows history_.
     void addHistoryEntry(const QByteArray &folder);
 
     QListWidget *lstMP3Files_;
@@ -110,7 +109,8 @@ private:
     QIcon mainIcon_;
     QByteArray appFolder_;
 
-    fileselect::FolderTreeModel *dirModel_ = nullptr;
+    collection::FolderTreeModel *dirModel_ = nullptr;
+    collection::FolderHistory history_; // the folders cmbDirList shows, in its order
 
     QByteArray sLastDrive;                      // drive whose folders were last shown
     QByteArray dirPath_;                        // Dir1's folder (and File1's)
