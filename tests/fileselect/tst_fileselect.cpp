@@ -188,7 +188,10 @@ private:
     std::unique_ptr<frmFileSelect> open(const QString &mp3Folder, float mainTop = 0, float mainLeft = 0)
     {
         sMP3Folder_ = QFile::encodeName(mp3Folder);
-        return std::make_unique<frmFileSelect>(lst_, sMP3Folder_, ini_, mainTop, mainLeft, QIcon(), appFolder_);
+        auto window = std::make_unique<frmFileSelect>(sMP3Folder_, ini_, mainTop, mainLeft, QIcon(), appFolder_);
+        QObject::connect(window.get(), &frmFileSelect::filesChosen,
+                         [this](const QList<QByteArray> &files) { frmFileSelect::appendFiles(lst_, files); });
+        return window;
     }
     QString folder(const QString &relative)
     {

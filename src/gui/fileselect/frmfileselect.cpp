@@ -36,11 +36,9 @@ const QString kFileTop = QStringLiteral("FileTop");
 const QString kFileLeft = QStringLiteral("FileLeft");
 } // namespace
 
-frmFileSelect::frmFileSelect(QListWidget *lstMP3Files, QByteArray &sMP3Folder,
-                             inifile_IO &iniFile, float mainTop, float mainLeft,
+frmFileSelect::frmFileSelect(QByteArray &sMP3Folder, inifile_IO &iniFile, float mainTop, float mainLeft,
                              const QIcon &mainIcon, const QString &appFolder, QWidget *parent)
     : QDialog(parent),
-      lstMP3Files_(lstMP3Files),
       sMP3Folder_(sMP3Folder),
       iniFile_(iniFile),
       mainTop_(mainTop),
@@ -382,8 +380,7 @@ void frmFileSelect::cmdAddFiles_Click()
         const QListWidgetItem *item = File1->item(row);
         files.append(paths::join(dirPath_, paths::entryPath(item->data(paths::kPathRole), item->text())));
     }
-    if (lstMP3Files_)
-        appendFiles(lstMP3Files_, files);
+    emit filesChosen(files);
     rememberFolder();
 }
 
@@ -409,8 +406,7 @@ void frmFileSelect::addFolderTree(const QByteArray &folder)
         &walk.cancel);
     if (walk.cancel.load())
         return;   // cancelled: nothing is added
-    if (lstMP3Files_)
-        appendFiles(lstMP3Files_, files);
+    emit filesChosen(files);
     // The folder goes into the history as Add puts it there.
     sMP3Folder_ = folder;
     rememberFolder();
