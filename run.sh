@@ -3,4 +3,4 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/setup.sh build
-exec build/src/app/dorvasu "$@"
+exec build/src/gui/app/dorvasu "$@"

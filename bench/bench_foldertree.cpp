@@ -8,7 +8,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QListWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeView>
@@ -38,12 +37,11 @@ int main(int argc, char **argv)
 
     inifile_IO ini;
     ini.setFileName(dir.filePath("bench.ini"));
-    QListWidget list;
     QByteArray folder = big;
 
     QElapsedTimer total;
     total.start();
-    frmFileSelect window(&list, folder, ini, 0, 0, QIcon(), dir.path());
+    frmFileSelect window(folder, ini, 0, 0, QIcon(), dir.path());
     window.show();
     const double opening = double(total.nsecsElapsed()) / 1e6;
 
@@ -58,7 +56,7 @@ int main(int argc, char **argv)
         tick.restart();
     });
     probe.start(1);
-    fileselect::FolderTreeModel *tree = window.folderTree();
+    collection::FolderTreeModel *tree = window.folderTree();
     const auto listed = [&] {
         const QModelIndex current = window.Dir1->currentIndex();
         return !tree->isListing() && tree->rowCount(current) >= count;

@@ -14,7 +14,7 @@ install(TARGETS dorvasu dorvasu-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/dorvasu.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 foreach(size 64 256)
-  install(FILES ${PROJECT_SOURCE_DIR}/src/app/icons/dorvasu-${size}.png
+  install(FILES ${PROJECT_SOURCE_DIR}/src/gui/app/icons/dorvasu-${size}.png
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
     RENAME dorvasu.png)
 endforeach()

@@ -457,7 +457,9 @@ private slots:
         files("tree/a/y", 1);
         QByteArray folder = tree;
         {
-            frmFileSelect window(w_->lstMP3Files, folder, w_->IniFile(), 0, 0, QIcon(), fx_.path("app"), w_);
+            frmFileSelect window(folder, w_->IniFile(), 0, 0, QIcon(), fx_.path("app"), w_);
+            connect(&window, &frmFileSelect::filesChosen,
+                    [&](const QList<QByteArray> &files) { frmFileSelect::appendFiles(w_->lstMP3Files, files); });
             window.addFolderTree(tree + "/a");
             QCOMPARE(window.cmbDirList->itemText(window.cmbDirList->count() - 1), fx_.path("tree/a"));
         }

@@ -53,7 +53,7 @@ private slots:
     // point with a blank or a CP932 name keeps it.
     void mountTable()
     {
-        const QList<fileselect::Mount> mounts = fileselect::parseMountInfo(
+        const QList<collection::Mount> mounts = collection::parseMountInfo(
             "36 25 8:17 / /media/\\211\\271\\040x rw,relatime shared:9 - vfat /dev/sdb1 rw\n"
             "22 1 0:21 / /proc rw,nosuid - proc proc rw\nnot a mount line\n");
         QCOMPARE(mounts.size(), 2);
@@ -188,7 +188,10 @@ private:
     std::unique_ptr<frmFileSelect> open(const QString &mp3Folder, float mainTop = 0, float mainLeft = 0)
     {
         sMP3Folder_ = QFile::encodeName(mp3Folder);
-        return std::make_unique<frmFileSelect>(lst_, sMP3Folder_, ini_, mainTop, mainLeft, QIcon(), appFolder_);
+        auto window = std::make_unique<frmFileSelect>(sMP3Folder_, ini_, mainTop, mainLeft, QIcon(), appFolder_);
+        QObject::connect(window.get(), &frmFileSelect::filesChosen,
+                         [this](const QList<QByteArray> &files) { frmFileSelect::appendFiles(lst_, files); });
+        return window;
     }
     QString folder(const QString &relative)
     {

@@ -1,1 +1,1 @@
-dorvasu_add_test(test_mp3lib_garbled SOURCES tst_garbled.cpp LIBS dorvasu_mp3lib)
+dorvasu_add_test(test_mp3lib_garbled SOURCES tst_garbled.cpp LIBS dorvasu_core)

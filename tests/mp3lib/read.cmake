@@ -1,1 +1,1 @@
-dorvasu_add_test(test_mp3lib_read SOURCES tst_tagread.cpp LIBS dorvasu_mp3lib dorvasu_tags PkgConfig::TAGLIB)
+dorvasu_add_test(test_mp3lib_read SOURCES tst_tagread.cpp LIBS dorvasu_core PkgConfig::TAGLIB)

@@ -82,11 +82,10 @@ private slots:
             testdata::writeAll(path, "This is not an MP3 file.\n");
         QFile::remove(wav_);
         messages_.clear();
-        QWidget host;
         inifile_IO ini;
         ini.setFileName(tmp_.filePath("dorvasu.ini"));
         QByteArray mp3Folder = QFile::encodeName(tmp_.path());
-        frmFileSelect fileSelect(new QListWidget(&host), mp3Folder, ini, 0, 0, QIcon(), tmp_.path());
+        frmFileSelect fileSelect(mp3Folder, ini, 0, 0, QIcon(), tmp_.path());
         fileSelect.show();
         QVERIFY(QTest::qWaitForWindowExposed(&fileSelect));
         const int threadsBefore = testdata::threadCount();

@@ -140,7 +140,7 @@ class TestHostile : public QObject {
         const QFileInfo info(path);
         {
             QByteArray folder = QFile::encodeName(info.absolutePath());
-            frmFileSelect select(w.lstMP3Files, folder, w.IniFile(), w.topTwips(), w.leftTwips(), w.windowIcon(),
+            frmFileSelect select(folder, w.IniFile(), w.topTwips(), w.leftTwips(), w.windowIcon(),
                                  w.AppFolder(), &w);
             select.show();
             (void)QTest::qWaitForWindowExposed(&select);

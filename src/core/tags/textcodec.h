@@ -38,9 +38,6 @@ QString decodeLegacyAs(LegacyCodec codec, const LegacyField &field);
 // Every field of one tag, decided together.
 QList<QString> decodeLegacyFields(const QList<LegacyField> &fields);
 
-// One text standing alone (a file name, say), by the same rule.
-QString decodeLegacy(const QByteArray &bytes);
-
 // Bytes for an ID3v1 field of `maxBytes`: CP932 when every character has a
 // CP932 form, else Windows-1252 when every character has one, else CP932
 // with '?' for the characters it lacks. Cut at a character boundary.

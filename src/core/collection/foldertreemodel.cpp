@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-namespace fileselect {
+namespace collection {
 
 struct FolderTreeModel::Node {
     QByteArray path;
@@ -247,4 +247,4 @@ void FolderTreeModel::insertChildren(Node *node, QList<Entry> entries)
     }
 }
 
-} // namespace fileselect
+} // namespace collection

@@ -208,11 +208,13 @@ void frmMain::cmdOpen_Click()
     const int n = lstMP3Files->count();
     {
         const ListClickHold hold(*this);
-        frmFileSelect window(lstMP3Files, sMP3Folder_, IniFile(), topTwips(), leftTwips(),
-                             windowIcon(), appFolder_, this);
+        frmFileSelect window(sMP3Folder_, IniFile(), topTwips(), leftTwips(), windowIcon(), appFolder_,
+                             this);
+        connect(&window, &frmFileSelect::filesChosen, this,
+                [this](const QList<QByteArray> &files) { frmFileSelect::appendFiles(lstMP3Files, files); });
         window.exec();
     }
-    // The file selection window appends whatever was chosen.
+    // Whatever was chosen is in the list; its names are made now the window is closed.
     afterAppend(n);
 }
 

@@ -1,5 +1,5 @@
-// File-system questions of the file selection window: volumes, the folders
-// and MP3 files of a folder. Names and paths are the exact bytes the file
+// File-system questions of browsing for MP3 files (the file selection
+// window asks them): volumes, the folders and MP3 files of a folder. Names and paths are the exact bytes the file
 // system gives; each listed name comes with the text shown for it.
 #pragma once
 
@@ -9,7 +9,7 @@
 
 #include <atomic>
 
-namespace fileselect {
+namespace collection {
 
 // A name in a folder and the text shown for it (paths::display).
 struct Entry {
@@ -55,4 +55,4 @@ QList<Volume> userVolumes();
 // cannot be found out).
 QByteArray driveOf(const QByteArray &path);
 
-} // namespace fileselect
+} // namespace collection

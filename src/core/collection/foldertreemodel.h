@@ -1,4 +1,4 @@
-// The folder tree of the file selection window: one volume, its root folder
+// The folder tree the file selection window shows: one volume, its root folder
 // the one top item. Folders are listed by their bytes (folders.h), so a
 // folder whose name is not UTF-8 is shown, decoded, and still found again.
 //
@@ -20,7 +20,7 @@
 
 #include "folders.h"
 
-namespace fileselect {
+namespace collection {
 
 class FolderTreeModel : public QAbstractItemModel {
     Q_OBJECT
@@ -76,4 +76,4 @@ private:
     QThreadPool pool_;
 };
 
-} // namespace fileselect
+} // namespace collection

@@ -1,13 +1,13 @@
-// The file selection window: browse drives, folders and MP3 files, append
-// the chosen files to the main window's list, and keep a history of up to
-// ten folders in which files were added. Double-clicking a file plays it in
-// the player window.
+// The file selection window: browse drives, folders and MP3 files, hand
+// the chosen files to the main window, and keep a history of up to ten
+// folders in which files were added. Double-clicking a file plays it in the
+// player window.
 //
 // Shown modally with exec() from the main window's Add button, built anew
 // each time and deleted after it has closed. The window knows nothing of the
-// main window itself: the constructor hands it the list to append to, the
-// shared MP3 folder, the settings object, and the main window's position and
-// icon.
+// main window itself: the constructor hands it the shared MP3 folder, the
+// settings object, and the main window's position and icon; each Add emits
+// filesChosen, which the main window appends to its list.
 #pragma once
 
 #include <QByteArray>
@@ -16,13 +16,15 @@
 #include <QIcon>
 #include <QString>
 
+#include "folderhistory.h"
+
 class QComboBox;
 class QListWidget;
 class QPushButton;
 class QTreeView;
 class inifile_IO;
 
-namespace fileselect {
+namespace collection {
 class FolderTreeModel;
 }
 
@@ -30,16 +32,13 @@ class frmFileSelect : public QDialog {
     Q_OBJECT
 
 public:
-    // lstMP3Files: the main window's file list, to which Add appends paths
-    //   (each entry shows paths::display of its path and keeps the exact
-    //   path under paths::kPathRole).
     // sMP3Folder: the shared current MP3 folder, read at opening and changed
     //   by Add and by choosing a history entry.
     // mainTop, mainLeft: the main window's position in twips; the window
     //   opens 100 twips below and right of it unless the settings say where.
     // appFolder: the program's folder, used when sMP3Folder names no folder.
     // The window loads (Form_Load) as it is built.
-    frmFileSelect(QListWidget *lstMP3Files, QByteArray &sMP3Folder, inifile_IO &iniFile,
+    frmFileSelect(QByteArray &sMP3Folder, inifile_IO &iniFile,
                   float mainTop, float mainLeft, const QIcon &mainIcon,
                   const QString &appFolder, QWidget *parent = nullptr);
     ~frmFileSelect() override;
@@ -51,18 +50,26 @@ public:
     QByteArray dirPath() const { return dirPath_; }
 
     // The folder tree's model.
-    fileselect::FolderTreeModel *folderTree() const { return dirModel_; }
+    collection::FolderTreeModel *folderTree() const { return dirModel_; }
 
-    // Appends `files` (exact paths) to the end of `list` as Add does: each
-    // entry shows paths::display of its path and keeps the path under
-    // paths::kPathRole; the list is hidden and disabled meanwhile.
+    // Appends `files` (exact paths) to the end of `list`, as the main window
+    // appends what Add chose: each entry shows paths::display of its path and
+    // keeps the path under paths::kPathRole; the list is hidden and disabled
+    // meanwhile.
     static void appendFiles(QListWidget *list, const QList<QByteArray> &files);
 
-    // The folder's menu entry "サブフォルダーも含めて追加": appends every MP3
-    // file under `folder` (subfolders included) as 追加 appends the chosen
-    // files, and keeps the folder in the history as 追加 does.
+    // The folder's menu entry "サブフォルダーも含めて追加": hands over every
+    // MP3 file under `folder` (subfolders included) as 追加 hands over the
+    // chosen files, and keeps the folder in the history as 追加 does.
     void addFolderTree(const QByteArray &folder);
 
+signals:
+    // Add (or adding a folder tree) chose these files, exact paths in list
+    // order, to be appended to the end of the main window's list; emitted
+    // also when none is chosen.
+    void filesChosen(const QList<QByteArray> &files);
+
+public:
     // Controls, named as everywhere in the program.
     QComboBox *Drive1 = nullptr;
     QTreeView *Dir1 = nullptr;
@@ -96,13 +103,9 @@ private:
     void showDirInTree();
     void scrollToCurrentFolder();
     void dirTreeCurrentChanged();
-    // Index in cmbDirList of the last entry naming `folder`, or -1.
-    int historyIndexOf(const QByteArray &folder) const;
-    // The folder of history entry `index`.
-    QByteArray historyFolder(int index) const;
+    // Shows `folder` as the last entry of cmbDirList, which shows history_.
     void addHistoryEntry(const QByteArray &folder);
 
-    QListWidget *lstMP3Files_;
     QByteArray &sMP3Folder_;
     inifile_IO &iniFile_;
     float mainTop_;
@@ -110,7 +113,8 @@ private:
     QIcon mainIcon_;
     QByteArray appFolder_;
 
-    fileselect::FolderTreeModel *dirModel_ = nullptr;
+    collection::FolderTreeModel *dirModel_ = nullptr;
+    collection::FolderHistory history_; // the folders cmbDirList shows, in its order
 
     QByteArray sLastDrive;                      // drive whose folders were last shown
     QByteArray dirPath_;                        // Dir1's folder (and File1's)

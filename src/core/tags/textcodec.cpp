@@ -1,4 +1,5 @@
 #include "textcodec.h"
+#include "legacytext.h"
 
 #include <QByteArrayView>
 #include <QStringDecoder>
@@ -460,11 +461,6 @@ QList<QString> decodeLegacyFields(const QList<LegacyField> &fields)
     return texts;
 }
 
-QString decodeLegacy(const QByteArray &bytes)
-{
-    return decodeLegacyFields({LegacyField{bytes, false}}).front();
-}
-
 namespace {
 
 QByteArray cp932Char(QStringView ch)
@@ -572,3 +568,8 @@ void setWireText(char *field, int width, const QString &text)
 }
 
 } // namespace mp3lib::detail
+
+QString mp3lib::decodeLegacy(const QByteArray &bytes)
+{
+    return detail::decodeLegacyFields({detail::LegacyField{bytes, false}}).front();
+}

@@ -13,7 +13,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-namespace fileselect {
+namespace collection {
 
 namespace {
 
@@ -229,4 +229,4 @@ QByteArray driveOf(const QByteArray &path)
     return best;
 }
 
-} // namespace fileselect
+} // namespace collection

@@ -34,26 +34,11 @@ namespace {
 const QString kPosition = QStringLiteral("Position");
 const QString kFileTop = QStringLiteral("FileTop");
 const QString kFileLeft = QStringLiteral("FileLeft");
-const QString kDirList = QStringLiteral("DirList");
-
-// The history holds ten folders in use (eleven for a moment while adding);
-// reading stops at the first empty key, and in any case after this many,
-// so a damaged settings file cannot keep the window from opening.
-constexpr int kHistoryReadLimit = 100;
-constexpr int kHistoryFull = 11;
-
-QString historyKey(int index)
-{
-    return QStringLiteral("%1").arg(index, 2, 10, QLatin1Char('0'));
-}
-
 } // namespace
 
-frmFileSelect::frmFileSelect(QListWidget *lstMP3Files, QByteArray &sMP3Folder,
-                             inifile_IO &iniFile, float mainTop, float mainLeft,
+frmFileSelect::frmFileSelect(QByteArray &sMP3Folder, inifile_IO &iniFile, float mainTop, float mainLeft,
                              const QIcon &mainIcon, const QString &appFolder, QWidget *parent)
     : QDialog(parent),
-      lstMP3Files_(lstMP3Files),
       sMP3Folder_(sMP3Folder),
       iniFile_(iniFile),
       mainTop_(mainTop),
@@ -86,7 +71,7 @@ void frmFileSelect::buildControls()
     Drive1->setGeometry(ui::twipsRect(120, 120, 2295, 300));
     Drive1->setEditable(false);
 
-    dirModel_ = new fileselect::FolderTreeModel(this);
+    dirModel_ = new collection::FolderTreeModel(this);
 
     Dir1 = new QTreeView(this);
     Dir1->setObjectName(QStringLiteral("Dir1"));
@@ -177,7 +162,7 @@ void frmFileSelect::fillDriveList()
 {
     const QSignalBlocker block(Drive1);
     Drive1->clear();
-    for (const fileselect::Volume &volume : fileselect::userVolumes())
+    for (const collection::Volume &volume : collection::userVolumes())
         Drive1->addItem(volume.label, volume.root);
 }
 
@@ -199,25 +184,17 @@ void frmFileSelect::Form_Load()
         folder = paths::normalFolder(appFolder_);
     sMP3Folder_ = folder;
 
-    const QByteArray drive = fileselect::driveOf(folder);
+    const QByteArray drive = collection::driveOf(folder);
     showDrive(drive);
     sLastDrive = drive;
     setDirPath(folder);
     driveFolder_.insert(drive, folder);
 
     cmbDirList->clear();
-    int matching = -1;
-    for (int i = 0; i < kHistoryReadLimit; ++i) {
-        const QString entry = iniFile_.ReadStr(kDirList, historyKey(i), QString());
-        if (entry.isEmpty())
-            break;
-        const QByteArray entryFolder = paths::normalFolder(paths::fromSetting(entry));
-        if (!paths::isUsableFolder(entryFolder))
-            continue;
+    history_.load(iniFile_);
+    for (const QByteArray &entryFolder : history_.folders())
         addHistoryEntry(entryFolder);
-        if (entryFolder == sMP3Folder_)
-            matching = cmbDirList->count() - 1;
-    }
+    const int matching = history_.indexOf(sMP3Folder_);
     cmbDirList->setCurrentIndex(matching);
     if (matching >= 0)
         cmbDirList_Click();
@@ -237,13 +214,7 @@ void frmFileSelect::Form_Unload()
                       ui::positionToText(float(ui::pixelsToTwips(pos().y()))));
     iniFile_.WriteStr(kPosition, kFileLeft,
                       ui::positionToText(float(ui::pixelsToTwips(pos().x()))));
-    const int count = cmbDirList->count();
-    for (int i = 0; i < count; ++i)
-        iniFile_.WriteStr(kDirList, historyKey(i), paths::toSetting(historyFolder(i)));
-    // Keys past the last entry are not removed, but an empty key ends the
-    // list when it is read back: without it, entries left from a longer
-    // history would come back (as duplicates) at the next opening.
-    iniFile_.WriteStr(kDirList, historyKey(count), QString());
+    history_.save(iniFile_);
 }
 
 void frmFileSelect::showDrive(const QByteArray &root)
@@ -353,35 +324,19 @@ void frmFileSelect::Dir1_Change()
     // Listing a folder also clears away what killed tag writes left in it.
     mp3lib::removeLeftoverCopies(dirPath_.constData());
     File1->clear();
-    const QList<fileselect::Entry> files = fileselect::mp3FilesIn(dirPath_);
+    const QList<collection::Entry> files = collection::mp3FilesIn(dirPath_);
     QStringList shown;
     shown.reserve(files.size());
-    for (const fileselect::Entry &file : files)
+    for (const collection::Entry &file : files)
         shown.append(file.shown);
     File1->addItems(shown);
     for (int row = 0; row < files.size(); ++row)
         File1->item(row)->setData(paths::kPathRole, files[row].name);
 }
 
-QByteArray frmFileSelect::historyFolder(int index) const
-{
-    return paths::entryPath(cmbDirList->itemData(index, paths::kPathRole),
-                            cmbDirList->itemText(index));
-}
-
 void frmFileSelect::addHistoryEntry(const QByteArray &folder)
 {
     cmbDirList->addItem(paths::display(folder));
-    cmbDirList->setItemData(cmbDirList->count() - 1, folder, paths::kPathRole);
-}
-
-int frmFileSelect::historyIndexOf(const QByteArray &folder) const
-{
-    for (int i = cmbDirList->count() - 1; i >= 0; --i) {
-        if (historyFolder(i) == folder)
-            return i;
-    }
-    return -1;
 }
 
 void frmFileSelect::cmbDirList_Click()
@@ -389,13 +344,13 @@ void frmFileSelect::cmbDirList_Click()
     const int index = cmbDirList->currentIndex();
     if (index < 0)
         return;
-    const QByteArray folder = historyFolder(index);
-    const QByteArray drive = fileselect::driveOf(folder);
+    const QByteArray folder = history_.folders().at(index);
+    const QByteArray drive = collection::driveOf(folder);
     if (!paths::isUsableFolder(folder)) {
         // The folder vanished (or its volume went away) since the window
         // opened: nothing changes, and the history shows again the entry of
         // the folder on view, if it has one.
-        cmbDirList->setCurrentIndex(historyIndexOf(dirPath_));
+        cmbDirList->setCurrentIndex(history_.indexOf(dirPath_));
         return;
     }
     sMP3Folder_ = folder;
@@ -425,19 +380,18 @@ void frmFileSelect::cmdAddFiles_Click()
         const QListWidgetItem *item = File1->item(row);
         files.append(paths::join(dirPath_, paths::entryPath(item->data(paths::kPathRole), item->text())));
     }
-    if (lstMP3Files_)
-        appendFiles(lstMP3Files_, files);
+    emit filesChosen(files);
     rememberFolder();
 }
 
 void frmFileSelect::rememberFolder()
 {
-    if (historyIndexOf(sMP3Folder_) < 0) {
+    if (history_.add(sMP3Folder_)) {
         addHistoryEntry(sMP3Folder_);
         cmbDirList->setCurrentIndex(cmbDirList->count() - 1);
         cmbDirList_Click();
     }
-    if (cmbDirList->count() == kHistoryFull)
+    if (history_.dropOldestIfOverfull())
         cmbDirList->removeItem(0);
 }
 
@@ -452,8 +406,7 @@ void frmFileSelect::addFolderTree(const QByteArray &folder)
         &walk.cancel);
     if (walk.cancel.load())
         return;   // cancelled: nothing is added
-    if (lstMP3Files_)
-        appendFiles(lstMP3Files_, files);
+    emit filesChosen(files);
     // The folder goes into the history as Add puts it there.
     sMP3Folder_ = folder;
     rememberFolder();

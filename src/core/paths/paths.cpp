@@ -2,7 +2,7 @@
 
 #include <QMutexLocker>
 
-#include "textcodec.h"
+#include "legacytext.h"
 
 #include <QByteArrayView>
 #include <QList>
@@ -84,7 +84,7 @@ QString display(const QByteArray &path)
         const qsizetype slash = path.indexOf('/', start);
         const qsizetype end = slash < 0 ? path.size() : slash;
         if (end > start)
-            text += mp3lib::detail::decodeLegacy(path.sliced(start, end - start));
+            text += mp3lib::decodeLegacy(path.sliced(start, end - start));
         if (slash < 0)
             return text;
         text += u'/';
