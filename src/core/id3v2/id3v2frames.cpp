@@ -120,6 +120,21 @@ QByteArray RawTags::render(std::int64_t size) const
     QByteArray tag = tagHeaderBytes(major, revision, flags, quint32(total - kHeaderSize));
     tag += body;
     tag += QByteArray(qsizetype(total - needed), '\0');
+    // Broken pieces are kept byte for byte, but in a tag of another size
+    // one of them can become whole (a frame that ran past the old tag's end
+    // fits in the new one), and every reader would then take it for a
+    // frame. The tag is good only when it reads back as the same frames.
+    RawTags back;
+    const auto whole = [](const QList<RawFrame> &list) {
+        QList<QByteArray> out;
+        for (const RawFrame &f : list) {
+            if (!f.broken)
+                out.append(f.bytes);
+        }
+        return out;
+    };
+    if (parseTags(tag, back) != TagParse::Parsed || whole(back.frames) != whole(frames))
+        return {};
     return tag;
 }
 
