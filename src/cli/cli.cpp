@@ -8,6 +8,7 @@
 #include "renamefiles.h"
 #include "renamejournal.h"
 #include "renamelist.h"
+#include "tagbatch.h"
 #include "tagfields.h"
 #include "vbmp3.h"
 
@@ -104,29 +105,11 @@ private:
     int count_ = 0;
 };
 
-QString systemError(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// Why the existence test refused `path`.
-QString missingReason(const QByteArray &path)
-{
-    struct stat st;
-    if (path.isEmpty())
-        return systemError(ENOENT);
-    if (::stat(path.constData(), &st) != 0)
-        return systemError(errno);
-    if (!S_ISREG(st.st_mode))
-        return QStringLiteral("not a regular file");
-    return QStringLiteral("a hidden file");
-}
-
 // Why there is a marker instead of a proposed name.
 QString markerReason(const QByteArray &path, const QString &marker)
 {
     if (marker == renaming::kFileNotFound)
-        return missingReason(path);
+        return tags::missingReason(path);
     if (marker == renaming::kTagInfoError)
         return QStringLiteral("the tag cannot be read");
     return QStringLiteral("the singer or title holds a character a file name may not hold");
@@ -181,7 +164,7 @@ QString renameReason(const QByteArray &path, const QString &name)
     if (name.startsWith(u'*'))
         return markerReason(path, name);
     if (!tags::fileExists(path))
-        return missingReason(path);
+        return tags::missingReason(path);
     const QByteArray target = paths::folderOf(path) + name.toUtf8();
     struct stat st;
     if (::lstat(target.constData(), &st) == 0)
@@ -190,7 +173,7 @@ QString renameReason(const QByteArray &path, const QString &name)
         return QStringLiteral("\"%1\" cannot be a file name").arg(name);
     const QByteArray folder = paths::folderOf(path);
     if (::access(folder.isEmpty() ? "." : folder.constData(), W_OK) != 0)
-        return systemError(errno);
+        return tags::systemError(errno);
     return QStringLiteral("the file could not be renamed");
 }
 
@@ -325,7 +308,7 @@ int show(const Args &args)
         tags::TagInfo tag;
         mp3lib::TagInfoWire wire = tag.toWire();
         if (!tags::fileExists(path)) {
-            failures.add(path, missingReason(path));
+            failures.add(path, tags::missingReason(path));
             continue;
         }
         if (mp3lib::readFileTag(path.constData(), wire) != mp3lib::TagRead::Read) {
@@ -358,103 +341,42 @@ int show(const Args &args)
     return failures.status();
 }
 
-// The genre list's entry named or numbered by `given` (letter case
-// ignored), as the window's genre list has it.
-std::optional<tags::GenreEntry> genreEntry(const QString &given)
-{
-    const QString wanted = given.trimmed();
-    bool isNumber = false;
-    const int number = wanted.toInt(&isNumber);
-    for (const tags::GenreEntry &g : tags::genreList()) {
-        if (isNumber ? g.GenreNo == number : g.GenreName.compare(wanted, Qt::CaseInsensitive) == 0)
-            return g;
-    }
-    return std::nullopt;
-}
-
-enum class SetResult { Written, Unchanged, Failed };
-
-bool sameFileState(const struct stat &a, const struct stat &b)
-{
-    return a.st_ino == b.st_ino && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec
-           && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec
-           && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-}
-
-// Writes the given fields into the file's tag, as the window's Update does
-// with the other fields left as shown: the library writes only the fields
-// of a record that differ from the file's tag as the tag frame shows it,
-// so the file's other fields keep their bytes.
-SetResult writeFields(const QByteArray &path, const FieldOptions &given,
-                      const std::optional<tags::GenreEntry> &genre)
-{
-    tags::TagInfo tag;
-    mp3lib::TagInfoWire wire = tag.toWire();
-    tags::TagFieldTexts texts;
-    tags::GenreEntry oldGenre;
-    if (mp3lib::readFileTag(path.constData(), wire) == mp3lib::TagRead::Read) {
-        tag.fromWire(wire);
-        texts = tags::displayTexts(tag);
-        oldGenre = {tag.GenreNo, tags::TrimTagStr(tag.GenreName)};
-    }
-    texts.TrackName = given.title.value_or(texts.TrackName);
-    texts.ArtistName = given.artist.value_or(texts.ArtistName);
-    texts.AlbumName = given.album.value_or(texts.AlbumName);
-    texts.Year = given.year.value_or(texts.Year);
-    texts.Comment = given.comment.value_or(texts.Comment);
-    wire = tags::recordForUpdate(texts, genre.value_or(oldGenre)).toWire();
-
-    struct stat before, after;
-    const bool known = ::stat(path.constData(), &before) == 0;
-    if (vbmp3_setTagInfo(path.constData(), wire, 0, 1) == 0)
-        return SetResult::Failed;
-    return known && ::stat(path.constData(), &after) == 0 && sameFileState(before, after)
-               ? SetResult::Unchanged
-               : SetResult::Written;
-}
-
-// Why the library refused to write the tag of `path` (it gives no reason).
-QString writeFailureReason(const QByteArray &path)
-{
-    struct stat st;
-    if (::access(path.constData(), W_OK) != 0)
-        return systemError(errno);
-    if (::stat(path.constData(), &st) == 0 && (st.st_mode & 0222) == 0)
-        return QStringLiteral("the file is read-only");
-    return QStringLiteral("the tag was not written (no MPEG audio, a tag this program does not "
-                          "rewrite, or the file is in use)");
-}
-
 int set(const Args &args)
 {
-    std::optional<tags::GenreEntry> genre;
-    if (args.fields.genre && !(genre = genreEntry(*args.fields.genre))) {
+    tags::FieldChanges changes;
+    changes.title = args.fields.title;
+    changes.artist = args.fields.artist;
+    changes.album = args.fields.album;
+    changes.year = args.fields.year;
+    changes.comment = args.fields.comment;
+    if (args.fields.genre && !(changes.genre = tags::genreEntry(*args.fields.genre))) {
         writeLine(stderr, "dorvasu-cli: --genre: no such genre: " + args.fields.genre->toUtf8());
         return 2;
     }
     Progress progress;
     Failures failures(progress);
     const QList<QByteArray> files = filesOf(args, progress, failures);
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        const QByteArray &path = files[i];
-        progress.show(i, files.size(), path);
-        QString reason;
-        if (!tags::fileExists(path)) {
-            reason = missingReason(path);
-        } else {
-            const SetResult result = writeFields(path, args.fields, genre);
-            if (result != SetResult::Failed) {
-                progress.clear();
-                writeLine(stdout, paths::printable(path)
-                                      + (result == SetResult::Written ? "\twritten" : "\tunchanged"));
-                continue;
+    QList<history::TagEdit> edits;
+    for (const QByteArray &path : files)
+        edits.append({path, changes});
+    history::applyTagBatch(
+        edits, QStringLiteral("set"),
+        [&](qsizetype i, qsizetype total) {
+            progress.show(i, total, files[i]);
+            return true;
+        },
+        [&](const history::TagEditResult &file) {
+            const tags::WriteResult &r = file.result;
+            progress.clear();
+            if (r.outcome == tags::WriteResult::Failed) {
+                writeLine(stdout, paths::printable(file.path) + "\terror: " + r.reason.toUtf8());
+                failures.add(file.path, r.reason);
+            } else {
+                writeLine(stdout, paths::printable(file.path)
+                                      + (r.outcome == tags::WriteResult::Written ? "\twritten"
+                                                                                 : "\tunchanged"));
             }
-            reason = writeFailureReason(path);
-        }
-        progress.clear();
-        writeLine(stdout, paths::printable(path) + "\terror: " + reason.toUtf8());
-        failures.add(path, reason);
-    }
+        });
     return failures.status();
 }
 
@@ -497,7 +419,7 @@ int run(int argc, char **argv)
     }
     // Lines that never reached their file (a full disk) are a failure too.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        writeLine(stderr, "dorvasu-cli: standard output: " + systemError(errno).toUtf8());
+        writeLine(stderr, "dorvasu-cli: standard output: " + tags::systemError(errno).toUtf8());
         return std::max(status, 1);
     }
     return status;

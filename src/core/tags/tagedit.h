@@ -1,0 +1,48 @@
+// Writing chosen fields of one file's tag, for every caller that edits
+// tags by field rather than through the tag frame's record: the command
+// line, batch edits, repairs and conversions.
+#pragma once
+
+#include "tagfields.h"
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+namespace tags {
+
+// The fields to write into a file. A field left unset is not touched: it
+// keeps its frames and bytes, whatever they hold.
+struct FieldChanges {
+    std::optional<QString> title, artist, album, year, comment;
+    std::optional<GenreEntry> genre;
+
+    bool empty() const
+    {
+        return !title && !artist && !album && !year && !comment && !genre;
+    }
+};
+
+// The genre list's entry named or numbered by `given` (letter case
+// ignored), as the window's genre list has it.
+std::optional<GenreEntry> genreEntry(const QString &given);
+
+struct WriteResult {
+    enum Outcome { Written, Unchanged, Failed } outcome = Failed;
+    QString reason;   // why it failed; empty otherwise
+};
+
+// Writes `changes` into the tag of `path`, as the window's Update does with
+// the other fields left as shown: only the fields of the record that
+// differ from the file's tag as the tag frame shows it are written, so the
+// file's other fields keep their bytes.
+WriteResult writeFields(const QByteArray &path, const FieldChanges &changes);
+
+// Why `path` fails the existence test of the lists (no such file, not a
+// regular file, hidden), in the system's words.
+QString missingReason(const QByteArray &path);
+
+// The system's message for `error` (an errno value).
+QString systemError(int error);
+
+} // namespace tags
