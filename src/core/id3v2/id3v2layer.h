@@ -212,6 +212,17 @@ FrameCheck checkFrame(At &at, std::int64_t pos, std::int64_t end, int major, Id3
     return h.end(pos) > end ? FrameCheck::Overrun : FrameCheck::Valid;
 }
 
+// Whether an ID3v2.4 frame's data length indicator (the first four bytes
+// of `body`, `size` bytes) claims more data than the frame holds, in a
+// frame that is neither compressed nor encrypted. TagLib 1.13 then reads
+// the frame's fields on past its end, into the frames and padding after
+// it; the bytes say the data is what the frame holds.
+inline bool dataLengthOverruns(const Id3FrameHeader &h, const std::uint8_t *body)
+{
+    return h.dataLength && !h.compressed && !h.encrypted && h.size > 4
+           && syncsafe(body) > h.size - 4;
+}
+
 // Where the next valid frame starts at or after `from` (a frame followed by
 // the body's end, a zero byte or another frame): -1 for none, -2 when a
 // read failed.

@@ -331,14 +331,30 @@ bool mendForTagLib(RawTags &tags)
     bool mended = false;
     for (qsizetype i = tags.frames.size() - 1; i >= 0; --i) {
         RawFrame &f = tags.frames[i];
-        // TagLib stops at a broken frame (see id3v2layer.h).
+        // TagLib stops at a broken frame (see id3v2layer.h). Bytes kept
+        // from the padding (it starts with a zero byte) are where TagLib
+        // stops anyway: leaving them out changes nothing it reads.
         if (f.broken) {
+            mended = mended || f.bytes.isEmpty() || f.bytes[0] != '\0';
             tags.frames.removeAt(i);
-            mended = true;
             continue;
         }
         const qsizetype size = f.bytes.size() - hs;
         const u8 format = tags.major == 2 ? 0 : u8(f.bytes[9]);
+        // A data length indicator claiming more than the frame holds: the
+        // frame's data is what it holds.
+        if (tags.major == 4 && (format & 0x01)) {
+            Id3FrameHeader h;
+            h.size = quint32(size);
+            h.dataLength = true;
+            h.compressed = format & 0x08;
+            h.encrypted = format & 0x04;
+            auto *body = reinterpret_cast<u8 *>(f.bytes.data()) + hs;
+            if (dataLengthOverruns(h, body)) {
+                std::memcpy(body, syncsafeBytes(quint32(size - 4)).constData(), 4);
+                mended = true;
+            }
+        }
         // Bodies stored as read (no compression, encryption, grouping or
         // unsynchronisation of their own) of text and comment frames.
         const bool comment = f.id == "COMM" || f.id == "COM";
@@ -383,6 +399,13 @@ PlainTag readPlainTag(FileReader &reader, TextFrames &frames, bool &taglibMisrea
             taglibMisreads = true;   // mended where it needs it
         } else if (f->flags[0] != 0 || f->flags[1] != 0) {
             plain = false;
+            if (f->dataLength) {
+                const u8 *length = at(pos + f->headerSize, 4);
+                if (!length)
+                    failed = true;
+                else if (dataLengthOverruns(*f, length))
+                    taglibMisreads = true;
+            }
         } else {
             char id[4];
             std::memcpy(id, f->id, 4);
