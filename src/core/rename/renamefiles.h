@@ -48,6 +48,14 @@ struct RenameResult {
     // The files that could not be renamed, as the list shows them, in job
     // order.
     QStringList failed;
+    // Which job each of them was and why it failed, in the system's words,
+    // in the same order.
+    struct Failure {
+        int job;
+        QString reason;
+        bool operator==(const Failure &) const = default;
+    };
+    QList<Failure> failures;
     // Jobs not tried because the batch was cancelled.
     int notTried = 0;
     // The journal could not be written: nothing was renamed.
@@ -69,6 +77,12 @@ struct RenameResult {
 // asked to.
 RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal = nullptr,
                          RenameProgress *progress = nullptr);
+
+// What renameFiles would do with `jobs`, renaming nothing and writing no
+// journal: for each job, why it would fail (as RenameResult::failures says
+// it), or an empty text for a file that would be renamed or keep its name.
+// A name that an earlier job of the batch would take counts as taken.
+QStringList renameCheck(const QList<RenameJob> &jobs);
 
 // The report of failed files: the sentence, an empty line, then each path
 // followed by CR LF; then, after a cancelled batch, how many files were not
