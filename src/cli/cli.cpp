@@ -206,7 +206,7 @@ int rename(const Args &args)
     }
     QHash<int, QString> reasons;
     for (const auto &failure : std::as_const(result.failures))
-        reasons.insert(failure.job, failure.reason);
+        reasons.insert(failure.job, renaming::failureReason(jobs[failure.job], failure.error));
     for (qsizetype i = 0; i < files.size(); ++i)
         report(i, reasons.value(int(i)));
     return failures.status();

@@ -33,33 +33,28 @@ bool isRegularFile(const QByteArray &path)
     return !path.isEmpty() && !path.contains('\0') && ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Why `job` has no target: a name of no file, or a file that is not there.
-QString whyNoTarget(const RenameJob &job)
+} // namespace
+
+QString failureReason(const RenameJob &job, int error)
 {
     const QString &name = job.newName;
-    if (name.startsWith(u'*'))
-        return markerReason(job.path, name);
-    if (!isAcceptableName(name))
-        return QStringLiteral("\"%1\" cannot be a file name").arg(name);
-    if (!isRegularFile(job.path))
-        return tags::missingReason(job.path);
-    return QStringLiteral("the file could not be renamed");
-}
-
-// Why a rename that was tried failed with `error`.
-QString whyNotRenamed(const RenameJob &job, int error)
-{
     switch (error) {
+    case 0:   // no rename tried: a name of no file, or no file there
+        if (name.startsWith(u'*'))
+            return markerReason(job.path, name);
+        if (!isAcceptableName(name))
+            return QStringLiteral("\"%1\" cannot be a file name").arg(name);
+        if (!isRegularFile(job.path))
+            return tags::missingReason(job.path);
+        return QStringLiteral("the file could not be renamed");
     case EEXIST:
-        return QStringLiteral("\"%1\" exists already").arg(job.newName);
+        return QStringLiteral("\"%1\" exists already").arg(name);
     case ESTALE:
         return QStringLiteral("another program moved or replaced the file or its folder meanwhile");
     default:
         return tags::systemError(error);
     }
 }
-
-} // namespace
 
 QStringList renameCheck(const QList<RenameJob> &jobs)
 {
@@ -70,9 +65,9 @@ QStringList renameCheck(const QList<RenameJob> &jobs)
         struct stat st;
         QString reason;
         if (!isAcceptableName(job.newName) || !isRegularFile(job.path))
-            reason = whyNoTarget(job);
+            reason = failureReason(job, 0);
         else if (target != job.path && ::lstat(target.constData(), &st) == 0)
-            reason = whyNotRenamed(job, EEXIST);
+            reason = failureReason(job, EEXIST);
         else if (taken.contains(target))
             reason = QStringLiteral("an earlier file gets \"%1\"").arg(job.newName);
         else if (const QByteArray folder = paths::folderOf(job.path);
@@ -134,7 +129,7 @@ RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal, R
         const int n = batchIndex[i];
         if (targets[i].isEmpty()) {
             result.failed.append(shown);
-            result.failures.append({int(i), whyNoTarget(job)});
+            result.failures.append({int(i), 0});
         } else if (n >= 0) {
             // The folder must still be where it was, and the name still the
             // file identified: otherwise another program moved things, and
@@ -147,7 +142,7 @@ RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal, R
                 status = renameAt(dirFd, name, targets[i], [&] { return !journal || journal->note('R', n, true); });
             if (!status.ok()) {
                 result.failed.append(shown);
-                result.failures.append({int(i), whyNotRenamed(job, status.error)});
+                result.failures.append({int(i), status.error});
             } else if (journal)
                 journal->markDone(n);
             if (status.path != name)

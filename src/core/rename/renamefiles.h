@@ -48,11 +48,13 @@ struct RenameResult {
     // The files that could not be renamed, as the list shows them, in job
     // order.
     QStringList failed;
-    // Which job each of them was and why it failed, in the system's words,
-    // in the same order.
+    // Which job each of them was, in the same order, and the error of its
+    // rename: an errno value, or 0 when no rename was tried (a name of no
+    // file, no such file). failureReason puts it in words, only when asked:
+    // the windows' report needs none.
     struct Failure {
         int job;
-        QString reason;
+        int error;
         bool operator==(const Failure &) const = default;
     };
     QList<Failure> failures;
@@ -78,9 +80,13 @@ struct RenameResult {
 RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal = nullptr,
                          RenameProgress *progress = nullptr);
 
+// Why `job` failed with `error` (a RenameResult::Failure's), in the
+// system's words.
+QString failureReason(const RenameJob &job, int error);
+
 // What renameFiles would do with `jobs`, renaming nothing and writing no
-// journal: for each job, why it would fail (as RenameResult::failures says
-// it), or an empty text for a file that would be renamed or keep its name.
+// journal: for each job, why it would fail (as failureReason says it), or
+// an empty text for a file that would be renamed or keep its name.
 // A name that an earlier job of the batch would take counts as taken.
 QStringList renameCheck(const QList<RenameJob> &jobs);
 
