@@ -6,13 +6,14 @@
 //
 //   QT_QPA_PLATFORM=offscreen bench_collection [N]
 
+#include "entrylist.h"
 #include "frmmain.h"
 #include "messagebox.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QListWidget>
+#include <QListView>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -106,10 +107,10 @@ int main(int argc, char **argv)
         window.addDropped({tree});
         const qint64 ms = took.elapsed();
         repaint.stop();
-        const int names = window.lstRename->count();
+        const int names = window.entries()->count();
         std::printf("%s: %d entries, %d names, last name after %lld ms; longest without repainting %lld ms "
                     "(%d paints)\n",
-                    round == 0 ? "cold-ish" : "warm", window.lstMP3Files->count(), names, ms, watch.longest,
+                    round == 0 ? "cold-ish" : "warm", window.entries()->count(), names, ms, watch.longest,
                     watch.paints);
     }
     window.close();

@@ -13,7 +13,7 @@
 #include "vbmp3.h"
 
 #include <QElapsedTimer>
-#include <QSet>
+#include <QHash>
 
 #include <algorithm>
 #include <cerrno>
@@ -105,16 +105,6 @@ private:
     int count_ = 0;
 };
 
-// Why there is a marker instead of a proposed name.
-QString markerReason(const QByteArray &path, const QString &marker)
-{
-    if (marker == renaming::kFileNotFound)
-        return tags::missingReason(path);
-    if (marker == renaming::kTagInfoError)
-        return QStringLiteral("the tag cannot be read");
-    return QStringLiteral("the singer or title holds a character a file name may not hold");
-}
-
 // The files the paths name: each path as given, and with -r the MP3 files
 // under each one that is a folder, in the order of the walk.
 QList<QByteArray> filesOf(const Args &args, Progress &progress, Failures &failures)
@@ -153,28 +143,9 @@ int names(const Args &args)
     for (qsizetype i = 0; i < files.size(); ++i) {
         writeLine(stdout, paths::printable(files[i]) + '\t' + names[i].toUtf8());
         if (names[i].startsWith(u'*'))
-            failures.add(files[i], markerReason(files[i], names[i]));
+            failures.add(files[i], renaming::markerReason(files[i], names[i]));
     }
     return failures.status();
-}
-
-// Why renaming `path` to `name` failed (the rename itself gives no reason).
-QString renameReason(const QByteArray &path, const QString &name)
-{
-    if (name.startsWith(u'*'))
-        return markerReason(path, name);
-    if (!tags::fileExists(path))
-        return tags::missingReason(path);
-    const QByteArray target = paths::folderOf(path) + name.toUtf8();
-    struct stat st;
-    if (::lstat(target.constData(), &st) == 0)
-        return QStringLiteral("\"%1\" exists already").arg(name);
-    if (!renaming::isAcceptableName(name))
-        return QStringLiteral("\"%1\" cannot be a file name").arg(name);
-    const QByteArray folder = paths::folderOf(path);
-    if (::access(folder.isEmpty() ? "." : folder.constData(), W_OK) != 0)
-        return tags::systemError(errno);
-    return QStringLiteral("the file could not be renamed");
 }
 
 // `path` from the root: its folder resolved by the kernel, then its name.
@@ -202,29 +173,20 @@ int rename(const Args &args)
         if (!ok)
             failures.add(files[i], reason);
     };
+    QList<renaming::RenameJob> jobs;
     if (args.dryRun) {
-        QSet<QByteArray> taken;   // names earlier files of the batch would get
-        for (qsizetype i = 0; i < files.size(); ++i) {
-            const QByteArray target = paths::folderOf(files[i]) + names[i].toUtf8();
-            struct stat st;
-            QString reason;
-            if (!renaming::isAcceptableName(names[i]) || !tags::fileExists(files[i])
-                || (target != files[i] && ::lstat(target.constData(), &st) == 0))
-                reason = renameReason(files[i], names[i]);
-            else if (taken.contains(target))
-                reason = QStringLiteral("an earlier file gets \"%1\"").arg(names[i]);
-            if (reason.isEmpty())
-                taken.insert(target);
-            report(i, reason);
-        }
+        for (qsizetype i = 0; i < files.size(); ++i)
+            jobs.append({int(i), files[i], names[i]});
+        const QStringList reasons = renaming::renameCheck(jobs);
+        for (qsizetype i = 0; i < files.size(); ++i)
+            report(i, reasons[i]);
         return failures.status();
     }
 
     // The journal keeps absolute paths, so that an undo from another folder,
     // or from the window, finds the files.
-    QList<renaming::RenameJob> jobs;
     for (qsizetype i = 0; i < files.size(); ++i)
-        jobs.append({int(i), absolute(files[i]), names[i], QString::number(i)});
+        jobs.append({int(i), absolute(files[i]), names[i]});
     renaming::RenameJournal journal;
     renaming::RenameProgress state;
     renaming::RenameResult result;
@@ -242,11 +204,11 @@ int rename(const Args &args)
             report(i, reason);
         return failures.status();
     }
-    QSet<int> failed;
-    for (const QString &shown : std::as_const(result.failed))
-        failed.insert(shown.toInt());
+    QHash<int, QString> reasons;
+    for (const auto &failure : std::as_const(result.failures))
+        reasons.insert(failure.job, renaming::failureReason(jobs[failure.job], failure.error));
     for (qsizetype i = 0; i < files.size(); ++i)
-        report(i, failed.contains(int(i)) ? renameReason(files[i], names[i]) : QString());
+        report(i, reasons.value(int(i)));
     return failures.status();
 }
 

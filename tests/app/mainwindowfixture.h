@@ -13,6 +13,7 @@
 #include "caserows.h"
 #include "frmfileselect.h"
 #include "frmmain.h"
+#include "entrylist.h"
 #include "frmplay.h"
 #include "messagebox.h"
 #include "vbmp3.h"
@@ -62,7 +63,7 @@ inline QList<int> rows(const QString &cell, int count = 0)
     return out;
 }
 
-inline QList<int> selectedRows(const QListWidget *list)
+inline QList<int> selectedRows(const QAbstractItemView *list)
 {
     QList<int> rows;
     for (const QModelIndex &index : list->selectionModel()->selectedRows())
@@ -70,6 +71,11 @@ inline QList<int> selectedRows(const QListWidget *list)
     std::sort(rows.begin(), rows.end());
     return rows;
 }
+
+// A list view's current row (-1 for none), the text of its row `row`, and where that row is drawn.
+inline int currentRow(const QAbstractItemView *list) { return list->currentIndex().row(); }
+inline QString rowText(const QAbstractItemView *list, int row) { return list->model()->index(row, 0).data().toString(); }
+inline QPoint rowCentre(const QAbstractItemView *list, int row) { return list->visualRect(list->model()->index(row, 0)).center(); }
 
 struct WindowFixture {
     std::unique_ptr<QTemporaryDir> dir;
@@ -129,18 +135,20 @@ struct WindowFixture {
     // Entries in both lists without the tag display; their proposed names "name N".
     void setEntries(const QStringList &paths)
     {
-        const QSignalBlocker block(w->lstMP3Files);
+        QByteArrayList bytes;
+        QStringList names;
         for (int i = 0; i < paths.size(); ++i) {
-            w->lstMP3Files->addItem(paths[i]);
-            w->lstRename->addItem(QStringLiteral("name %1").arg(i));
+            bytes << paths[i].toUtf8();
+            names << QStringLiteral("name %1").arg(i);
         }
+        w->entries()->append(bytes, names);
     }
 
     // The paths the file list's entries stand for.
     QByteArrayList entries() const
     {
         QByteArrayList out;
-        for (int row = 0; row < w->lstMP3Files->count(); ++row)
+        for (int row = 0; row < w->entries()->count(); ++row)
             out << w->entryPath(row);
         return out;
     }

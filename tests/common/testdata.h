@@ -58,8 +58,8 @@ template <typename List>
 QStringList texts(const List *list)
 {
     QStringList out;
-    for (int i = 0; i < list->count(); ++i)
-        out.append(list->model()->index(i, 0).data().toString());
+    for (int i = 0; i < list->model()->rowCount(); ++i)
+        out.append(list->model()->index(i, list->modelColumn()).data().toString());
     return out;
 }
 

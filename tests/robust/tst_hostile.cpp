@@ -108,8 +108,8 @@ class TestHostile : public QObject {
         auto step = [&](const QString &name) { seen[name + "Messages"] = std::exchange(f_.messages, {}); };
         f_.load();
         frmMain &w = *f_.w;   // shown and active
-        auto proposed = [&] { return w.lstRename->count() == 1 ? w.lstRename->item(0)->text() : "<none>"; };
-        w.lstMP3Files->addItem(path);
+        auto proposed = [&] { return w.entries()->count() == 1 ? w.entries()->name(0) : "<none>"; };
+        w.entries()->append({QFile::encodeName(path)});
         w.MakeRenameList(0);
         seen["proposed"] = proposed();
         step("list");
@@ -118,7 +118,7 @@ class TestHostile : public QObject {
         WindowFixture::type(w, kBefore);
         w.Frame1->setEnabled(false);
         QSignalSpy clicks(&w, &frmMain::lstMP3FilesClickRaised);
-        const QPoint at = w.lstMP3Files->visualItemRect(w.lstMP3Files->item(0)).center();
+        const QPoint at = rowCentre(w.lstMP3Files, 0);
         QTest::mouseClick(w.lstMP3Files->viewport(), Qt::LeftButton, {}, at);
         (void)QTest::qWaitFor([&] { return !clicks.isEmpty(); }, 5000);
         seen["shown"] = WindowFixture::shown(w);

@@ -1,7 +1,8 @@
-// Playback: vbmp3_open, vbmp3_play, vbmp3_stop, vbmp3_close and the two
+// The player engine (player.h), and over one engine of their own the
+// library's vbmp3_open, vbmp3_play, vbmp3_stop, vbmp3_close and the two
 // channel volumes.
 //
-// One file is open at a time. libmpg123 decodes it to 16-bit signed samples
+// One file is open at a time in an engine. libmpg123 decodes it to 16-bit signed samples
 // on a worker thread, which scales them by the channel volumes and writes
 // them to libout123 in small chunks, so that a stop request is seen within
 // one chunk even when the output blocks.
@@ -13,6 +14,7 @@
 // flags are atomics.
 
 #include "mpegaudio.h"
+#include "player.h"
 #include "vbmp3.h"
 
 #include <mpg123.h>
@@ -57,6 +59,16 @@ constexpr int kMaxIdleReads = 1000;
 
 std::atomic<int> gLeftVolume{100};
 std::atomic<int> gRightVolume{100};
+std::atomic<int> gPlaying{0};   // engines whose sound is being written
+
+std::mutex gWavMutex;
+std::string gWavPath;   // the test's WAV output, else empty
+
+std::string wavOutput()
+{
+    const std::lock_guard lock(gWavMutex);
+    return gWavPath;
+}
 
 int clampVolume(std::int32_t v)
 {
@@ -174,44 +186,42 @@ void applyVolume(std::int16_t *samples, std::size_t count, int channels,
     }
 }
 
-class Player {
+} // namespace
+
+class player::Engine::Impl {
 public:
-    ~Player()
+    using Opened = Engine::Opened;
+
+    ~Impl()
     {
         std::lock_guard lock(mutex_);
         closeLocked();
     }
 
-    void setWavOutput(const char *path)
-    {
-        std::lock_guard lock(mutex_);
-        wavPath_ = path ? path : "";
-    }
-
-    bool open(const char *path, mp3lib::OpenInfoWire &info)
+    Opened open(const QByteArray &path)
     {
         std::lock_guard lock(mutex_);
         closeLocked();
-        std::memset(&info, 0, sizeof info);
-        if (!path || !*path)
-            return false;
+        if (path.isEmpty() || path.contains('\0'))
+            return Opened::NoAudio;
 
-        Fd file = mp3lib::detail::openRegularFile(path, O_RDONLY);
+        Fd file = mp3lib::detail::openRegularFile(path.constData(), O_RDONLY);
         if (!file.valid() || !mp3lib::detail::findMpegAudio(file.get()).found)
-            return false;
+            return Opened::NoAudio;
         if (::lseek(file.get(), 0, SEEK_SET) != 0)
-            return false;
+            return Opened::NoAudio;
 
         Format format;
         Decoder decoder = openDecoder(file.get(), format);
         if (!decoder)
-            return false;
+            return Opened::NoAudio;
 
         Output output;
         const char *driver = nullptr;
-        if (!wavPath_.empty()) {
+        const std::string wavPath = wavOutput();
+        if (!wavPath.empty()) {
             driver = "wav";
-            output = openOutput(driver, wavPath_.c_str(), format);
+            output = openOutput(driver, wavPath.c_str(), format);
         } else {
             for (const char *name : {"pulse", "alsa"}) {
                 output = openOutput(name, nullptr, format);
@@ -222,7 +232,7 @@ public:
             }
         }
         if (!output)
-            return false;
+            return Opened::NoOutput;
 
         file_ = std::move(file);
         decoder_ = std::move(decoder);
@@ -230,13 +240,14 @@ public:
         format_ = format;
         live_ = isLiveOutput(output_.get());
         outputStarted_ = true;
+        driver_ = driver;
+        return Opened::Yes;
+    }
 
-        // Nobody reads the record; say what was opened, for a debugger.
-        std::strncpy(info.Text1, driver, sizeof info.Text1 - 1);
-        info.Value[0] = static_cast<std::int32_t>(format.rate);
-        info.Value[1] = format.channels;
-        info.Value[2] = 16;
-        return true;
+    Engine::Description description()
+    {
+        std::lock_guard lock(mutex_);
+        return decoder_ ? Engine::Description{driver_, format_.rate, format_.channels} : Engine::Description{};
     }
 
     // Plays the open file from its beginning; does nothing while it plays.
@@ -257,11 +268,11 @@ public:
             outputStarted_ = true;
         }
         stopRequested_.store(false);
-        running_.store(true);
+        setRunning(true);
         try {
-            worker_ = std::thread(&Player::run, this);
+            worker_ = std::thread(&Impl::run, this);
         } catch (const std::system_error &) {
-            running_.store(false);
+            setRunning(false);
             return false;
         }
         return true;
@@ -282,6 +293,12 @@ public:
     bool isPlaying() const { return running_.load(); }
 
 private:
+    void setRunning(bool on)
+    {
+        if (running_.exchange(on) != on)
+            gPlaying.fetch_add(on ? 1 : -1);
+    }
+
     void joinWorker()
     {
         {
@@ -291,7 +308,7 @@ private:
         wake_.notify_all();
         if (worker_.joinable())
             worker_.join();
-        running_.store(false);
+        setRunning(false);
     }
 
     // Silences the output at once: what it still holds is dropped, not
@@ -418,17 +435,17 @@ private:
                 finish(buffer);
             break;
         }
-        running_.store(false);
+        setRunning(false);
     }
 
     std::mutex mutex_;
-    std::string wavPath_;
     Fd file_;
     Decoder decoder_;
     Output output_;
     Format format_;
     bool live_ = true;
     bool outputStarted_ = false;
+    const char *driver_ = nullptr;
 
     std::thread worker_;
     std::atomic<bool> stopRequested_{false};
@@ -441,9 +458,46 @@ private:
     std::int64_t framesWritten_ = 0;
 };
 
-Player &player()
+namespace player {
+
+Engine::Engine() : impl_(std::make_unique<Impl>()) {}
+Engine::~Engine() = default;
+
+Engine::Opened Engine::open(const QByteArray &path) { return impl_->open(path); }
+bool Engine::play() { return impl_->play(); }
+void Engine::stop() { impl_->stop(); }
+void Engine::close() { impl_->close(); }
+bool Engine::isPlaying() const { return impl_->isPlaying(); }
+Engine::Description Engine::description() const { return impl_->description(); }
+
+void Engine::volume(std::int32_t &left, std::int32_t &right)
 {
-    static Player instance;
+    left = gLeftVolume.load();
+    right = gRightVolume.load();
+}
+
+void Engine::setVolume(std::int32_t left, std::int32_t right)
+{
+    gLeftVolume.store(clampVolume(left));
+    gRightVolume.store(clampVolume(right));
+}
+
+void Engine::setWavOutputForTesting(const char *path)
+{
+    const std::lock_guard lock(gWavMutex);
+    gWavPath = path ? path : "";
+}
+
+bool Engine::anyPlayingForTesting() { return gPlaying.load() > 0; }
+
+} // namespace player
+
+namespace {
+
+// The engine the library's playback operations drive.
+player::Engine &libraryEngine()
+{
+    static player::Engine instance;
     return instance;
 }
 
@@ -451,37 +505,45 @@ Player &player()
 
 std::int16_t vbmp3_open(const char *path, mp3lib::OpenInfoWire &info)
 {
-    return player().open(path, info) ? 1 : 0;
+    std::memset(&info, 0, sizeof info);
+    player::Engine &engine = libraryEngine();
+    if (engine.open(path ? QByteArray(path) : QByteArray()) != player::Engine::Opened::Yes)
+        return 0;
+    // Nobody reads the record; say what was opened, for a debugger.
+    const player::Engine::Description d = engine.description();
+    std::strncpy(info.Text1, d.driver ? d.driver : "", sizeof info.Text1 - 1);
+    info.Value[0] = static_cast<std::int32_t>(d.rate);
+    info.Value[1] = d.channels;
+    info.Value[2] = 16;
+    return 1;
 }
 
 std::int16_t vbmp3_play()
 {
-    return player().play() ? 1 : 0;
+    return libraryEngine().play() ? 1 : 0;
 }
 
 std::int16_t vbmp3_stop()
 {
-    player().stop();
+    libraryEngine().stop();
     return 1;
 }
 
 std::int16_t vbmp3_close()
 {
-    player().close();
+    libraryEngine().close();
     return 1;
 }
 
 std::int16_t vbmp3_getVolume(std::int32_t &left, std::int32_t &right)
 {
-    left = gLeftVolume.load();
-    right = gRightVolume.load();
+    player::Engine::volume(left, right);
     return 1;
 }
 
 std::int16_t vbmp3_setVolume(std::int32_t left, std::int32_t right)
 {
-    gLeftVolume.store(clampVolume(left));
-    gRightVolume.store(clampVolume(right));
+    player::Engine::setVolume(left, right);
     return 1;
 }
 
@@ -489,12 +551,12 @@ namespace mp3lib {
 
 void setWavOutputForTesting(const char *path)
 {
-    player().setWavOutput(path);
+    player::Engine::setWavOutputForTesting(path);
 }
 
 bool isPlayingForTesting()
 {
-    return player().isPlaying();
+    return player::Engine::anyPlayingForTesting();
 }
 
 } // namespace mp3lib

@@ -4,9 +4,14 @@
 #include "noreplace.h"
 #include "paths.h"
 #include "renamejournal.h"
+#include "renamelist.h"
+#include "tagedit.h"
+
+#include <QSet>
 
 #include <cerrno>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace renaming {
 
@@ -21,7 +26,59 @@ bool leadsToRegularFile(int dirFd, const QByteArray &name)
            && S_ISREG(st.st_mode);
 }
 
+// `path` leads to a regular file (a link to one counts).
+bool isRegularFile(const QByteArray &path)
+{
+    struct stat st;
+    return !path.isEmpty() && !path.contains('\0') && ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 } // namespace
+
+QString failureReason(const RenameJob &job, int error)
+{
+    const QString &name = job.newName;
+    switch (error) {
+    case 0:   // no rename tried: a name of no file, or no file there
+        if (name.startsWith(u'*'))
+            return markerReason(job.path, name);
+        if (!isAcceptableName(name))
+            return QStringLiteral("\"%1\" cannot be a file name").arg(name);
+        if (!isRegularFile(job.path))
+            return tags::missingReason(job.path);
+        return QStringLiteral("the file could not be renamed");
+    case EEXIST:
+        return QStringLiteral("\"%1\" exists already").arg(name);
+    case ESTALE:
+        return QStringLiteral("another program moved or replaced the file or its folder meanwhile");
+    default:
+        return tags::systemError(error);
+    }
+}
+
+QStringList renameCheck(const QList<RenameJob> &jobs)
+{
+    QStringList reasons;
+    QSet<QByteArray> taken;   // names earlier files of the batch would get
+    for (const RenameJob &job : jobs) {
+        const QByteArray target = paths::folderOf(job.path) + job.newName.toUtf8();
+        struct stat st;
+        QString reason;
+        if (!isAcceptableName(job.newName) || !isRegularFile(job.path))
+            reason = failureReason(job, 0);
+        else if (target != job.path && ::lstat(target.constData(), &st) == 0)
+            reason = failureReason(job, EEXIST);
+        else if (taken.contains(target))
+            reason = QStringLiteral("an earlier file gets \"%1\"").arg(job.newName);
+        else if (const QByteArray folder = paths::folderOf(job.path);
+                 target != job.path && ::access(folder.isEmpty() ? "." : folder.constData(), W_OK) != 0)
+            reason = tags::systemError(errno);
+        if (reason.isEmpty())
+            taken.insert(target);
+        reasons.append(reason);
+    }
+    return reasons;
+}
 
 RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal, RenameProgress *progress)
 {
@@ -72,6 +129,7 @@ RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal, R
         const int n = batchIndex[i];
         if (targets[i].isEmpty()) {
             result.failed.append(shown);
+            result.failures.append({int(i), 0});
         } else if (n >= 0) {
             // The folder must still be where it was, and the name still the
             // file identified: otherwise another program moved things, and
@@ -82,9 +140,10 @@ RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal, R
             RenameStatus status{ESTALE, name};
             if (folders.stillAt(folder) && identifyAt(dirFd, name, &now) && now.sameFileAs(batch[n].id))
                 status = renameAt(dirFd, name, targets[i], [&] { return !journal || journal->note('R', n, true); });
-            if (!status.ok())
+            if (!status.ok()) {
                 result.failed.append(shown);
-            else if (journal)
+                result.failures.append({int(i), status.error});
+            } else if (journal)
                 journal->markDone(n);
             if (status.path != name)
                 result.newPaths.append({job.index, folder + status.path});

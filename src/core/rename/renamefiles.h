@@ -48,6 +48,16 @@ struct RenameResult {
     // The files that could not be renamed, as the list shows them, in job
     // order.
     QStringList failed;
+    // Which job each of them was, in the same order, and the error of its
+    // rename: an errno value, or 0 when no rename was tried (a name of no
+    // file, no such file). failureReason puts it in words, only when asked:
+    // the windows' report needs none.
+    struct Failure {
+        int job;
+        int error;
+        bool operator==(const Failure &) const = default;
+    };
+    QList<Failure> failures;
     // Jobs not tried because the batch was cancelled.
     int notTried = 0;
     // The journal could not be written: nothing was renamed.
@@ -69,6 +79,16 @@ struct RenameResult {
 // asked to.
 RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal = nullptr,
                          RenameProgress *progress = nullptr);
+
+// Why `job` failed with `error` (a RenameResult::Failure's), in the
+// system's words.
+QString failureReason(const RenameJob &job, int error);
+
+// What renameFiles would do with `jobs`, renaming nothing and writing no
+// journal: for each job, why it would fail (as failureReason says it), or
+// an empty text for a file that would be renamed or keep its name.
+// A name that an earlier job of the batch would take counts as taken.
+QStringList renameCheck(const QList<RenameJob> &jobs);
 
 // The report of failed files: the sentence, an empty line, then each path
 // followed by CR LF; then, after a cancelled batch, how many files were not

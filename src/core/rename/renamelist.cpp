@@ -2,6 +2,7 @@
 
 #include "existence.h"
 #include "newname.h"
+#include "tagedit.h"
 #include "taginfo.h"
 #include "vbmp3.h"
 
@@ -50,6 +51,15 @@ QString proposedNameFor(const QByteArray &path)
         break;
     }
     return ComposeNewName(wire);
+}
+
+QString markerReason(const QByteArray &path, const QString &marker)
+{
+    if (marker == kFileNotFound)
+        return tags::missingReason(path);
+    if (marker == kTagInfoError)
+        return QStringLiteral("the tag cannot be read");
+    return QStringLiteral("the singer or title holds a character a file name may not hold");
 }
 
 QStringList makeRenameNames(const QList<QByteArray> &paths, NameProgress *progress)

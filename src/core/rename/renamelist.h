@@ -25,6 +25,9 @@ struct NameProgress {
 // the tag read.
 QString proposedNameFor(const QByteArray &path);
 
+// Why `path` has `marker` instead of a proposed name, in the system's words.
+QString markerReason(const QByteArray &path, const QString &marker);
+
 // Tag reads kept in flight at once by makeRenameNames, at least one per
 // core: with a cold page cache each thread mostly waits for the disk, and
 // more reads queued at once keep the disk busy. On a 2-core machine with a

@@ -80,11 +80,18 @@ WriteResult writeFields(const QByteArray &path, const FieldChanges &changes)
     texts.AlbumName = changes.album.value_or(texts.AlbumName);
     texts.Year = changes.year.value_or(texts.Year);
     texts.Comment = changes.comment.value_or(texts.Comment);
-    wire = recordForUpdate(texts, changes.genre.value_or(oldGenre)).toWire();
+    tag = recordForUpdate(texts, changes.genre.value_or(oldGenre));
+    return writeRecord(path, tag);
+}
 
+WriteResult writeRecord(const QByteArray &path, TagInfo &tag)
+{
+    mp3lib::TagInfoWire wire = tag.toWire();
     struct stat before, after;
     const bool known = ::stat(path.constData(), &before) == 0;
-    if (vbmp3_setTagInfo(path.constData(), wire, 0, 1) == 0)
+    const bool written = vbmp3_setTagInfo(path.constData(), wire, 0, 1) != 0;
+    tag.fromWire(wire);
+    if (!written)
         return {WriteResult::Failed, writeFailureReason(path)};
     return {known && ::stat(path.constData(), &after) == 0 && sameFileState(before, after)
                 ? WriteResult::Unchanged

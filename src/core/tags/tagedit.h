@@ -38,6 +38,11 @@ struct WriteResult {
 // file's other fields keep their bytes.
 WriteResult writeFields(const QByteArray &path, const FieldChanges &changes);
 
+// Writes the record `tag` into the tag of `path`, as the tag frame's Update
+// does: only the fields that differ from the file's tag as the frame shows
+// it are written. `tag` is given back as the library leaves it.
+WriteResult writeRecord(const QByteArray &path, TagInfo &tag);
+
 // Why `path` fails the existence test of the lists (no such file, not a
 // regular file, hidden), in the system's words.
 QString missingReason(const QByteArray &path);

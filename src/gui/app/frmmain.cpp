@@ -17,12 +17,13 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QPushButton>
 #include <QScreen>
 #include <algorithm>
 #include <exception>
 
+#include "entrylist.h"
 #include "messagebox.h"
 #include "paths.h"
 #include "renamejournal.h"
@@ -131,18 +132,26 @@ void frmMain::buildControls()
     button(cmdClose, "cmdClose", QStringLiteral("Close"), QStringLiteral("終了します(^o^)/~~"),
            this, ui::twipsRect(5160, 120, 915, 375));
 
-    lstMP3Files = new QListWidget(this);
+    // Both lists show one model of entries: the paths, and row for row
+    // their proposed names.
+    entries_ = new collection::EntryList(this);
+
+    lstMP3Files = new QListView(this);
     lstMP3Files->setObjectName(QStringLiteral("lstMP3Files"));
+    lstMP3Files->setModel(entries_);
     lstMP3Files->setGeometry(ui::twipsRect(60, 600, 6015, 1680));
     lstMP3Files->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    lstMP3Files->setUniformItemSizes(true); // fast at tens of thousands of entries
+    lstMP3Files->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lstMP3Files->setUniformItemSizes(true); // fast at hundreds of thousands of entries
     setColours(lstMP3Files, lstMP3Files->palette(), QPalette::Base, kTeal, QPalette::Text,
                Qt::white, DisabledText::Keep);
 
-    lstRename = new QListWidget(this);
+    lstRename = new QListView(this);
     lstRename->setObjectName(QStringLiteral("lstRename"));
+    lstRename->setModel(entries_->names());
     lstRename->setGeometry(ui::twipsRect(60, 2340, 6015, 1680));
     lstRename->setSelectionMode(QAbstractItemView::SingleSelection);
+    lstRename->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lstRename->setUniformItemSizes(true);
     lstRename->setToolTip(QStringLiteral("ここのリストは表示のみです。"));
     setColours(lstRename, lstRename->palette(), QPalette::Base, Qt::black, QPalette::Text,
@@ -268,8 +277,9 @@ void frmMain::buildControls()
     connect(cmdPaste, &QPushButton::clicked, this, &frmMain::cmdPaste_Click);
     // The list's click notification: any change of its current entry or of
     // its selection, by mouse or keyboard, reported once per action.
-    connect(lstMP3Files, &QListWidget::currentRowChanged, this, &frmMain::lstMP3Files_Changed);
-    connect(lstMP3Files, &QListWidget::itemSelectionChanged, this,
+    connect(lstMP3Files->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &frmMain::lstMP3Files_Changed);
+    connect(lstMP3Files->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &frmMain::lstMP3Files_Changed);
     // Mouse presses and releases over the list arrive at its viewport.
     lstMP3Files->viewport()->installEventFilter(this);

@@ -16,7 +16,11 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
+class QListView;
+
+namespace collection {
+class EntryList;
+}
 class QPushButton;
 
 class frmMain : public QWidget {
@@ -46,6 +50,9 @@ public:
     // The exact path of lstMP3Files' entry `row` (its text is what is shown).
     QByteArray entryPath(int row) const;
 
+    // The entries both lists show: each file's path and its proposed name.
+    collection::EntryList *entries() const { return entries_; }
+
     // The window's position in twips, as the settings file keeps it. Until
     // the window is moved this is exactly the value read at start-up.
     float topTwips() const;
@@ -55,8 +62,9 @@ public:
     // current folder) somewhere else; an empty text restores the default.
     static void setAppFolderForTesting(const QString &folder);
 
-    // Appends to lstRename the proposed name of every lstMP3Files entry from
-    // lStartIndex to the last; lStartIndex must be lstRename's entry count.
+    // Gives every entry from lStartIndex to the last its proposed name (the
+    // text lstRename shows for it); when the reading is cancelled, the
+    // entries left without a name are taken out of the list.
     void MakeRenameList(int lStartIndex);
 
     // Controls, named as everywhere in the program.
@@ -66,8 +74,8 @@ public:
     QPushButton *cmdClear = nullptr;
     QPushButton *cmdRemove = nullptr;
     QPushButton *cmdClose = nullptr;
-    QListWidget *lstMP3Files = nullptr;
-    QListWidget *lstRename = nullptr;
+    QListView *lstMP3Files = nullptr;
+    QListView *lstRename = nullptr;
     QGroupBox *Frame1 = nullptr;
     QLineEdit *txtTrackName = nullptr;
     QLineEdit *txtArtistName = nullptr;
@@ -103,8 +111,8 @@ public slots:
     void Undo();                // Rename the files of the last Rename batch back
 
 public:
-    // Appends MP3 files (exact paths) to the list as Add does: the limit of
-    // entries, proposed names, the first entry current, one click report.
+    // Appends MP3 files (exact paths) to the list as Add does: proposed
+    // names, the first entry current, one click report.
     void appendFiles(const QList<QByteArray> &files);
 
     // Adds what a file manager dropped: files as they are, folders with
@@ -132,10 +140,13 @@ private:
     void setStartPosition(float top, float left);
     void Form_Unload();
     void afterAppend(int firstNew);
+    void appendEntries(const QList<QByteArray> &files);
+    int currentRow() const;   // lstMP3Files' current entry, -1 for none
     void showListMenu(const QPoint &pos);
     QString journalPath() const;
 
     QString appFolder_;
+    collection::EntryList *entries_ = nullptr;
     std::unique_ptr<inifile_IO> iniFile_;
     QByteArray sMP3Folder_;
 

@@ -2,9 +2,10 @@
 // proposed names of added files, the Rename command, and the click
 // notification of the file list.
 //
-// The lists hold up to 32,767 entries. At that size anything done row by
-// row through the list widget costs seconds to minutes (each selected flag
-// set or each entry taken out re-runs the selection bookkeeping), so the
+// Both lists show one model of entries (collection::EntryList), which has no
+// limit of its own: whole collections of hundreds of thousands of files. At
+// that size anything done row by row through a view costs seconds to
+// minutes (each selected flag set re-runs the selection bookkeeping), so the
 // commands here work on selection ranges and on the model in blocks.
 #include "frmmain.h"
 
@@ -17,12 +18,13 @@
 #include <QUrl>
 #include <QGroupBox>
 #include <QItemSelectionModel>
-#include <QListWidget>
+#include <QListView>
 #include <QMouseEvent>
 #include <algorithm>
 #include <utility>
 #include <vector>
 
+#include "entrylist.h"
 #include "frmfileselect.h"
 #include "messagebox.h"
 #include "mp3tree.h"
@@ -35,80 +37,9 @@
 
 namespace {
 
-// List indexes are 16-bit signed numbers: this many entries at most.
-constexpr int kMaxEntries = 32767;
-
-struct RowBlock {
-    int first;
-    int last;
-};
-
-// The selected rows of a list as sorted, disjoint blocks of adjacent rows.
-// The ranges of a selection model may overlap and come in any order.
-std::vector<RowBlock> selectedBlocks(const QListWidget *list)
+std::vector<collection::RowBlock> selectedBlocks(const QListView *list)
 {
-    std::vector<RowBlock> blocks;
-    const QItemSelection selection = list->selectionModel()->selection();
-    for (const QItemSelectionRange &range : selection) {
-        if (range.isValid())
-            blocks.push_back({range.top(), range.bottom()});
-    }
-    std::sort(blocks.begin(), blocks.end(),
-              [](const RowBlock &a, const RowBlock &b) { return a.first < b.first; });
-    std::vector<RowBlock> merged;
-    for (const RowBlock &b : blocks) {
-        if (!merged.empty() && b.first <= merged.back().last + 1)
-            merged.back().last = std::max(merged.back().last, b.last);
-        else
-            merged.push_back(b);
-    }
-    return merged;
-}
-
-// Takes the rows of `blocks` (sorted, disjoint) out of `list`. A few blocks
-// are removed one by one through the model. Many (every second entry, say)
-// would each shift the whole rest of the list and update the selection's
-// ranges, so then the list is filled anew with the kept entries: their texts
-// and the paths they keep.
-bool removeBlocks(QListWidget *list, const std::vector<RowBlock> &blocks)
-{
-    constexpr size_t kFewBlocks = 16;
-    QAbstractItemModel *model = list->model();
-    const int count = model->rowCount();
-    if (blocks.size() <= kFewBlocks) {
-        // Every selected entry goes: with no selection left to keep up to
-        // date, each removal is cheap.
-        list->selectionModel()->clearSelection();
-        for (auto b = blocks.rbegin(); b != blocks.rend(); ++b) {
-            const int last = std::min(b->last, count - 1);
-            if (b->first <= last && !model->removeRows(b->first, last - b->first + 1))
-                return false;
-        }
-        return true;
-    }
-    QStringList kept;
-    QList<QVariant> keptPaths;
-    kept.reserve(count);
-    keptPaths.reserve(count);
-    const auto keep = [&](int row) {
-        kept.append(list->item(row)->text());
-        keptPaths.append(list->item(row)->data(paths::kPathRole));
-    };
-    int row = 0;
-    for (const RowBlock &b : blocks) {
-        for (; row < std::min(b.first, count); ++row)
-            keep(row);
-        row = b.last + 1;
-    }
-    for (; row < count; ++row)
-        keep(row);
-    list->clear();
-    list->addItems(kept);
-    for (int i = 0; i < keptPaths.size(); ++i) {
-        if (keptPaths[i].isValid())
-            list->item(i)->setData(paths::kPathRole, keptPaths[i]);
-    }
-    return true;
+    return collection::blocksOf(list->selectionModel()->selection());
 }
 
 } // namespace
@@ -205,13 +136,13 @@ void frmMain::lstMP3Files_MouseUp()
 
 void frmMain::cmdOpen_Click()
 {
-    const int n = lstMP3Files->count();
+    const int n = entries_->count();
     {
         const ListClickHold hold(*this);
         frmFileSelect window(sMP3Folder_, IniFile(), topTwips(), leftTwips(), windowIcon(), appFolder_,
                              this);
         connect(&window, &frmFileSelect::filesChosen, this,
-                [this](const QList<QByteArray> &files) { frmFileSelect::appendFiles(lstMP3Files, files); });
+                [this](const QList<QByteArray> &files) { appendEntries(files); });
         window.exec();
     }
     // Whatever was chosen is in the list; its names are made now the window is closed.
@@ -220,34 +151,31 @@ void frmMain::cmdOpen_Click()
 
 void frmMain::appendFiles(const QList<QByteArray> &files)
 {
-    const int n = lstMP3Files->count();
+    const int n = entries_->count();
     {
         const ListClickHold hold(*this);
-        frmFileSelect::appendFiles(lstMP3Files, files);
+        appendEntries(files);
     }
     afterAppend(n);
+}
+
+void frmMain::appendEntries(const QList<QByteArray> &files)
+{
+    // The list is hidden and disabled while entries go in, and shown once.
+    lstMP3Files->setEnabled(false);
+    lstMP3Files->setVisible(false);
+    entries_->append(files);
+    lstMP3Files->setEnabled(true);
+    lstMP3Files->setVisible(true);
 }
 
 void frmMain::afterAppend(int firstNew)
 {
     {
         const ListClickHold hold(*this);
-        // What lies past the last index a list can have is taken off again.
-        const int count = lstMP3Files->count();
-        if (count > kMaxEntries) {
-            lstMP3Files->setVisible(false);
-            lstMP3Files->model()->removeRows(kMaxEntries, count - kMaxEntries);
-            lstMP3Files->setVisible(true);
-            ui::showMessage(
-                QStringLiteral("一覧に入るのは %1 件までです。%2 件のファイルは追加されませんでした。")
-                    .arg(kMaxEntries)
-                    .arg(count - kMaxEntries),
-                QMessageBox::Warning, this);
-        }
-
-        if (lstMP3Files->count() > firstNew)
+        if (entries_->count() > firstNew)
             MakeRenameList(firstNew);
-        if (lstMP3Files->count() == 0)
+        if (entries_->count() == 0)
             return;
         // The first entry becomes the current one; the selection stays.
         lstMP3Files->selectionModel()->setCurrentIndex(lstMP3Files->model()->index(0, 0),
@@ -312,11 +240,7 @@ void frmMain::MakeRenameList(int lStartIndex)
 {
     QDir::setCurrent(appFolder_); // where it fails, the names do not depend on it
 
-    const int count = lstMP3Files->count();
-    QList<QByteArray> files;
-    files.reserve(std::max(0, count - lStartIndex));
-    for (int i = std::max(0, lStartIndex); i < count; ++i)
-        files.append(entryPath(i));
+    const QList<QByteArray> files = entries_->pathsFrom(lStartIndex);
     if (files.isEmpty())
         return;
     renaming::NameProgress progress;
@@ -328,20 +252,25 @@ void frmMain::MakeRenameList(int lStartIndex)
             return ui::ProgressState{progress.done.load(), files.size(), paths::display(progress.current.get())};
         },
         &progress.cancel);
-    // Cancelled: the entries whose names were not read are not added.
-    if (names.size() < files.size()) {
-        const ListClickHold hold(*this);
+    // Cancelled: the entries whose names were not read are taken out again.
+    const ListClickHold hold(*this);
+    const bool cut = names.size() < files.size();
+    if (cut)
         lstMP3Files->setVisible(false);
-        lstMP3Files->model()->removeRows(lStartIndex + int(names.size()), int(files.size() - names.size()));
+    entries_->setNames(lStartIndex, names);
+    if (cut)
         lstMP3Files->setVisible(true);
-    }
-    lstRename->addItems(names);
 }
 
 QByteArray frmMain::entryPath(int row) const
 {
-    const QListWidgetItem *item = lstMP3Files->item(row);
-    return item ? paths::entryPath(item->data(paths::kPathRole), item->text()) : QByteArray();
+    return entries_->path(row);
+}
+
+int frmMain::currentRow() const
+{
+    const QModelIndex current = lstMP3Files->currentIndex();
+    return current.isValid() ? current.row() : -1;
 }
 
 // --- Select All ----------------------------------------------------------
@@ -355,7 +284,7 @@ void frmMain::cmdAllSel_Click()
         lstMP3Files->setEnabled(false);
         lstRename->setEnabled(false);
         // One selection operation for all entries; the current entry stays.
-        const int count = lstMP3Files->count();
+        const int count = entries_->count();
         if (count > 0) {
             QAbstractItemModel *model = lstMP3Files->model();
             lstMP3Files->selectionModel()->select(
@@ -378,8 +307,7 @@ void frmMain::cmdClear_Click()
 {
     // Emptying the list reports nothing: there is no entry left to show.
     const ListClickHold hold(*this);
-    lstMP3Files->clear();
-    lstRename->clear();
+    entries_->clear();
 }
 
 // --- Remove --------------------------------------------------------------
@@ -390,18 +318,16 @@ void frmMain::cmdRemove_Click()
         const ListClickHold hold(*this);
         lstMP3Files->setVisible(false);
 
-        const std::vector<RowBlock> blocks = selectedBlocks(lstMP3Files);
-        if (!removeBlocks(lstMP3Files, blocks) || !removeBlocks(lstRename, blocks)) {
-            lstMP3Files->setVisible(true);
-            ui::showMessage(QStringLiteral("一覧から項目を削除できませんでした。"),
-                            QMessageBox::Warning, this);
-            return;
-        }
+        // Every selected entry goes: with no selection left to keep up to
+        // date, each removal is cheap.
+        const std::vector<collection::RowBlock> blocks = selectedBlocks(lstMP3Files);
+        lstMP3Files->selectionModel()->clearSelection();
+        entries_->remove(blocks);
 
         lstMP3Files->setVisible(true);
 
         // The last entry becomes current and the only one selected.
-        const int count = lstMP3Files->count();
+        const int count = entries_->count();
         if (count == 0)
             return;
         lstMP3Files->selectionModel()->setCurrentIndex(lstMP3Files->model()->index(count - 1, 0),
@@ -415,12 +341,9 @@ void frmMain::cmdRemove_Click()
 void frmMain::cmdRename_Click()
 {
     QList<renaming::RenameJob> jobs;
-    for (const RowBlock &b : selectedBlocks(lstMP3Files)) {
-        for (int row = b.first; row <= b.last; ++row) {
-            const QListWidgetItem *name = lstRename->item(row);
-            jobs.append({row, entryPath(row), name ? name->text() : QString(),
-                         lstMP3Files->item(row)->text()});
-        }
+    for (const collection::RowBlock &b : selectedBlocks(lstMP3Files)) {
+        for (int row = b.first; row <= b.last && row < entries_->count(); ++row)
+            jobs.append({row, entryPath(row), entries_->name(row)});
     }
     if (jobs.isEmpty())
         return;
@@ -434,7 +357,7 @@ void frmMain::cmdRename_Click()
         [&] {
             const int at = progress.current.load();
             return ui::ProgressState{progress.done.load(), jobs.size(),
-                                     at >= 0 ? jobs[at].shown : QString()};
+                                     at >= 0 ? paths::display(jobs[at].path) : QString()};
         },
         &progress.cancel);
     if (result.journalFailed) {
@@ -443,11 +366,10 @@ void frmMain::cmdRename_Click()
         return;
     }
     // Only the texts change; the selection and the current entry stay.
-    for (const auto &moved : std::as_const(result.newPaths)) {
-        QListWidgetItem *item = lstMP3Files->item(moved.index);
-        item->setText(paths::display(moved.path));
-        item->setData(paths::kPathRole, moved.path);
-    }
+    QList<collection::EntryList::Moved> moved;
+    for (const auto &m : std::as_const(result.newPaths))
+        moved.append({m.index, m.path});
+    entries_->setPaths(moved);
     if (!result.failed.isEmpty() || result.notTried > 0)
         ui::showMessage(renaming::renameFailureMessage(result.failed, result.notTried),
                         QMessageBox::Warning, this);
@@ -481,14 +403,13 @@ void frmMain::Undo()
         QHash<QByteArray, QByteArray> back;
         for (const auto &moved : std::as_const(undo.result.moved))
             back.insert(moved.from, moved.to);
-        for (int row = 0; row < lstMP3Files->count() && !back.isEmpty(); ++row) {
+        QList<collection::EntryList::Moved> moved;
+        for (int row = 0; row < entries_->count() && !back.isEmpty(); ++row) {
             const auto it = back.constFind(entryPath(row));
-            if (it == back.constEnd())
-                continue;
-            QListWidgetItem *item = lstMP3Files->item(row);
-            item->setText(paths::display(*it));
-            item->setData(paths::kPathRole, *it);
+            if (it != back.constEnd())
+                moved.append({row, *it});
         }
+        entries_->setPaths(moved);
     }
     if (undo.load == renaming::RenameJournal::Load::Damaged) {
         ui::showMessage(QStringLiteral("名前の変更の記録が壊れているため、元に戻せません。\r\n\r\n")

@@ -7,11 +7,13 @@
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 
+#include "entrylist.h"
 #include "existence.h"
 #include "messagebox.h"
 #include "newname.h"
+#include "tagedit.h"
 #include "tagfields.h"
 #include "vbmp3.h"
 
@@ -60,15 +62,15 @@ void selectGenre(QComboBox &genres, std::int32_t genreNo, qsizetype limit, bool 
 
 void frmMain::lstMP3Files_Click()
 {
-    const int index = lstMP3Files->currentRow();
+    const int index = currentRow();
     if (index < 0)
         return;
     const QByteArray path = entryPath(index);
 
     // The proposed name of this file is highlighted, whatever follows.
-    if (index < lstRename->count()) {
-        lstRename->setCurrentRow(index);
-        lstRename->scrollToItem(lstRename->item(index));
+    if (const QModelIndex proposed = lstRename->model()->index(index, 0); proposed.isValid()) {
+        lstRename->setCurrentIndex(proposed);
+        lstRename->scrollTo(proposed);
     }
 
     if (!tags::fileExists(path)) {
@@ -96,7 +98,7 @@ void frmMain::lstMP3Files_Click()
 
 void frmMain::cmdRewrite_Click()
 {
-    const int index = lstMP3Files->currentRow();
+    const int index = currentRow();
     if (index < 0)
         return;
     const QByteArray path = entryPath(index);
@@ -104,19 +106,15 @@ void frmMain::cmdRewrite_Click()
         return;
 
     tags::TagInfo tag = tags::recordForUpdate(fieldTexts(*this), selectedGenre(*cmbGenre));
-    mp3lib::TagInfoWire wire = tag.toWire();
-    const std::int16_t written =
-        vbmp3_setTagInfo(path.constData(), wire, 0, 1);
-    tag.fromWire(wire);
+    const tags::WriteResult written = tags::writeRecord(path, tag);
 
     // A tag that was not written must not show a name made from it: the
     // proposed name still belongs to the tag the file has.
-    if (written == 0) {
+    if (written.outcome == tags::WriteResult::Failed) {
         ui::showMessage(QStringLiteral("Tag write error"), QMessageBox::Warning, this);
         return;
     }
-    if (QListWidgetItem *proposed = lstRename->item(index))
-        proposed->setText(renaming::ComposeNewName(tag));
+    entries_->setName(index, renaming::ComposeNewName(tag));
 }
 
 void frmMain::cmdCopy_Click()

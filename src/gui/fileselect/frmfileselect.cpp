@@ -412,22 +412,6 @@ void frmFileSelect::addFolderTree(const QByteArray &folder)
     rememberFolder();
 }
 
-void frmFileSelect::appendFiles(QListWidget *list, const QList<QByteArray> &files)
-{
-    QStringList shown;
-    shown.reserve(files.size());
-    for (const QByteArray &file : files)
-        shown.append(paths::display(file));
-    list->setEnabled(false);
-    list->setVisible(false);
-    const int first = list->count();
-    list->addItems(shown);
-    for (int i = 0; i < files.size(); ++i)
-        list->item(first + i)->setData(paths::kPathRole, files[i]);
-    list->setEnabled(true);
-    list->setVisible(true);
-}
-
 void frmFileSelect::cmdCancel_Click()
 {
     reject();

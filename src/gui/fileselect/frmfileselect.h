@@ -52,12 +52,6 @@ public:
     // The folder tree's model.
     collection::FolderTreeModel *folderTree() const { return dirModel_; }
 
-    // Appends `files` (exact paths) to the end of `list`, as the main window
-    // appends what Add chose: each entry shows paths::display of its path and
-    // keeps the path under paths::kPathRole; the list is hidden and disabled
-    // meanwhile.
-    static void appendFiles(QListWidget *list, const QList<QByteArray> &files);
-
     // The folder's menu entry "サブフォルダーも含めて追加": hands over every
     // MP3 file under `folder` (subfolders included) as 追加 hands over the
     // chosen files, and keeps the folder in the history as 追加 does.

@@ -3,7 +3,6 @@
 #include "existence.h"
 #include "messagebox.h"
 #include "twips.h"
-#include "vbmp3.h"
 
 #include <QFont>
 #include <QPushButton>
@@ -77,19 +76,17 @@ int frmPLay::volume() const
 bool frmPLay::MP3_Play()
 {
     if (opened_) {
-        vbmp3_stop();
-        vbmp3_close();
+        engine_.close();
         opened_ = false;
     }
     if (!tags::fileExists(sPlayFile))
         return false;
-    mp3lib::OpenInfoWire info{};
-    if (vbmp3_open(sPlayFile.constData(), info) == 0) {
+    if (engine_.open(sPlayFile) != player::Engine::Opened::Yes) {
         ui::showMessage(QStringLiteral("Open Error"), QMessageBox::Warning, parentWidget());
         return false;
     }
     opened_ = true;
-    vbmp3_play();
+    engine_.play();
     return true;
 }
 
@@ -106,7 +103,7 @@ void frmPLay::Form_Load()
     loaded_ = true;
     std::int32_t left = 0;
     std::int32_t right = 0;
-    vbmp3_getVolume(left, right);
+    player::Engine::volume(left, right);
     {
         const QSignalBlocker block(vsbVol);
         vsbVol->setValue(kMaxVolume - volumeFromChannels(left, right));
@@ -127,8 +124,7 @@ void frmPLay::Form_Unload()
 {
     unloaded_ = true;
     if (opened_) {
-        vbmp3_stop();
-        vbmp3_close();
+        engine_.close();
         opened_ = false;
     }
 }
@@ -141,11 +137,11 @@ void frmPLay::cmdStop_Click()
 void frmPLay::vsbVol_Change()
 {
     const int v = volume();
-    vbmp3_setVolume(v, v);
+    player::Engine::setVolume(v, v);
 }
 
 void frmPLay::vsbVol_Scroll()
 {
     const int v = kMaxVolume - vsbVol->sliderPosition();
-    vbmp3_setVolume(v, v);
+    player::Engine::setVolume(v, v);
 }

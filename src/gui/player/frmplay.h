@@ -1,5 +1,5 @@
-// The player window: plays one MP3 file through the MP3 library and offers a
-// volume bar and a Stop button while it plays.
+// The player window: plays one MP3 file through the player engine it owns
+// and offers a volume bar and a Stop button while it plays.
 //
 // The caller builds the window, sets sPlayFile, calls MP3_Play and, only
 // when that returns true, shows the window modally with exec(); the window
@@ -14,6 +14,8 @@
 #include <QByteArray>
 #include <QDialog>
 #include <QString>
+
+#include "player.h"
 
 class QPushButton;
 class QScrollBar;
@@ -30,7 +32,7 @@ public:
     QByteArray sPlayFile;
 
     // Tests, opens and starts playing sPlayFile. False when nothing plays:
-    // a missing file (silently) or a file the library cannot open (the user
+    // a missing file (silently) or a file the engine cannot open (the user
     // has been shown "Open Error").
     bool MP3_Play();
 
@@ -58,7 +60,8 @@ private:
     void vsbVol_Change();
     void vsbVol_Scroll();
 
-    bool opened_ = false;   // vbmp3_open succeeded; the file is the library's
+    player::Engine engine_;
+    bool opened_ = false;   // the engine has the file open
     bool loaded_ = false;   // Form_Load has run
     bool unloaded_ = false; // Form_Unload has run
 };
