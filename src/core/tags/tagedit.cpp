@@ -1,6 +1,7 @@
 #include "tagedit.h"
 
 #include "existence.h"
+#include "tagrewrite.h"
 #include "vbmp3.h"
 
 #include <cerrno>
@@ -84,7 +85,10 @@ WriteResult writeFields(const QByteArray &path, const FieldChanges &changes)
 
     struct stat before, after;
     const bool known = ::stat(path.constData(), &before) == 0;
-    if (vbmp3_setTagInfo(path.constData(), wire, 0, 1) == 0)
+    const mp3lib::RewriteFields rewrite{changes.rewrite && changes.title, changes.rewrite && changes.artist,
+                                        changes.rewrite && changes.album, changes.rewrite && changes.year,
+                                        changes.rewrite && changes.comment};
+    if (mp3lib::setTagInfoRewriting(path.constData(), wire, rewrite) == 0)
         return {WriteResult::Failed, writeFailureReason(path)};
     return {known && ::stat(path.constData(), &after) == 0 && sameFileState(before, after)
                 ? WriteResult::Unchanged
