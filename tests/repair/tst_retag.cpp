@@ -101,6 +101,7 @@ private slots:
         QCOMPARE(WindowFixture::readTag(b).mid(0, 2), QStringList({"Café del Mar", "Plain"}));
         QCOMPARE(testdata::texts(f_.w->lstRename),
                  QStringList({"ŽR“c‘¾˜Y - 夜明けの歌.mp3", "Plain - Café del Mar.mp3", "Queen - Clean.mp3"}));
+        QCOMPARE(f_.w->txtTrackName->text(), "夜明けの歌");   // the tag frame shows the file as written
         QVERIFY(f_.messages.isEmpty());
         f_.tearDown();
     }

@@ -92,4 +92,8 @@ void frmMain::retagFiles(retag::Kind kind)
     }
     if (!failed.isEmpty())
         ui::showMessage(QStringLiteral("Tag write error") + failed, QMessageBox::Warning, this);
+    // The tag frame must not keep the old text of a file written: an Update
+    // would write it back.
+    if (const int row = lstMP3Files->currentRow(); row >= 0 && written.contains(entryPath(row)))
+        lstMP3Files_Click();
 }
