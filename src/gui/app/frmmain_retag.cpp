@@ -4,6 +4,7 @@
 // written as one batch of tag writes; the proposed names follow.
 #include "frmmain.h"
 
+#include <QHash>
 #include <QItemSelectionModel>
 #include <QListWidget>
 
@@ -25,6 +26,7 @@ void frmMain::retagFiles(retag::Kind kind)
             rows.append(row);
     }
     std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     if (rows.isEmpty()) {
         for (int row = 0; row < lstMP3Files->count(); ++row)
             rows.append(row);
@@ -82,18 +84,20 @@ void frmMain::retagFiles(retag::Kind kind)
         else
             written.append(file.path);
     }
+    QHash<QByteArray, QString> nameOf;
     const QStringList names = renaming::makeRenameNames(written);
-    for (qsizetype i = 0; i < written.size(); ++i) {
-        for (qsizetype k = 0; k < files.size(); ++k) {
-            if (files[k] == written[i])
-                if (QListWidgetItem *proposed = lstRename->item(rows[k]))
-                    proposed->setText(names[i]);
-        }
+    for (qsizetype i = 0; i < written.size(); ++i)
+        nameOf.insert(written[i], names[i]);
+    for (qsizetype k = 0; k < files.size(); ++k) {
+        const auto name = nameOf.constFind(files[k]);
+        if (name != nameOf.constEnd())
+            if (QListWidgetItem *proposed = lstRename->item(rows[k]))
+                proposed->setText(*name);
     }
     if (!failed.isEmpty())
         ui::showMessage(QStringLiteral("Tag write error") + failed, QMessageBox::Warning, this);
     // The tag frame must not keep the old text of a file written: an Update
     // would write it back.
-    if (const int row = lstMP3Files->currentRow(); row >= 0 && written.contains(entryPath(row)))
+    if (const int row = lstMP3Files->currentRow(); row >= 0 && nameOf.contains(entryPath(row)))
         lstMP3Files_Click();
 }
