@@ -81,7 +81,8 @@ const Subcommand kSubcommands[] = {
 const char kOptionsHelp[] =
     "  -r, --recursive  take the MP3 files of each PATH that is a folder and of\n"
     "                   all its subfolders (hidden folders are skipped)\n";
-const char kDryRunHelp[] = "      --dry-run    (rename, repair, convert) print what would be done, changing nothing\n";
+const char kDryRunHelp[] = "      --dry-run    (rename, repair, convert) print what would be done,\n"
+                           "                   changing nothing\n";
 const char kJsonHelp[] = "      --json       (show, repair, convert) print JSON Lines\n";
 const char kFieldsHelp[] =
     "      --title T    (set) the title\n"
