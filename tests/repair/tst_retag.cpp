@@ -71,8 +71,9 @@ private slots:
         QVERIFY(after.endsWith(tail) && after.size() == id3build::tagSize(after) + tail.size());
     }
 
-    // The preview shows one row per field that would change, checked; Apply
-    // writes the checked rows only, and the proposed names follow.
+    // The preview shows one row per field that would change, checked but
+    // for a close call; Apply writes the checked rows only, and the proposed
+    // names follow. Cancel writes nothing.
     void preview()
     {
         f_.setUp();
@@ -81,6 +82,33 @@ private slots:
         const QString b = f_.file("b.mp3", {"CafÃ© del Mar", "Plain"});
         const QString c = f_.file("c.mp3", {"Clean", "Queen"});
         f_.w->appendFiles({QFile::encodeName(a), QFile::encodeName(b), QFile::encodeName(c)});
+        QCOMPARE(preview(retag::Kind::Repair, 1, true),
+                 QStringList({"a.mp3|曲名|–é–¾‚¯‚Ì‰Ì|夜明けの歌", "a.mp3|歌手名|ŽR“c‘¾˜Y|山田太郎",
+                              "b.mp3|曲名|CafÃ© del Mar|Café del Mar"}));
+        QCOMPARE(WindowFixture::readTag(a).mid(0, 3), QStringList({"夜明けの歌", "ŽR“c‘¾˜Y", "Best"}));
+        QCOMPARE(WindowFixture::readTag(b).mid(0, 2), QStringList({"Café del Mar", "Plain"}));
+        QCOMPARE(testdata::texts(f_.w->lstRename),
+                 QStringList({"ŽR“c‘¾˜Y - 夜明けの歌.mp3", "Plain - Café del Mar.mp3", "Queen - Clean.mp3"}));
+        QCOMPARE(f_.w->txtTrackName->text(), "夜明けの歌");   // the tag frame shows the file as written
+
+        const QString d = f_.path("d.mp3"), e = f_.path("e.mp3");
+        testdata::writeAll(d, testdata::audio() + id3build::v1("\xc9\xc9"));
+        testdata::writeAll(e, testdata::audio() + id3build::v1("\x82\xb3\x82\xad\x82\xe7"));
+        f_.w->cmdClear_Click();
+        f_.w->appendFiles({QFile::encodeName(d), QFile::encodeName(e)});
+        QCOMPARE(preview(retag::Kind::Convert, -1, false),
+                 QStringList({"d.mp3|曲名|ÉÉ  (ID3v1, Windows-1252)|ÉÉ  (ID3v2.3, UTF-16) (off)",
+                              "e.mp3|曲名|さくら  (ID3v1, CP932)|さくら  (ID3v2.3, UTF-16)"}));
+        QVERIFY(!id3build::tagSize(testdata::readAll(d)) && !id3build::tagSize(testdata::readAll(e)));
+        QVERIFY(f_.messages.isEmpty());
+        f_.tearDown();
+    }
+
+private:
+    // Runs `kind` from the main window; in its preview unchecks row
+    // `uncheck` (-1 none), then applies or cancels. The rows it showed.
+    QStringList preview(retag::Kind kind, int uncheck, bool apply)
+    {
         QStringList shown;
         const bool opened = WindowFixture::whenModal<RetagDialog>(
             [&](RetagDialog &d) {
@@ -90,20 +118,12 @@ private slots:
                         cells << d.tblRetag->item(r, col)->text();
                     shown << cells.join(u'|') + (d.tblRetag->item(r, 0)->checkState() == Qt::Checked ? "" : " (off)");
                 }
-                d.tblRetag->item(1, 0)->setCheckState(Qt::Unchecked);   // 山田太郎 stays as it is
-                QTest::mouseClick(d.cmdApply, Qt::LeftButton);
+                if (uncheck >= 0)
+                    d.tblRetag->item(uncheck, 0)->setCheckState(Qt::Unchecked);
+                QTest::mouseClick(apply ? d.cmdApply : d.cmdCancel, Qt::LeftButton);
             },
-            [&] { f_.w->retagFiles(retag::Kind::Repair); });
-        QVERIFY(opened);
-        QCOMPARE(shown, QStringList({"a.mp3|曲名|–é–¾‚¯‚Ì‰Ì|夜明けの歌", "a.mp3|歌手名|ŽR“c‘¾˜Y|山田太郎",
-                                     "b.mp3|曲名|CafÃ© del Mar|Café del Mar"}));
-        QCOMPARE(WindowFixture::readTag(a).mid(0, 3), QStringList({"夜明けの歌", "ŽR“c‘¾˜Y", "Best"}));
-        QCOMPARE(WindowFixture::readTag(b).mid(0, 2), QStringList({"Café del Mar", "Plain"}));
-        QCOMPARE(testdata::texts(f_.w->lstRename),
-                 QStringList({"ŽR“c‘¾˜Y - 夜明けの歌.mp3", "Plain - Café del Mar.mp3", "Queen - Clean.mp3"}));
-        QCOMPARE(f_.w->txtTrackName->text(), "夜明けの歌");   // the tag frame shows the file as written
-        QVERIFY(f_.messages.isEmpty());
-        f_.tearDown();
+            [&] { f_.w->retagFiles(kind); });
+        return opened ? shown : QStringList{"(no preview)"};
     }
 };
 
