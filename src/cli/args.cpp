@@ -54,13 +54,36 @@ const Subcommand kSubcommands[] = {
      "\"error: \" and the reason. A file is either written completely or left as\n"
      "it was. Texts are at most 30 characters, the year at most 4; the genre is\n"
      "a name or number of the genre list.\n"},
+    {"repair", Command::Repair, Recursive | DryRun | Json | Paths, "repair [-r] [--dry-run] [--json] PATH...",
+     "repair text that another program garbled",
+     "Find, in the title, artist, album and comment of each MP3 file, text that\n"
+     "another program decoded in the wrong code page and stored as Unicode\n"
+     "(\"–é–¾‚¯‚Ì‰Ì\" for \"夜明けの歌\", \"CafÃ©\" for \"Café\"), and write\n"
+     "it back as it was meant, in Unicode frames. A tag is repaired only when\n"
+     "every garbled field goes back exactly and reads far better; clean text,\n"
+     "and text that lost bytes, are left alone. Print one line per field\n"
+     "written: its path, the field, the text now and the text repaired, tab\n"
+     "between them; with --json, one JSON object a line with the keys path,\n"
+     "field, text and repaired. The writes are one batch.\n"},
+    {"convert", Command::Convert, Recursive | DryRun | Json | Paths, "convert [-r] [--dry-run] [--json] PATH...",
+     "store text without a declared encoding as Unicode",
+     "Write the title, artist, album and comment of each MP3 file that are\n"
+     "stored without a declared encoding (ID3v1, ID3v2 frames marked ISO-8859-1\n"
+     "holding CP932 or Windows-1252 text) into UTF-16 frames, in the tag's own\n"
+     "version (ID3v2.3 for a file without an ID3v2 tag), so that every player\n"
+     "shows them as this program does; every other frame is kept. Print one\n"
+     "line per field: its path, the field, the text, and how it is stored now\n"
+     "and after; with --json, one JSON object a line with the keys path, field,\n"
+     "text and converted. A field whose code page is a close call is left as\n"
+     "it is (named on standard error). The writes are one batch.\n"},
 };
 
 const char kOptionsHelp[] =
     "  -r, --recursive  take the MP3 files of each PATH that is a folder and of\n"
     "                   all its subfolders (hidden folders are skipped)\n";
-const char kDryRunHelp[] = "      --dry-run    (rename) print what would be renamed, renaming nothing\n";
-const char kJsonHelp[] = "      --json       (show) print JSON Lines\n";
+const char kDryRunHelp[] = "      --dry-run    (rename, repair, convert) print what would be done,\n"
+                           "                   changing nothing\n";
+const char kJsonHelp[] = "      --json       (show, repair, convert) print JSON Lines\n";
 const char kFieldsHelp[] =
     "      --title T    (set) the title\n"
     "      --artist A   the artist (singer)\n"

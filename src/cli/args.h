@@ -10,7 +10,7 @@
 
 namespace cli {
 
-enum class Command { Names, Rename, Undo, Show, Set, Help, Version };
+enum class Command { Names, Rename, Undo, Show, Set, Help, Version, Repair, Convert };
 
 // The tag fields `set` writes, each only when given.
 struct FieldOptions {

@@ -8,12 +8,14 @@
 #include "renamefiles.h"
 #include "renamejournal.h"
 #include "renamelist.h"
+#include "retag.h"
 #include "tagbatch.h"
 #include "tagfields.h"
 #include "vbmp3.h"
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
@@ -342,6 +344,70 @@ int set(const Args &args)
     return failures.status();
 }
 
+// repair and convert: the rows of every file, then, without --dry-run, one
+// batch of tag writes; a file's rows are printed once it is written.
+int retagFiles(const Args &args, retag::Kind kind)
+{
+    Progress progress;
+    Failures failures(progress);
+    const QList<QByteArray> files = filesOf(args, progress, failures);
+    retag::PlanProgress state;
+    QList<retag::FilePlan> plans;
+    progress.watch([&] { plans = retag::planFiles(kind, files, &state); },
+                   [&] { progress.show(state.done.load(), files.size(), state.current.get()); });
+    const bool repair = kind == retag::Kind::Repair;
+    QList<retag::Row> rows;
+    QHash<QByteArray, QList<retag::Row>> rowsOf;
+    for (qsizetype i = 0; i < plans.size(); ++i) {
+        if (!plans[i].error.isEmpty())
+            failures.add(files[i], plans[i].error);
+        for (const retag::Row &row : std::as_const(plans[i].rows)) {
+            if (!row.sure) {
+                progress.clear();
+                writeLine(stderr, "dorvasu-cli: " + paths::printable(row.path) + ": " + retag::fieldKey(row.field).toUtf8()
+                                      + ": its code page is a close call (" + row.storedNow.toUtf8()
+                                      + "); left as it is");
+                continue;
+            }
+            rows.append(row);
+            rowsOf[row.path].append(row);
+        }
+    }
+    const auto print = [&](const QList<retag::Row> &done) {
+        progress.clear();
+        for (const retag::Row &row : done) {
+            const QString key = retag::fieldKey(row.field);
+            if (args.json)
+                writeLine(stdout, "{\"path\": " + json(QString::fromUtf8(paths::printable(row.path)))
+                                      + ", \"field\": " + json(key) + ", \"text\": " + json(row.now)
+                                      + (repair ? ", \"repaired\": " : ", \"converted\": ") + json(row.after) + '}');
+            else
+                writeLine(stdout, paths::printable(row.path) + '\t' + key.toUtf8() + '\t'
+                                      + paths::printable(row.now.toUtf8()) + '\t'
+                                      + paths::printable(repair ? row.after.toUtf8()
+                                                                : (row.storedNow + " -> " + row.storedAfter).toUtf8()));
+        }
+    };
+    if (args.dryRun) {
+        print(rows);
+        return failures.status();
+    }
+    const QList<history::TagEdit> edits = retag::editsFor(kind, rows);
+    history::applyTagBatch(
+        edits, retag::batchLabel(kind),
+        [&](qsizetype i, qsizetype total) {
+            progress.show(i, total, edits[i].path);
+            return true;
+        },
+        [&](const history::TagEditResult &file) {
+            if (file.result.outcome == tags::WriteResult::Failed)
+                failures.add(file.path, file.result.reason);
+            else
+                print(rowsOf.value(file.path));
+        });
+    return failures.status();
+}
+
 } // namespace
 
 int run(int argc, char **argv)
@@ -377,6 +443,10 @@ int run(int argc, char **argv)
         break;
     case Command::Set:
         status = set(args);
+        break;
+    case Command::Repair:
+    case Command::Convert:
+        status = retagFiles(args, args.command == Command::Repair ? retag::Kind::Repair : retag::Kind::Convert);
         break;
     }
     // Lines that never reached their file (a full disk) are a failure too.

@@ -1,6 +1,7 @@
 #include "tagedit.h"
 
 #include "existence.h"
+#include "tagrewrite.h"
 #include "vbmp3.h"
 
 #include <cerrno>
@@ -29,6 +30,21 @@ QString writeFailureReason(const QByteArray &path)
         return QStringLiteral("the file is read-only");
     return QStringLiteral("the tag was not written (no MPEG audio, a tag this program does not "
                           "rewrite, or the file is in use)");
+}
+
+WriteResult writeRecordRewriting(const QByteArray &path, TagInfo &tag, const mp3lib::RewriteFields &rewrite)
+{
+    mp3lib::TagInfoWire wire = tag.toWire();
+    struct stat before, after;
+    const bool known = ::stat(path.constData(), &before) == 0;
+    const bool written = mp3lib::setTagInfoRewriting(path.constData(), wire, rewrite) != 0;
+    tag.fromWire(wire);
+    if (!written)
+        return {WriteResult::Failed, writeFailureReason(path)};
+    return {known && ::stat(path.constData(), &after) == 0 && sameFileState(before, after)
+                ? WriteResult::Unchanged
+                : WriteResult::Written,
+            {}};
 }
 
 } // namespace
@@ -81,22 +97,14 @@ WriteResult writeFields(const QByteArray &path, const FieldChanges &changes)
     texts.Year = changes.year.value_or(texts.Year);
     texts.Comment = changes.comment.value_or(texts.Comment);
     tag = recordForUpdate(texts, changes.genre.value_or(oldGenre));
-    return writeRecord(path, tag);
+    const bool r = changes.rewrite;
+    return writeRecordRewriting(path, tag, {r && changes.title, r && changes.artist, r && changes.album,
+                                            r && changes.year, r && changes.comment});
 }
 
 WriteResult writeRecord(const QByteArray &path, TagInfo &tag)
 {
-    mp3lib::TagInfoWire wire = tag.toWire();
-    struct stat before, after;
-    const bool known = ::stat(path.constData(), &before) == 0;
-    const bool written = vbmp3_setTagInfo(path.constData(), wire, 0, 1) != 0;
-    tag.fromWire(wire);
-    if (!written)
-        return {WriteResult::Failed, writeFailureReason(path)};
-    return {known && ::stat(path.constData(), &after) == 0 && sameFileState(before, after)
-                ? WriteResult::Unchanged
-                : WriteResult::Written,
-            {}};
+    return writeRecordRewriting(path, tag, {});
 }
 
 } // namespace tags

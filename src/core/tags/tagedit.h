@@ -16,6 +16,10 @@ namespace tags {
 struct FieldChanges {
     std::optional<QString> title, artist, album, year, comment;
     std::optional<GenreEntry> genre;
+    // Writes the given text fields anew even where their text reads the
+    // same as the file's (a conversion to Unicode changes only how the
+    // text is stored): new frames in UTF-16 in the tag's own version.
+    bool rewrite = false;
 
     bool empty() const
     {

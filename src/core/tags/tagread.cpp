@@ -14,6 +14,7 @@
 #include "id3v2guard.h"
 #include "id3v2text.h"
 #include "tagrecord.h"
+#include "tagsource.h"
 #include "textcodec.h"
 #include "write_files.h"
 
@@ -191,19 +192,22 @@ QString yearText(const QString &raw)
 struct Fields {
     QString title, artist, album, year, comment;
     Genre genre;
+    std::array<FieldSource, kSourceFields> source;   // where each text came from
 
     // Takes from `other` what this one lacks.
     void fillFrom(const Fields &other)
     {
-        auto take = [](QString &mine, const QString &theirs) {
-            if (blank(mine))
+        auto take = [&](QString &mine, const QString &theirs, SourceField at) {
+            if (blank(mine)) {
                 mine = theirs;
+                source[at] = other.source[at];
+            }
         };
-        take(title, other.title);
-        take(artist, other.artist);
-        take(album, other.album);
-        take(year, other.year);
-        take(comment, other.comment);
+        take(title, other.title, SourceTitle);
+        take(artist, other.artist, SourceArtist);
+        take(album, other.album, SourceAlbum);
+        take(year, other.year, SourceYear);
+        take(comment, other.comment, SourceComment);
         if (!genre.present)
             genre = other.genre;
     }
@@ -225,8 +229,19 @@ Fields fromId3v2(const TextFrames &frames)
     auto read = [&](const TextFrame &frame, const QString &field) {
         return frame.latin1 ? decodeLegacyAs(codec, {field.toLatin1()}) : field;
     };
+    Fields f;
+    // Where the text of `frame` comes from.
+    auto sourceOf = [&](const TextFrame &frame, const QStringList &fields) {
+        FieldSource s;
+        s.where = frame.latin1 ? FieldSource::Id3v2Latin1 : FieldSource::Id3v2Unicode;
+        s.codec = codec;
+        s.several = fields.size() > 1;
+        if (frame.latin1 && fields.size() == 1)
+            s.bytes = fields[0].toLatin1();
+        return s;
+    };
     // The fields of the first frame `id` (none when it is not a text frame).
-    auto fields = [&](const char *id) {
+    auto fields = [&](const char *id, SourceField at = kSourceFields) {
         QStringList out;
         for (const TextFrame &frame : frames) {
             if (!frame.is(id))
@@ -234,15 +249,16 @@ Fields fromId3v2(const TextFrames &frames)
             if (frame.text) {
                 for (const QString &field : frame.fields)
                     out << read(frame, field);
+                if (at < kSourceFields)
+                    f.source[at] = sourceOf(frame, frame.fields);
             }
             break;
         }
         return out;
     };
-    Fields f;
-    f.title = fields("TIT2").join(u' ');
-    f.artist = fields("TPE1").join(u' ');
-    f.album = fields("TALB").join(u' ');
+    f.title = fields("TIT2", SourceTitle).join(u' ');
+    f.artist = fields("TPE1", SourceArtist).join(u' ');
+    f.album = fields("TALB", SourceAlbum).join(u' ');
     // The recording time, else a TYER frame in an ID3v2.4 tag, else the
     // release time. ID3v2.3's TYER (and ID3v2.2's TYE) stand as TDRC here.
     // The original release (TDOR, ID3v2.3's TORY) is another fact, never
@@ -259,6 +275,7 @@ Fields fromId3v2(const TextFrames &frames)
     for (const TextFrame &frame : frames) {
         if (frame.comment && !frame.described) {
             f.comment = read(frame, frame.fields.value(0));
+            f.source[SourceComment] = sourceOf(frame, frame.fields);
             break;
         }
     }
@@ -282,6 +299,8 @@ Fields fromApe(TagLib::APE::Tag &tag)
         f.year = yearText(fromTagLib(it->second.toString()));
     f.comment = fromTagLib(tag.comment());
     f.genre = genreFromText(fromTagLib(tag.genre()));
+    for (FieldSource &s : f.source)
+        s.where = FieldSource::Ape;
     return f;
 }
 
@@ -299,7 +318,12 @@ Fields fromId3v1(const QByteArray &raw)
         const qsizetype nul = bytes.indexOf('\0');
         fields.append({nul < 0 ? bytes : bytes.left(nul), nul < 0});
     }
-    const QList<QString> texts = decodeLegacyFields(fields);
+    const LegacyCodec codec = detectLegacyCodec(fields);
+    QList<QString> texts;
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        texts.append(decodeLegacyAs(codec, fields[i]));
+        f.source[i] = {FieldSource::Id3v1, codec, fields[i].bytes};
+    }
     f.title = texts[0].trimmed();
     f.artist = texts[1].trimmed();
     f.album = texts[2].trimmed();
@@ -557,7 +581,11 @@ std::int16_t vbmp3_getFileTagInfo(const char *path, TagInfoWire &tag)
 
 namespace mp3lib {
 
-TagRead readFileTag(const char *path, TagInfoWire &tag)
+namespace {
+
+// Opens `path` as every tag read does and runs `read` on the file.
+template <typename Read>
+TagRead readOpened(const char *path, Read read)
 {
     struct stat st;
     bool exists = false;
@@ -565,7 +593,30 @@ TagRead readFileTag(const char *path, TagInfoWire &tag)
     if (!fd.valid())
         return exists ? TagRead::Failed : TagRead::NotFound;
     tidyFolderOnce(path);
-    return readTagRecord(fd.get(), st.st_size, tag) ? TagRead::Read : TagRead::Failed;
+    return read(fd.get(), st.st_size) ? TagRead::Read : TagRead::Failed;
+}
+
+} // namespace
+
+TagRead readFileTag(const char *path, TagInfoWire &tag)
+{
+    return readOpened(path, [&](int fd, std::int64_t size) { return readTagRecord(fd, size, tag); });
+}
+
+TagRead readSourcedTag(const char *path, SourcedTag &out)
+{
+    return readOpened(path, [&](int fd, std::int64_t size) {
+        try {
+            Fields f;
+            if (!readFields(fd, size, f))
+                return false;
+            out.text = {f.title, f.artist, f.album, f.year, f.comment};
+            out.source = f.source;
+            return true;
+        } catch (...) {
+            return false;   // out of memory: a failed read
+        }
+    });
 }
 
 void setTagLibFileStreamForTesting(bool on)

@@ -19,6 +19,7 @@
 #include "id3v2guard.h"
 #include "id3v2frames.h"
 #include "tagrecord.h"
+#include "tagrewrite.h"
 #include "textcodec.h"
 #include "write_files.h"
 #include "write_tags.h"
@@ -250,7 +251,7 @@ bool writeThroughCopy(const Write &w, const Fd &dir, const QByteArray &base)
     return copy.replace(base, w.st);
 }
 
-std::int16_t setTagInfo(const char *path, const TagFields &wanted)
+std::int16_t setTagInfo(const char *path, const TagFields &wanted, const mp3lib::RewriteFields &rewrite = {})
 {
     // Opening for writing is the permission check, and a file no one may
     // write is read-only also for root: a copy could be renamed over it,
@@ -287,6 +288,9 @@ std::int16_t setTagInfo(const char *path, const TagFields &wanted)
     if (before.genre.isEmpty())
         before.genre = wireText(now.GenreName, sizeof now.GenreName);   // a genre of its own
     w.changed = changedFields(wanted, before);
+    // A field to rewrite gets new frames even where its text reads the same.
+    for (int i = 0; i < Genre; ++i)
+        w.changed[i] = w.changed[i] || rewrite[i];
     if (std::find(w.changed.begin(), w.changed.end(), true) == w.changed.end())
         return 1;
     w.fields = before;
@@ -321,6 +325,17 @@ std::int16_t vbmp3_setTagInfo(const char *path, mp3lib::TagInfoWire &tag, std::i
         return setTagInfo(path, TagFields::fromWire(tag));
     } catch (...) {
         // Out of memory inside TagLib or Qt: a failed write, the file as it was.
+        return 0;
+    }
+}
+
+std::int16_t mp3lib::setTagInfoRewriting(const char *path, TagInfoWire &tag, const RewriteFields &rewrite)
+{
+    if (!path || !*path)
+        return 0;
+    try {
+        return setTagInfo(path, TagFields::fromWire(tag), rewrite);
+    } catch (...) {
         return 0;
     }
 }

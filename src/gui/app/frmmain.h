@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "inifile_io.h"
+#include "retag.h"
 #include "taginfo.h"
 
 class QComboBox;
@@ -109,6 +110,7 @@ public slots:
     void cmdCopy_Click();       // Copy the edited fields to the buffer and clipboard
     void cmdPaste_Click();      // Put the copy buffer back into the edit fields
     void Undo();                // Rename the files of the last Rename batch back
+    void retagFiles(retag::Kind kind);   // Repair garbled text or convert to Unicode, with a preview
 
 public:
     // Appends MP3 files (exact paths) to the list as Add does: proposed

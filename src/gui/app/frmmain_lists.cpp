@@ -431,5 +431,8 @@ void frmMain::showListMenu(const QPoint &pos)
     QAction *undo = menu.addAction(QStringLiteral("元に戻す"), this, &frmMain::Undo);
     undo->setShortcut(QKeySequence::Undo);
     undo->setEnabled(undoable);
+    menu.addSeparator();
+    menu.addAction(QStringLiteral("文字化けを修復…"), this, [this] { retagFiles(retag::Kind::Repair); });
+    menu.addAction(QStringLiteral("Unicode に変換…"), this, [this] { retagFiles(retag::Kind::Convert); });
     menu.exec(lstMP3Files->viewport()->mapToGlobal(pos));
 }
