@@ -42,6 +42,9 @@ WriteResult writeFields(const QByteArray &path, const FieldChanges &changes);
 // regular file, hidden), in the system's words.
 QString missingReason(const QByteArray &path);
 
+// Why the writer refused to write the tag of `path` (it gives no reason).
+QString writeFailureReason(const QByteArray &path);
+
 // The system's message for `error` (an errno value).
 QString systemError(int error);
 
