@@ -9,6 +9,7 @@
 #include <QWidget>
 #include <memory>
 
+#include "history.h"
 #include "inifile_io.h"
 #include "taginfo.h"
 
@@ -100,7 +101,7 @@ public slots:
     void cmdRewrite_Click();    // Write the edited fields into the current file's tag
     void cmdCopy_Click();       // Copy the edited fields to the buffer and clipboard
     void cmdPaste_Click();      // Put the copy buffer back into the edit fields
-    void Undo();                // Rename the files of the last Rename batch back
+    void Undo();                // Undo the last action: a Rename batch, or tags written
 
 public:
     // Appends MP3 files (exact paths) to the list as Add does: the limit of
@@ -111,8 +112,8 @@ public:
     // every MP3 file under them.
     void addDropped(const QList<QByteArray> &paths);
 
-    // The rename journal's file; tests point it elsewhere.
-    static void setJournalPathForTesting(const QString &path);
+    // The folder of the history of undoable actions; tests point it elsewhere.
+    static void setHistoryFolderForTesting(const QString &folder);
 
 signals:
     // Emitted each time lstMP3Files' click notification is raised, right
@@ -133,7 +134,7 @@ private:
     void Form_Unload();
     void afterAppend(int firstNew);
     void showListMenu(const QPoint &pos);
-    QString journalPath() const;
+    void refreshAfterTagUndo(const QList<history::TagUndoFile> &files);
 
     QString appFolder_;
     std::unique_ptr<inifile_IO> iniFile_;
