@@ -154,7 +154,9 @@ private slots:
             make(dir, form);
         QStringList gotExits;
         QByteArray gotOut, gotErr;
-        QDir(home_.path() + "/.config/dorvasu/history").removeRecursively();   // each row its own history
+        const QString history = home_.path() + "/.config/dorvasu/history";
+        QFile::remove(history);
+        QDir(history).removeRecursively();   // each row its own history
         for (const QString &command : commands.split("; ")) {
             QStringList args = command.split(u' ');
             const QString name = args.takeFirst();
@@ -162,6 +164,8 @@ private slots:
                 windowRename(dir, args);
             } else if (name == u"window-undo") {
                 windowUndo();
+            } else if (name == u"block-history") {   // a file where the history's folder belongs
+                testdata::writeAll(history, "x");
             } else if (name == u"change") {   // another program appends a byte
                 QFile file(QFile::decodeName(dir + '/' + bytes(args.value(0))));
                 QVERIFY(file.open(QIODevice::Append) && file.write("x") == 1);
@@ -171,7 +175,8 @@ private slots:
             }
             gotExits << "-";
         }
-        QCOMPARE(QString::fromUtf8(gotOut), QString(out).replace("$DIR", QFile::decodeName(dir)));
+        QCOMPARE(QString::fromUtf8(gotOut),
+                 QString(out).replace("$DIR", QFile::decodeName(dir)).replace("$HOME", home_.path()));
         QCOMPARE(gotExits.join(u' '), exits);
         QVERIFY2(err.isEmpty() ? gotErr.isEmpty() : gotErr.contains(err.toUtf8()), gotErr.constData());
         QCOMPARE(::files(dir), after);
@@ -185,6 +190,7 @@ private slots:
     {
         QTemporaryDir tmp;
         const QByteArray dir = QFile::encodeName(QFileInfo(tmp.path()).canonicalFilePath());
+        QFile::remove(home_.path() + "/.config/dorvasu/history");
         QDir(home_.path() + "/.config/dorvasu/history").removeRecursively();
         for (const QByteArrayList &row : testdata::table("cli.txt", "history"))
             testdata::writeAll(QFile::decodeName(dir + '/' + row[0]), row[1]);

@@ -87,7 +87,9 @@ private:
             return load == renaming::RenameJournal::Load::Nothing
                    || (load == renaming::RenameJournal::Load::Loaded
                        && std::all_of(batch.begin(), batch.end(),
-                                      [](const renaming::JournalEntry &e) { return e.batchOver && !e.done; }));
+                                      [](const renaming::JournalEntry &e) {
+                                          return (e.batchOver && !e.done) || e.from == e.to;
+                                      }));
         }
         QList<TagJournalEntry> entries;
         bool over = false;

@@ -3,7 +3,6 @@
 #include "existence.h"
 #include "history.h"
 
-#include <QHash>
 #include <QSet>
 
 namespace history {
@@ -21,17 +20,12 @@ TagBatchResult applyTagBatch(const QList<TagEdit> &edits, const QString &label,
                                .arg(folder());
     QList<int> numbers(edits.size(), -1);
     QStringList reasons(edits.size());
-    QHash<QByteArray, int> saved;   // a file named twice is saved once
     bool ok = !path.isEmpty() && journal.open(label, &journalError);
     for (qsizetype i = 0; ok && i < edits.size(); ++i) {
         const QByteArray &file = edits[i].path;
-        if (saved.contains(file))
-            numbers[i] = saved[file];
-        else if (!tags::fileExists(file))
+        if (!tags::fileExists(file))
             reasons[i] = tags::missingReason(file);
-        else if (journal.add(file, &numbers[i], &reasons[i]))
-            saved.insert(file, numbers[i]);
-        else if (journal.broken())
+        else if (!journal.add(file, &numbers[i], &reasons[i]) && journal.broken())
             ok = false, journalError = reasons[i];
     }
     ok = ok && journal.commit(&journalError);

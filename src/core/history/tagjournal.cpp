@@ -152,7 +152,13 @@ bool TagJournal::add(const QByteArray &path, int *number, QString *reason)
 {
     char resolved[PATH_MAX];
     struct stat st;
-    const Fd file = ::realpath(path.constData(), resolved) ? openRegularFile(resolved, O_RDONLY, &st) : Fd();
+    const bool found = ::realpath(path.constData(), resolved);
+    // A file named twice (or by two paths) is saved once, before its first write.
+    if (found && numbers_.contains(QByteArray(resolved))) {
+        *number = numbers_.value(QByteArray(resolved));
+        return true;
+    }
+    const Fd file = found ? openRegularFile(resolved, O_RDONLY, &st) : Fd();
     const AudioSpan audio = file.valid() ? findMpegAudio(file.get()) : AudioSpan();
     if (!audio.found) {
         *reason = tags::writeFailureReason(path);
@@ -180,6 +186,7 @@ bool TagJournal::add(const QByteArray &path, int *number, QString *reason)
         return false;
     }
     *number = int(added_.size());
+    numbers_.insert(e.path, *number);
     added_.append(e);
     return true;
 }
@@ -234,11 +241,17 @@ TagJournal::Load TagJournal::load(QList<TagJournalEntry> &entries, bool *over, Q
     QFile file(path_);
     if (!file.exists())
         return Load::Nothing;
-    if (!file.open(QIODevice::ReadOnly) || file.readLine().chopped(1) != kFirstLine)
+    const auto line = [&] {
+        QByteArray text = file.readLine();
+        if (text.endsWith('\n'))
+            text.chop(1);
+        return text;
+    };
+    if (!file.open(QIODevice::ReadOnly) || line() != kFirstLine)
         return Load::Damaged;
-    const QByteArray name = file.readLine();
+    const QByteArray name = line();
     if (label)
-        *label = QString::fromUtf8(QByteArray::fromPercentEncoding(name.chopped(1)));
+        *label = QString::fromUtf8(QByteArray::fromPercentEncoding(name));
     bool started = false;
     while (!file.atEnd()) {
         const QByteArray line = file.readLine();

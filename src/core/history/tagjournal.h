@@ -22,6 +22,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <optional>
@@ -63,7 +64,8 @@ public:
     bool open(const QString &label, QString *reason);
     // Saves the file `path` (its target, for a link); false (with
     // `reason`) when the file cannot be read or holds no MPEG audio, which
-    // the writer refuses too. Gives the entry's number.
+    // the writer refuses too. Gives the entry's number (a file saved
+    // already keeps its entry).
     bool add(const QByteArray &path, int *number, QString *reason);
     // Whether writing the journal failed (the batch must not start).
     bool broken() const { return broken_; }
@@ -91,6 +93,7 @@ private:
     QByteArray written_;   // the temporary name while the journal is written
     int fd_ = -1;
     QList<TagJournalEntry> added_;
+    QHash<QByteArray, int> numbers_;   // entry numbers by path
     bool broken_ = false;
 };
 
