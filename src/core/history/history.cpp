@@ -155,6 +155,7 @@ Undone undoLast()
         return out;
     const Action &last = actions.back();
     out.journal = last.path;
+    out.kind = last.kind;
     if (last.kind == Kind::Renames) {
         const renaming::LastUndo undo = renaming::undoLastBatch(last.path);
         out.what = undo.load == renaming::RenameJournal::Load::Damaged ? Undone::Damaged : Undone::Renames;

@@ -40,6 +40,7 @@ void settle();
 
 struct Undone {
     enum What { Nothing, Renames, Tags, Damaged } what = Nothing;
+    Kind kind = Kind::Renames;      // the kind of the action undone (also when damaged)
     QString journal;                // the journal of the action undone
     renaming::UndoResult renames;   // for a rename batch
     QList<TagUndoFile> tags;        // for a batch of tag writes, last file first

@@ -485,7 +485,7 @@ void frmMain::Undo()
         refreshAfterTagUndo(undo.tags);
     }
     if (undo.what == history::Undone::Damaged) {
-        ui::showMessage((undo.journal.endsWith(u".tags") ? QStringLiteral("タグの書き込みの記録が壊れているため、元に戻せません。\r\n\r\n")
+        ui::showMessage((undo.kind == history::Kind::Tags ? QStringLiteral("タグの書き込みの記録が壊れているため、元に戻せません。\r\n\r\n")
                                                          : QStringLiteral("名前の変更の記録が壊れているため、元に戻せません。\r\n\r\n"))
                             + QDir::toNativeSeparators(undo.journal),
                         QMessageBox::Warning, this);
