@@ -32,14 +32,17 @@ const Subcommand kSubcommands[] = {
      "Rename each MP3 file, in its own folder, to the name its tag gives (see\n"
      "\"names\"), and print its path, a tab and the new name, or \"error: \" and\n"
      "the reason. An existing file is never replaced. The batch is noted in the\n"
-     "same journal as the window's Rename, so \"undo\", here or in the window,\n"
-     "puts the files back.\n"},
+     "history of undoable actions the window shares, so \"undo\", here or in the\n"
+     "window, puts the files back.\n"},
     {"undo", Command::Undo, 0, "undo",
-     "undo the last rename batch, made here or in the window",
-     "Rename the files of the last rename batch (of this command or of the\n"
-     "window) back to their old names, never replacing a file, and print each\n"
-     "file's path, a tab and the name it got back, or \"error: \" and the reason.\n"
-     "A batch is undone once.\n"},
+     "undo the last rename batch or tag write, made here or in the window",
+     "Undo the last action of the history the window shares, then, run again,\n"
+     "the one before (the last 20 are kept). A rename batch: rename its files\n"
+     "back to their old names, never replacing a file, and print each file's\n"
+     "path, a tab and the name it got back. Tags written (\"set\", the window's\n"
+     "Update): put each file's old tags back byte for byte and print its path, a\n"
+     "tab and \"put back\". A file that changed since is refused: \"error: \" and\n"
+     "the reason. An action is undone once.\n"},
     {"show", Command::Show, Recursive | Json | Paths, "show [-r] [--json] PATH...",
      "print the tag fields of files",
      "Print the six tag fields of each MP3 file as the window's tag frame shows\n"
@@ -53,7 +56,8 @@ const Subcommand kSubcommands[] = {
      "they are, and print its path, a tab and \"written\", \"unchanged\" or\n"
      "\"error: \" and the reason. A file is either written completely or left as\n"
      "it was. Texts are at most 30 characters, the year at most 4; the genre is\n"
-     "a name or number of the genre list.\n"},
+     "a name or number of the genre list. The files' old tags are saved first,\n"
+     "so \"undo\" puts them back.\n"},
     {"repair", Command::Repair, Recursive | DryRun | Json | Paths, "repair [-r] [--dry-run] [--json] PATH...",
      "repair text that another program garbled",
      "Find, in the title, artist, album and comment of each MP3 file, text that\n"

@@ -2,6 +2,7 @@
 
 #include "args.h"
 #include "existence.h"
+#include "history.h"
 #include "mp3tree.h"
 #include "newname.h"
 #include "paths.h"
@@ -189,7 +190,7 @@ int rename(const Args &args)
     // or from the window, finds the files.
     for (qsizetype i = 0; i < files.size(); ++i)
         jobs.append({int(i), absolute(files[i]), names[i]});
-    renaming::RenameJournal journal;
+    renaming::RenameJournal journal(history::newAction(history::Kind::Renames));
     renaming::RenameProgress state;
     renaming::RenameResult result;
     progress.watch([&] { result = renaming::renameFiles(jobs, &journal, &state); },
@@ -200,8 +201,8 @@ int rename(const Args &args)
     if (result.journalFailed) {
         // Nothing was renamed: a batch that could not be undone would leave
         // the last one to be undone in its place.
-        const QString reason = QStringLiteral("the rename journal %1 cannot be written; nothing was renamed")
-                                   .arg(renaming::RenameJournal::defaultPath());
+        const QString reason = QStringLiteral("the rename journal in %1 cannot be written; nothing was renamed")
+                                   .arg(history::folder());
         for (qsizetype i = 0; i < files.size(); ++i)
             report(i, reason);
         return failures.status();
@@ -218,19 +219,26 @@ int undo()
 {
     Progress progress;
     Failures failures(progress);
-    const renaming::LastUndo undo = renaming::undoLastBatch(renaming::RenameJournal::defaultPath());
-    switch (undo.load) {
-    case renaming::RenameJournal::Load::Nothing:
+    const history::Undone undo = history::undoLast();
+    switch (undo.what) {
+    case history::Undone::Nothing:
         writeLine(stderr, "dorvasu-cli: nothing to undo");
         return 0;
-    case renaming::RenameJournal::Load::Damaged:
-        failures.add(renaming::RenameJournal::defaultPath().toUtf8(),
-                     QStringLiteral("the rename journal is damaged; nothing was undone"));
+    case history::Undone::Damaged:
+        failures.add(undo.journal.toUtf8(), QStringLiteral("the journal is damaged; nothing was undone"));
         return failures.status();
-    case renaming::RenameJournal::Load::Loaded:
+    case history::Undone::Tags:
+        for (const history::TagUndoFile &file : undo.tags) {
+            writeLine(stdout, paths::printable(file.path)
+                                  + (file.error.isEmpty() ? "\tput back" : "\terror: " + file.error.toUtf8()));
+            if (!file.error.isEmpty())
+                failures.add(file.path, file.error);
+        }
+        return failures.status();
+    case history::Undone::Renames:
         break;
     }
-    const renaming::UndoResult &result = undo.result;
+    const renaming::UndoResult &result = undo.renames;
     for (const auto &moved : result.moved)
         writeLine(stdout, paths::printable(moved.from) + '\t' + paths::printable(paths::nameOf(moved.to)));
     for (const QByteArray &path : result.failed) {

@@ -97,7 +97,7 @@ struct WindowFixture {
         QVERIFY(dir->isValid() && QDir(dir->path()).mkdir(QStringLiteral("app")));
         savedCurrent = QDir::currentPath();
         frmMain::setAppFolderForTesting(path(QStringLiteral("app")));
-        frmMain::setJournalPathForTesting(path(QStringLiteral("config/journal.txt")));
+        frmMain::setHistoryFolderForTesting(path(QStringLiteral("config")));
         messages.clear();
         icons.clear();
         ui::setMessageSinkForTesting([this](const QString &text, QMessageBox::Icon icon) {
@@ -125,7 +125,7 @@ struct WindowFixture {
         mp3lib::setEmptyGenreTableForTesting(false);
         ui::setMessageSinkForTesting({});
         frmMain::setAppFolderForTesting(QString());
-        frmMain::setJournalPathForTesting(QString());
+        frmMain::setHistoryFolderForTesting(QString());
         QDir::setCurrent(savedCurrent);
         // Names that are not UTF-8 are beyond QTemporaryDir: bytes remove all.
         std::filesystem::remove_all(QFile::encodeName(dir->path()).constData());

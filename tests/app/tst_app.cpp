@@ -334,6 +334,11 @@ private slots:
         else
             QCOMPARE(WindowFixture::readTag(target).join(u';'), stored);
         QVERIFY(gone || tag == "-" || testdata::readAll(target).contains(picture));
+        // Ctrl+Z takes the Update back byte for byte, with no message.
+        act("ctrlZ");
+        QTEST(fx_.messages.join(u';'), "messages");
+        if (!gone)
+            QCOMPARE(testdata::readAll(target), before);
     }
 
     // Add through the file selection window, past the 32,767 entries of old lists too; or cancelled.

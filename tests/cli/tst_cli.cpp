@@ -1,12 +1,18 @@
 // dorvasu-cli run as a user runs it: the real executable on real files in a
-// fresh folder, one row of tests/data/cli.txt each, with the rename journal
-// shared with the window's own library calls.
+// fresh folder, one row of tests/data/cli.txt each, with the history of
+// undoable actions shared with the window's own library calls.
 
 #include <filesystem>
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include "caserows.h"
+#include "history.h"
 #include "id3build.h"
 #include "paths.h"
+#include "tagbatch.h"
+#include "vbmp3.h"
 #include "renamefiles.h"
 #include "renamejournal.h"
 #include "renamelist.h"
@@ -64,17 +70,54 @@ void windowRename(const QByteArray &dir, const QStringList &names)
     QList<renaming::RenameJob> jobs;
     for (qsizetype i = 0; i < paths.size(); ++i)
         jobs.append({int(i), paths[i], proposed[i]});
-    renaming::RenameJournal journal;
+    renaming::RenameJournal journal(history::newAction(history::Kind::Renames));
     QVERIFY(renaming::renameFiles(jobs, &journal).failed.isEmpty());
 }
 
 void windowUndo()
 {
-    renaming::RenameJournal journal;
-    QList<renaming::JournalEntry> batch;
-    QCOMPARE(journal.load(batch), renaming::RenameJournal::Load::Loaded);
-    QVERIFY(renaming::undoBatch(batch).failed.isEmpty());
-    journal.clear();
+    const history::Undone undone = history::undoLast();
+    QVERIFY(undone.what == history::Undone::Renames && undone.renames.failed.isEmpty());
+}
+
+// The window's Update of a file's title: every field given, as its boxes hold them.
+void windowUpdate(const QByteArray &path, const QString &title)
+{
+    QProcess show;
+    show.start(DORVASU_CLI, {"show", "--json", QFile::decodeName(path)});
+    QVERIFY(show.waitForFinished(60000));
+    const QJsonObject f = QJsonDocument::fromJson(show.readAllStandardOutput()).object();
+    const tags::FieldChanges changes{title, f["artist"].toString(), f["album"].toString(), f["year"].toString(),
+                                     f["comment"].toString(), tags::genreEntry(f["genre_no"].toVariant().toString())};
+    const auto written = history::applyTagBatch({{path, changes}}, "update");
+    QCOMPARE(written.files.value(0).result.outcome, tags::WriteResult::Written);
+}
+
+// Runs dorvasu-cli in `dir`; its exit status.
+int cli(const QByteArray &dir, const QStringList &args, QByteArray *out = nullptr, QByteArray *err = nullptr)
+{
+    QProcess cli;
+    cli.setWorkingDirectory(QFile::decodeName(dir));
+    cli.start(DORVASU_CLI, args);
+    if (!cli.waitForFinished(60000) || cli.exitStatus() != QProcess::NormalExit)
+        return -1;
+    if (out)
+        *out += cli.readAllStandardOutput();
+    if (err)
+        *err += cli.readAllStandardError();
+    return cli.exitCode();
+}
+
+// Every regular file under `dir`: relative name -> bytes.
+QMap<QByteArray, QByteArray> contents(const QByteArray &dir)
+{
+    QMap<QByteArray, QByteArray> out;
+    for (const auto &e : std::filesystem::recursive_directory_iterator(dir.constData())) {
+        if (e.is_regular_file())
+            out.insert(QByteArray::fromStdString(e.path().lexically_relative(dir.constData())),
+                       testdata::readAll(QString::fromStdString(e.path())));
+    }
+    return out;
 }
 
 } // namespace
@@ -83,13 +126,15 @@ class tst_Cli : public QObject {
     Q_OBJECT
 
 private slots:
-    void commands_data()
+    void initTestCase()
     {
-        // The journal lives under this home, as the window's does under the user's.
+        // The history lives under this home, as the window's does under the user's.
         qputenv("HOME", QFile::encodeName(home_.path()));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(home_.path() + "/.config"));
-        addCaseRows("cli.txt", "commands");
+        vbmp3_init();
     }
+
+    void commands_data() { addCaseRows("cli.txt", "commands"); }
 
     // Each command of a row runs in a fresh folder holding the row's files;
     // the exit statuses, stdout and stderr of all of them, and the files
@@ -109,6 +154,9 @@ private slots:
             make(dir, form);
         QStringList gotExits;
         QByteArray gotOut, gotErr;
+        const QString history = home_.path() + "/.config/dorvasu/history";
+        QFile::remove(history);
+        QDir(history).removeRecursively();   // each row its own history
         for (const QString &command : commands.split("; ")) {
             QStringList args = command.split(u' ');
             const QString name = args.takeFirst();
@@ -116,22 +164,58 @@ private slots:
                 windowRename(dir, args);
             } else if (name == u"window-undo") {
                 windowUndo();
+            } else if (name == u"block-history") {   // a file where the history's folder belongs
+                testdata::writeAll(history, "x");
+            } else if (name == u"change") {   // another program appends a byte
+                QFile file(QFile::decodeName(dir + '/' + bytes(args.value(0))));
+                QVERIFY(file.open(QIODevice::Append) && file.write("x") == 1);
             } else {
-                QProcess cli;
-                cli.setWorkingDirectory(QFile::decodeName(dir));
-                cli.start(DORVASU_CLI, QStringList{name} + args);
-                QVERIFY(cli.waitForFinished(60000) && cli.exitStatus() == QProcess::NormalExit);
-                gotExits << QString::number(cli.exitCode());
-                gotOut += cli.readAllStandardOutput();
-                gotErr += cli.readAllStandardError();
+                gotExits << QString::number(cli(dir, QStringList{name} + args, &gotOut, &gotErr));
                 continue;
             }
             gotExits << "-";
         }
-        QCOMPARE(QString::fromUtf8(gotOut), QString(out).replace("$DIR", QFile::decodeName(dir)));
+        QCOMPARE(QString::fromUtf8(gotOut),
+                 QString(out).replace("$DIR", QFile::decodeName(dir)).replace("$HOME", home_.path()));
         QCOMPARE(gotExits.join(u' '), exits);
         QVERIFY2(err.isEmpty() ? gotErr.isEmpty() : gotErr.contains(err.toUtf8()), gotErr.constData());
         QCOMPARE(::files(dir), after);
+    }
+
+    // Files with every kind of tag go through renames and tag writes, each by
+    // a new dorvasu-cli, with one Update as the window makes it; then undo
+    // after undo, each a new process, brings the folder back to what it was
+    // before each action, byte for byte, last action first.
+    void undoHistory()
+    {
+        QTemporaryDir tmp;
+        const QByteArray dir = QFile::encodeName(QFileInfo(tmp.path()).canonicalFilePath());
+        QFile::remove(home_.path() + "/.config/dorvasu/history");
+        QDir(home_.path() + "/.config/dorvasu/history").removeRecursively();
+        for (const QByteArrayList &row : testdata::table("cli.txt", "history"))
+            testdata::writeAll(QFile::decodeName(dir + '/' + row[0]), row[1]);
+        const QStringList steps{"set --artist Eins -r .", "rename -r .", "set --album Drei --year 1999 -r .",
+                                "set --comment Vier -r .", "update", "set --artist Zwei -r .", "rename -r .",
+                                "set --genre 17 -r .", "set --artist 六 -r .", "rename -r .",
+                                "set --year 2001 -r .", "set --comment= -r ."};
+        QList<QMap<QByteArray, QByteArray>> before;
+        for (const QString &step : steps) {
+            before << contents(dir);
+            QByteArray out;
+            if (step == u"update")
+                windowUpdate(dir + '/' + before.back().firstKey(), "Neu");
+            else
+                QVERIFY2(cli(dir, step.split(u' '), &out) == 0, out.constData());
+            QVERIFY2(contents(dir) != before.back(), qPrintable(step));
+        }
+        for (qsizetype i = before.size() - 1; i >= 0; --i) {
+            QByteArray out;
+            QVERIFY2(cli(dir, {"undo"}, &out) == 0, out.constData());
+            QVERIFY2(contents(dir) == before[i], qPrintable("undo of " + steps[i] + ":\n" + out));
+        }
+        QByteArray err;
+        QCOMPARE(cli(dir, {"undo"}, nullptr, &err), 0);
+        QVERIFY(err.contains("nothing to undo"));
     }
 
 private:

@@ -8,9 +8,14 @@
 //                                 on the rename route named ("native", "link", "reservation"):
 //                                 renames c1.mp3 to c2.mp3, c0.mp3 to c1.mp3 and a.mp3 to A.mp3 in
 //                                 FOLDER; undoes the batch of JOURNAL; or settles it, as at start-up
+//   fault_child tags|tagundo HISTORY FOLDER
+//                                 writes a title into FOLDER's a.mp3 and b.mp3 as one batch of the
+//                                 history in HISTORY; or undoes the history's last action
 // Exit status: 0 written (read), 1 the write (read) reported failure, 2 bad arguments.
 
+#include "history.h"
 #include "inifile_io.h"
+#include "tagbatch.h"
 #include "renamefiles.h"
 #include "renamejournal.h"
 #include "taginfo.h"
@@ -46,6 +51,24 @@ int renames(const QByteArray &what, char **argv)
     return result.failed.isEmpty() && !result.journalFailed ? 0 : 1;
 }
 
+int tagBatch(const QByteArray &what, char **argv)
+{
+    history::setFolderForTesting(QString::fromLocal8Bit(argv[2]));
+    if (what == "tagundo") {
+        const history::Undone undone = history::undoLast();
+        return std::all_of(undone.tags.begin(), undone.tags.end(),
+                           [](const history::TagUndoFile &f) { return f.error.isEmpty(); })
+                   ? 0
+                   : 1;
+    }
+    vbmp3_init();
+    tags::FieldChanges changes;
+    changes.title = QStringLiteral("A title longer than the old one");
+    const QByteArray folder(argv[3]);
+    const history::TagBatchResult r = history::applyTagBatch({{folder + "/a.mp3", changes}, {folder + "/b.mp3", changes}}, "kill");
+    return r.journalFailed ? 1 : 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -53,6 +76,8 @@ int main(int argc, char **argv)
     const QByteArray what = argc >= 3 ? argv[1] : "";
     if ((what == "rename" || what == "undo" || what == "settle") && argc >= 5)
         return renames(what, argv);
+    if ((what == "tags" || what == "tagundo") && argc >= 4)
+        return tagBatch(what, argv);
     mp3lib::TagInfoWire wire{};
     inifile_IO ini;
     ini.setFileName(argc >= 3 ? QString::fromLocal8Bit(argv[2]) : QString());

@@ -89,6 +89,39 @@ class TestFaults : public QObject {
         return QByteArray(written).replace(written.indexOf("A title"), 1, "B");
     }
 
+    // Runs fault_child with `args`, under `wrapper` (strace) when given; true
+    // when it exits 0. `log` receives its standard error (strace's trace).
+    static bool child(const QStringList &args, const QStringList &wrapper = {}, QByteArray *log = nullptr)
+    {
+        const QStringList command = wrapper + QStringList{DORVASU_FAULT_CHILD} + args;
+        QProcess p;
+        if (!wrapper.isEmpty()) {   // LeakSanitizer cannot run under strace's ptrace
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
+            p.setProcessEnvironment(env);
+        }
+        p.start(command[0], command.mid(1));
+        p.waitForFinished(-1);
+        if (log)
+            *log = p.readAllStandardError();
+        return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    }
+
+    // The calls of a strace `log` on files under the test's folder: name, and
+    // which call of that name it was.
+    QList<std::pair<QString, int>> killPoints(const QByteArray &log) const
+    {
+        static const QRegularExpression call(R"(^(?:\[pid +\d+\] )?(\w+)\(.*$)", QRegularExpression::MultilineOption);
+        QMap<QString, int> seen;
+        QList<std::pair<QString, int>> points;
+        for (const QRegularExpressionMatch &m : call.globalMatch(QString::fromLocal8Bit(log))) {
+            const int n = ++seen[m.captured(1)];
+            if (m.captured(0).contains(dir_.path()))
+                points.append({m.captured(1), n});
+        }
+        return points;
+    }
+
 private slots:
     void faults_data()
     {
@@ -156,18 +189,7 @@ private slots:
         const QString journal = dir_.filePath("journal.txt");
         const QStringList old{"c0.mp3", "c1.mp3", "a.mp3", "x.mp3"}, renamed{"c1.mp3", "c2.mp3", "A.mp3", "x.mp3"};
         const auto child = [&](const char *what, const QStringList &wrapper = {}, QByteArray *log = nullptr) {
-            const QStringList command = wrapper + QStringList{DORVASU_FAULT_CHILD, what, route, journal, folder_};
-            QProcess p;
-            if (!wrapper.isEmpty()) {   // LeakSanitizer cannot run under strace's ptrace
-                QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-                env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
-                p.setProcessEnvironment(env);
-            }
-            p.start(command[0], command.mid(1));
-            p.waitForFinished(-1);
-            if (log)
-                *log = p.readAllStandardError();
-            return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+            return TestFaults::child({what, route, journal, folder_}, wrapper, log);
         };
         const auto reset = [&](bool renamedFirst) {
             setUp("tag", QByteArray());
@@ -183,18 +205,11 @@ private slots:
             return map;
         };
         const QString calls = "trace=openat,write,fsync,fdatasync,rename,renameat,renameat2,linkat,unlinkat";
-        static const QRegularExpression call(R"(^(?:\[pid +\d+\] )?(\w+)\(.*$)", QRegularExpression::MultilineOption);
         for (const bool undo : {false, true}) {
             QVERIFY(reset(undo));
             QByteArray log;
             QVERIFY(child(undo ? "undo" : "rename", {"strace", "-f", "-qq", "-y", "-e", calls}, &log));
-            QMap<QString, int> seen;
-            QList<std::pair<QString, int>> points;   // the calls on the folder or the journal
-            for (const QRegularExpressionMatch &m : call.globalMatch(QString::fromLocal8Bit(log))) {
-                const int n = ++seen[m.captured(1)];
-                if (m.captured(0).contains(dir_.path()))
-                    points.append({m.captured(1), n});
-            }
+            const QList<std::pair<QString, int>> points = killPoints(log);   // the calls on the folder or the journal
             int both = 0, missing = 0, left = 0, wrong = 0;
             for (const auto &[name, n] : points) {
                 QVERIFY(reset(undo));
@@ -219,6 +234,55 @@ private slots:
                   qPrintable(route), undo ? "Undo" : "batch", points.size(), both, missing, left, wrong);
             QVERIFY(points.size() > 5);
             QCOMPARE(both + missing + left + wrong, 0);
+        }
+    }
+
+    // A batch of tag writes over two files (one written in place, one through
+    // a copy), and its Undo, killed on entry to each of their calls on the
+    // folder or the history: each file is whole, old or new, and Undo (run
+    // again after a killed Undo) brings both back byte for byte.
+    void killedTagBatch()
+    {
+        const QString history = dir_.filePath("history");
+        const QByteArray a = throughCopy(), b = inPlace();
+        const auto child = [&](const char *what, const QStringList &wrapper = {}, QByteArray *log = nullptr) {
+            return TestFaults::child({what, history, folder_}, wrapper, log);
+        };
+        QByteArray writtenA, writtenB;
+        const auto reset = [&](bool writtenFirst) {
+            setUp("tag", QByteArray());
+            QDir(history).removeRecursively();
+            testdata::writeAll(folder_ + "/a.mp3", a);
+            testdata::writeAll(folder_ + "/b.mp3", b);
+            return !writtenFirst || child("tags");
+        };
+        const auto state = [&](const QByteArray &name, const QByteArray &old, const QByteArray &written) {
+            const QByteArray now = testdata::readAll(folder_ + '/' + name);
+            return now == old ? 0 : now == written ? 1 : 2;
+        };
+        QVERIFY(reset(true));
+        writtenA = testdata::readAll(folder_ + "/a.mp3");
+        writtenB = testdata::readAll(folder_ + "/b.mp3");
+        QVERIFY(writtenA != a && writtenB != b && writtenB.size() == b.size());
+        const QString calls = "trace=openat,write,pwrite64,fsync,fdatasync,rename,renameat,renameat2,linkat,unlinkat";
+        for (const bool undo : {false, true}) {
+            QVERIFY(reset(undo));
+            QByteArray log;
+            QVERIFY(child(undo ? "tagundo" : "tags", {"strace", "-f", "-qq", "-y", "-e", calls}, &log));
+            const QList<std::pair<QString, int>> points = killPoints(log);
+            int broken = 0, wrong = 0;
+            for (const auto &[name, n] : points) {
+                QVERIFY(reset(undo));
+                child(undo ? "tagundo" : "tags",
+                      {"strace", "-f", "-qq", "-e", calls, "-e", QString("inject=%1:signal=SIGKILL:when=%2").arg(name).arg(n)});
+                broken += (state("a.mp3", a, writtenA) == 2) + (state("b.mp3", b, writtenB) == 2);
+                child("tagundo");
+                wrong += state("a.mp3", a, writtenA) != 0 || state("b.mp3", b, writtenB) != 0;
+            }
+            qInfo("tag batch%s killed at %lld calls: %d files broken, %d wrong undos", undo ? " Undo" : "",
+                  points.size(), broken, wrong);
+            QVERIFY(points.size() > 5);
+            QCOMPARE(broken + wrong, 0);
         }
     }
 

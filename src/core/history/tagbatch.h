@@ -25,6 +25,7 @@ struct TagEditResult {
 struct TagBatchResult {
     QList<TagEditResult> files;   // one per edit run, in the order given
     bool cancelled = false;       // stopped by the progress callback
+    bool journalFailed = false;   // the history could not be written: nothing was written
 };
 
 // Called before each file with the number done so far and the total;

@@ -163,6 +163,8 @@ RenameJournal::~RenameJournal()
 bool RenameJournal::begin(const QList<JournalEntry> &batch)
 {
     finish();
+    if (path_.isEmpty())
+        return false;   // no place for it (the history's folder cannot be made)
     settleJournal(path_);
     QByteArray text = kFirstLine + '\n';
     for (const JournalEntry &e : batch)

@@ -20,7 +20,8 @@ bool sameFileState(const struct stat &a, const struct stat &b)
            && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
-// Why the library refused to write the tag of `path` (it gives no reason).
+} // namespace
+
 QString writeFailureReason(const QByteArray &path)
 {
     struct stat st;
@@ -31,6 +32,8 @@ QString writeFailureReason(const QByteArray &path)
     return QStringLiteral("the tag was not written (no MPEG audio, a tag this program does not "
                           "rewrite, or the file is in use)");
 }
+
+namespace {
 
 WriteResult writeRecordRewriting(const QByteArray &path, TagInfo &tag, const mp3lib::RewriteFields &rewrite)
 {

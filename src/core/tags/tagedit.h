@@ -51,6 +51,9 @@ WriteResult writeRecord(const QByteArray &path, TagInfo &tag);
 // regular file, hidden), in the system's words.
 QString missingReason(const QByteArray &path);
 
+// Why the writer refused to write the tag of `path` (it gives no reason).
+QString writeFailureReason(const QByteArray &path);
+
 // The system's message for `error` (an errno value).
 QString systemError(int error);
 

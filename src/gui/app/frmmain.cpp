@@ -24,6 +24,7 @@
 #include <exception>
 
 #include "entrylist.h"
+#include "history.h"
 #include "messagebox.h"
 #include "paths.h"
 #include "renamejournal.h"
@@ -351,8 +352,8 @@ bool frmMain::Form_Load()
 
     QDir::setCurrent(appFolder_); // a failure here is no reason to stop
 
-    // What a crash left half done in the last rename batch is put right.
-    renaming::settleJournal(journalPath());
+    // What a crash left half done in the last action is put right.
+    history::settle();
 
     QString failure;
     bool ok = false;

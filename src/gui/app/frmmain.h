@@ -9,6 +9,7 @@
 #include <QWidget>
 #include <memory>
 
+#include "history.h"
 #include "inifile_io.h"
 #include "retag.h"
 #include "taginfo.h"
@@ -109,7 +110,7 @@ public slots:
     void cmdRewrite_Click();    // Write the edited fields into the current file's tag
     void cmdCopy_Click();       // Copy the edited fields to the buffer and clipboard
     void cmdPaste_Click();      // Put the copy buffer back into the edit fields
-    void Undo();                // Rename the files of the last Rename batch back
+    void Undo();                // Undo the last action: a Rename batch, or tags written
     void retagFiles(retag::Kind kind);   // Repair garbled text or convert to Unicode, with a preview
 
 public:
@@ -121,8 +122,8 @@ public:
     // every MP3 file under them.
     void addDropped(const QList<QByteArray> &paths);
 
-    // The rename journal's file; tests point it elsewhere.
-    static void setJournalPathForTesting(const QString &path);
+    // The folder of the history of undoable actions; tests point it elsewhere.
+    static void setHistoryFolderForTesting(const QString &folder);
 
 signals:
     // Emitted each time lstMP3Files' click notification is raised, right
@@ -145,7 +146,7 @@ private:
     void appendEntries(const QList<QByteArray> &files);
     int currentRow() const;   // lstMP3Files' current entry, -1 for none
     void showListMenu(const QPoint &pos);
-    QString journalPath() const;
+    void refreshAfterTagUndo(const QList<history::TagUndoFile> &files);
 
     QString appFolder_;
     collection::EntryList *entries_ = nullptr;

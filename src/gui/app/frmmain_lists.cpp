@@ -15,17 +15,21 @@
 #include <QHash>
 #include <QMenu>
 #include <QMimeData>
+#include <QSet>
 #include <QUrl>
 #include <QGroupBox>
 #include <QItemSelectionModel>
 #include <QListView>
 #include <QMouseEvent>
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <utility>
 #include <vector>
 
 #include "entrylist.h"
 #include "frmfileselect.h"
+#include "history.h"
 #include "messagebox.h"
 #include "mp3tree.h"
 #include "paths.h"
@@ -348,7 +352,7 @@ void frmMain::cmdRename_Click()
     if (jobs.isEmpty())
         return;
 
-    renaming::RenameJournal journal(journalPath());
+    renaming::RenameJournal journal(history::newAction(history::Kind::Renames));
     renaming::RenameProgress progress;
     renaming::RenameResult result;
     ui::runWithProgress(
@@ -361,7 +365,7 @@ void frmMain::cmdRename_Click()
         },
         &progress.cancel);
     if (result.journalFailed) {
-        ui::showMessage(renaming::journalFailureMessage(QDir::toNativeSeparators(journalPath())),
+        ui::showMessage(renaming::journalFailureMessage(QDir::toNativeSeparators(history::folder())),
                         QMessageBox::Warning, this);
         return;
     }
@@ -377,31 +381,20 @@ void frmMain::cmdRename_Click()
 
 // --- Undo ----------------------------------------------------------------
 
-namespace {
-
-QString journalFile;
-
-} // namespace
-
-void frmMain::setJournalPathForTesting(const QString &path)
+void frmMain::setHistoryFolderForTesting(const QString &folder)
 {
-    journalFile = path;
-}
-
-QString frmMain::journalPath() const
-{
-    return journalFile.isEmpty() ? renaming::RenameJournal::defaultPath() : journalFile;
+    history::setFolderForTesting(folder);
 }
 
 void frmMain::Undo()
 {
-    renaming::LastUndo undo;
+    history::Undone undo;
     {
         const ui::WaitCursor wait;
-        undo = renaming::undoLastBatch(journalPath());
+        undo = history::undoLast();
         // The entries follow their files.
         QHash<QByteArray, QByteArray> back;
-        for (const auto &moved : std::as_const(undo.result.moved))
+        for (const auto &moved : std::as_const(undo.renames.moved))
             back.insert(moved.from, moved.to);
         QList<collection::EntryList::Moved> moved;
         for (int row = 0; row < entries_->count() && !back.isEmpty(); ++row) {
@@ -410,23 +403,45 @@ void frmMain::Undo()
                 moved.append({row, *it});
         }
         entries_->setPaths(moved);
+        refreshAfterTagUndo(undo.tags);
     }
-    if (undo.load == renaming::RenameJournal::Load::Damaged) {
-        ui::showMessage(QStringLiteral("名前の変更の記録が壊れているため、元に戻せません。\r\n\r\n")
-                            + QDir::toNativeSeparators(journalPath()),
+    if (undo.what == history::Undone::Damaged) {
+        ui::showMessage((undo.kind == history::Kind::Tags ? QStringLiteral("タグの書き込みの記録が壊れているため、元に戻せません。\r\n\r\n")
+                                                         : QStringLiteral("名前の変更の記録が壊れているため、元に戻せません。\r\n\r\n"))
+                            + QDir::toNativeSeparators(undo.journal),
                         QMessageBox::Warning, this);
         return;
     }
-    const QString text = renaming::undoFailureMessage(undo.result);
+    const QString text = undo.what == history::Undone::Tags ? history::tagUndoFailureMessage(undo.tags)
+                                                            : renaming::undoFailureMessage(undo.renames);
     if (!text.isEmpty())
         ui::showMessage(text, QMessageBox::Warning, this);
 }
 
+// The proposed names of the entries whose tags Undo put back. (The tag
+// frame keeps what it shows, as after an Update.)
+void frmMain::refreshAfterTagUndo(const QList<history::TagUndoFile> &files)
+{
+    QSet<QByteArray> restored, names;
+    for (const history::TagUndoFile &file : files) {
+        if (file.error.isEmpty()) {
+            restored.insert(file.path);
+            names.insert(paths::nameOf(file.path));
+        }
+    }
+    for (int row = 0; row < entries_->count() && !restored.isEmpty(); ++row) {
+        const QByteArray path = entryPath(row);
+        char resolved[PATH_MAX];
+        if (!names.contains(paths::nameOf(path)) || !::realpath(path.constData(), resolved)
+            || !restored.contains(QByteArray(resolved)))
+            continue;
+        entries_->setName(row, renaming::proposedNameFor(path));
+    }
+}
+
 void frmMain::showListMenu(const QPoint &pos)
 {
-    QList<renaming::JournalEntry> batch;
-    const bool undoable = renaming::RenameJournal(journalPath()).load(batch)
-                          != renaming::RenameJournal::Load::Nothing;
+    const bool undoable = history::canUndo();
     QMenu menu(this);
     QAction *undo = menu.addAction(QStringLiteral("元に戻す"), this, &frmMain::Undo);
     undo->setShortcut(QKeySequence::Undo);

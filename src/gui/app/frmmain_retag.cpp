@@ -6,7 +6,7 @@
 
 #include <QHash>
 #include <QItemSelectionModel>
-#include <QListWidget>
+#include <QListView>
 
 #include <algorithm>
 #include <atomic>
@@ -28,7 +28,7 @@ void frmMain::retagFiles(retag::Kind kind)
     std::sort(rows.begin(), rows.end());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     if (rows.isEmpty()) {
-        for (int row = 0; row < lstMP3Files->count(); ++row)
+        for (int row = 0; row < entries_->count(); ++row)
             rows.append(row);
     }
     if (rows.isEmpty())
@@ -91,13 +91,12 @@ void frmMain::retagFiles(retag::Kind kind)
     for (qsizetype k = 0; k < files.size(); ++k) {
         const auto name = nameOf.constFind(files[k]);
         if (name != nameOf.constEnd())
-            if (QListWidgetItem *proposed = lstRename->item(rows[k]))
-                proposed->setText(*name);
+            entries_->setName(rows[k], *name);
     }
     if (!failed.isEmpty())
         ui::showMessage(QStringLiteral("Tag write error") + failed, QMessageBox::Warning, this);
     // The tag frame must not keep the old text of a file written: an Update
     // would write it back.
-    if (const int row = lstMP3Files->currentRow(); row >= 0 && nameOf.contains(entryPath(row)))
+    if (const int row = currentRow(); row >= 0 && nameOf.contains(entryPath(row)))
         lstMP3Files_Click();
 }

@@ -5,12 +5,15 @@
 
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QListView>
 
 #include "entrylist.h"
 #include "existence.h"
+#include "history.h"
+#include "tagbatch.h"
 #include "messagebox.h"
 #include "newname.h"
 #include "tagedit.h"
@@ -105,12 +108,25 @@ void frmMain::cmdRewrite_Click()
     if (!tags::fileExists(path))
         return;
 
-    tags::TagInfo tag = tags::recordForUpdate(fieldTexts(*this), selectedGenre(*cmbGenre));
-    const tags::WriteResult written = tags::writeRecord(path, tag);
+    // A batch of one, so that Undo takes it back; every field is given, so
+    // the record written is the one the boxes make.
+    const tags::TagFieldTexts texts = fieldTexts(*this);
+    const tags::GenreEntry genre = selectedGenre(*cmbGenre);
+    tags::TagInfo tag = tags::recordForUpdate(texts, genre);
+    const tags::FieldChanges changes{texts.TrackName, texts.ArtistName, texts.AlbumName,
+                                     texts.Year,      texts.Comment,    genre};
+    const history::TagBatchResult written
+        = history::applyTagBatch({{path, changes}}, QStringLiteral("更新"));
 
     // A tag that was not written must not show a name made from it: the
     // proposed name still belongs to the tag the file has.
-    if (written.outcome == tags::WriteResult::Failed) {
+    if (written.journalFailed) {
+        ui::showMessage(QStringLiteral("タグの書き込みを記録できないため、タグを書き込みませんでした。\r\n\r\n")
+                            + QDir::toNativeSeparators(history::folder()),
+                        QMessageBox::Warning, this);
+        return;
+    }
+    if (written.files.value(0).result.outcome == tags::WriteResult::Failed) {
         ui::showMessage(QStringLiteral("Tag write error"), QMessageBox::Warning, this);
         return;
     }
