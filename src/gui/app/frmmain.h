@@ -101,6 +101,8 @@ public slots:
     void cmdCopy_Click();       // Copy the edited fields to the buffer and clipboard
     void cmdPaste_Click();      // Put the copy buffer back into the edit fields
     void Undo();                // Rename the files of the last Rename batch back
+    void BatchEdit();           // One edit of the six fields for every selected file
+    void TagsFromNames();       // Tag fields of the selected files from their names
 
 public:
     // Appends MP3 files (exact paths) to the list as Add does: the limit of

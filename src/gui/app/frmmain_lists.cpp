@@ -510,5 +510,10 @@ void frmMain::showListMenu(const QPoint &pos)
     QAction *undo = menu.addAction(QStringLiteral("元に戻す"), this, &frmMain::Undo);
     undo->setShortcut(QKeySequence::Undo);
     undo->setEnabled(undoable);
+    const bool selected = lstMP3Files->selectionModel()->hasSelection();
+    QAction *edit = menu.addAction(QStringLiteral("選択したファイルを一括編集…"), this, &frmMain::BatchEdit);
+    edit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    edit->setEnabled(selected);
+    menu.addAction(QStringLiteral("ファイル名からタグ…"), this, &frmMain::TagsFromNames)->setEnabled(selected);
     menu.exec(lstMP3Files->viewport()->mapToGlobal(pos));
 }
