@@ -49,6 +49,7 @@ private slots:
                 // Shared values shown; differing ones in the keep state.
                 QCOMPARE(d.txtTrackName->text(), QString());
                 QCOMPARE(d.txtTrackName->placeholderText(), QStringLiteral("(変更しない)"));
+                QCOMPARE(d.txtArtistName->placeholderText(), QString());   // a shared value, emptied, clears
                 QCOMPARE(d.txtAlbumName->text(), QString());
                 QCOMPARE(d.txtArtistName->text(), kTagA[1]);
                 QCOMPARE(d.txtYear->text(), kTagA[3]);

@@ -47,7 +47,10 @@ frmBatchEdit::frmBatchEdit(const batch::FieldValues &start, qsizetype fileCount,
         edit = new QLineEdit(this);
         edit->setObjectName(QLatin1String(name));
         edit->setMaxLength(maxLength);
-        edit->setPlaceholderText(kKeep);
+        // Only a field in the keep state says so: emptied, a field that
+        // started at a shared value clears that value in every file.
+        if (!value)
+            edit->setPlaceholderText(kKeep);
         edit->setText(value.value_or(QString()));
         edit->setMinimumWidth(320);
         form->addRow(label, edit);

@@ -1,7 +1,8 @@
 // The batch edit dialog ("選択したファイルを一括編集…"): the six fields of
 // the selected files, each starting at the value they all share or, where
-// they differ, empty in the "(変更しない)" (keep) state. The fields the user
-// changes are written into every selected file; the rest are left alone.
+// they differ, empty in the "(変更しない)" (keep) state, which it keeps while
+// it is left empty. The fields the user changes are written into every
+// selected file (a shared value emptied is cleared); the rest are left alone.
 #pragma once
 
 #include "batchedit.h"
