@@ -7,6 +7,7 @@
 
 #include "frmbatchedit.h"
 #include "frmfromname.h"
+#include "progressrun.h"
 
 class tst_BatchWindows : public QObject {
     Q_OBJECT
@@ -109,6 +110,22 @@ private slots:
         QCOMPARE(testdata::readAll(paths[3]), before[3]);   // not selected
         QCOMPARE(texts(fx_.w->lstRename).mid(0, 3),
                  (QStringList{"中村花子 - 夜明けの歌.mp3", "UB40 - Red Red Wine.mp3", "山田太郎 - 夜明けの歌.mp3"}));
+    }
+
+    // 中止 at the first report of the writes: no file is written, and the
+    // one message says how many were not.
+    void cancelled()
+    {
+        const QStringList paths{fx_.file("A - One.mp3", kTagA), fx_.file("B - Two.mp3", kTagB)};
+        list(paths, {0, 1});
+        const QByteArray before = testdata::readAll(paths[0]) + testdata::readAll(paths[1]);
+        ui::setProgressHookForTesting([] { ui::cancelProgressForTesting(); });
+        const auto unhook = qScopeGuard([] { ui::setProgressHookForTesting({}); });
+        QVERIFY(WindowFixture::whenModal<frmFromName>(
+            [&](frmFromName &d) { QTest::mouseClick(d.cmdApply, Qt::LeftButton); }, [&] { fx_.w->TagsFromNames(); }));
+        QCOMPARE(testdata::readAll(paths[0]) + testdata::readAll(paths[1]), before);
+        QCOMPARE(fx_.messages, QStringList{"中止したため、2 件のファイルは書き込んでいません。"});
+        QCOMPARE(texts(fx_.w->lstRename), (QStringList{"山田太郎 - 夜明けの歌.mp3", "Other Singer - Other Song.mp3"}));
     }
 };
 
