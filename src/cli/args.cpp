@@ -8,7 +8,7 @@ namespace cli {
 
 namespace {
 
-enum Option : unsigned { Recursive = 1, DryRun = 2, Json = 4, Fields = 8, Paths = 16 };
+enum Option : unsigned { Recursive = 1, DryRun = 2, Json = 4, Fields = 8, Paths = 16, Pattern = 32 };
 
 struct Subcommand {
     const char *name;
@@ -80,14 +80,33 @@ const Subcommand kSubcommands[] = {
      "and after; with --json, one JSON object a line with the keys path, field,\n"
      "text and converted. A field whose code page is a close call is left as\n"
      "it is (named on standard error). The writes are one batch.\n"},
+    {"from-name", Command::FromName, Recursive | DryRun | Json | Pattern | Paths,
+     "from-name [--pattern P] [-r] [--dry-run] [--json] PATH...",
+     "fill tag fields from file names",
+     "Read tag fields from each MP3 file's name by a pattern (by default\n"
+     "\"%artist% - %title%\", the inverse of the names \"names\" proposes) and\n"
+     "write the fields the pattern names, as one batch; the others stay as they\n"
+     "are. Placeholders: %artist%, %title%, %album%, %year% (four digits),\n"
+     "%comment%, %track% (a number, read and not written: the tag has no track\n"
+     "field) and %skip% (any text); the rest of the pattern must stand in the\n"
+     "name exactly. The extension .mp3 is not part of the match. Where a\n"
+     "separator could match at several places, the title keeps the extra ones:\n"
+     "\"A - B - C.mp3\" gives the artist \"A\" and the title \"B - C\". A name\n"
+     "that does not match gives no fields, is not written, and counts as failed.\n"
+     "Prints the path, a tab and the fields as field=value, tab-separated, then\n"
+     "a tab and \"written\", \"unchanged\" or \"error: \" and the reason; or the\n"
+     "path, a tab and \"no match\". With --json, one JSON object a line:\n"
+     "{\"path\": ..., \"fields\": {\"artist\": ..., \"title\": ...}} or\n"
+     "{\"path\": ..., \"match\": false}.\n"},
 };
 
 const char kOptionsHelp[] =
     "  -r, --recursive  take the MP3 files of each PATH that is a folder and of\n"
     "                   all its subfolders (hidden folders are skipped)\n";
-const char kDryRunHelp[] = "      --dry-run    (rename, repair, convert) print what would be done,\n"
-                           "                   changing nothing\n";
-const char kJsonHelp[] = "      --json       (show, repair, convert) print JSON Lines\n";
+const char kDryRunHelp[] = "      --dry-run    (rename, repair, convert, from-name) print what would be\n"
+                           "                   done, changing nothing\n";
+const char kJsonHelp[] = "      --json       (show, repair, convert, from-name) print JSON Lines\n";
+const char kPatternHelp[] = "      --pattern P  (from-name) the pattern, by default \"%artist% - %title%\"\n";
 const char kFieldsHelp[] =
     "      --title T    (set) the title\n"
     "      --artist A   the artist (singer)\n"
@@ -194,6 +213,13 @@ Parsed parseArgs(int argc, char **argv)
             a.dryRun = true;
         } else if (arg == "--json" && (sub->options & Json)) {
             a.json = true;
+        } else if (name == "--pattern" && (sub->options & Pattern)) {
+            if (equals > 0)
+                a.pattern = QString::fromUtf8(arg.mid(equals + 1));
+            else if (i + 1 < argc)
+                a.pattern = QString::fromUtf8(argv[++i]);
+            else
+                return usage(QStringLiteral("--pattern needs a value"));
         } else if (std::optional<QString> *field = fieldOf(a.fields, name);
                    field && (sub->options & Fields)) {
             QByteArray value;
@@ -230,10 +256,11 @@ QString helpText(const QByteArray &subcommand)
         text += QStringLiteral("Rename MP3 files after their tags (\"Singer - Title.mp3\") and edit\n"
                                "their tags, from a shell.\n\nCommands:\n");
         for (const Subcommand &s : kSubcommands)
-            text += QStringLiteral("  %1%2\n").arg(QString::fromUtf8(s.name).leftJustified(8),
+            text += QStringLiteral("  %1%2\n").arg(QString::fromUtf8(s.name).leftJustified(11),
                                                    QString::fromUtf8(s.summary));
         text += QStringLiteral("\nOptions:\n") + QString::fromUtf8(kOptionsHelp) + QString::fromUtf8(kDryRunHelp)
-                + QString::fromUtf8(kJsonHelp) + QString::fromUtf8(kFieldsHelp) + QString::fromUtf8(kHelpHelp)
+                + QString::fromUtf8(kJsonHelp) + QString::fromUtf8(kPatternHelp) + QString::fromUtf8(kFieldsHelp)
+                + QString::fromUtf8(kHelpHelp)
                 + QStringLiteral("      --version    output version information and exit\n\n"
                                  "\"dorvasu-cli help COMMAND\" or \"dorvasu-cli COMMAND --help\" tells more\n"
                                  "of a command.\n\n");
@@ -246,6 +273,8 @@ QString helpText(const QByteArray &subcommand)
            + QString::fromUtf8(s->details) + QStringLiteral("\nOptions:\n");
     if (s->options & Fields)
         text += QString::fromUtf8(kFieldsHelp);
+    if (s->options & Pattern)
+        text += QString::fromUtf8(kPatternHelp);
     if (s->options & Recursive)
         text += QString::fromUtf8(kOptionsHelp);
     if (s->options & DryRun)

@@ -10,7 +10,7 @@
 
 namespace cli {
 
-enum class Command { Names, Rename, Undo, Show, Set, Help, Version, Repair, Convert };
+enum class Command { Names, Rename, Undo, Show, Set, FromName, Help, Version, Repair, Convert };
 
 // The tag fields `set` writes, each only when given.
 struct FieldOptions {
@@ -25,6 +25,7 @@ struct Args {
     bool dryRun = false;
     bool json = false;
     FieldOptions fields;
+    std::optional<QString> pattern;   // from-name: the pattern given
     QList<QByteArray> paths;   // exactly the bytes given
 };
 

@@ -4,6 +4,7 @@
 #include "existence.h"
 #include "history.h"
 #include "mp3tree.h"
+#include "namepattern.h"
 #include "newname.h"
 #include "paths.h"
 #include "renamefiles.h"
@@ -416,6 +417,82 @@ int retagFiles(const Args &args, retag::Kind kind)
     return failures.status();
 }
 
+// The fields a name gave, as "key=value" cells or as a JSON object, in the
+// order of the tag record.
+QByteArray fieldsText(const tags::FieldChanges &f, bool asJson)
+{
+    const std::pair<const char *, const std::optional<QString> *> fields[] = {
+        {"title", &f.title}, {"artist", &f.artist}, {"album", &f.album}, {"year", &f.year}, {"comment", &f.comment}};
+    QByteArrayList cells;
+    for (const auto &[key, value] : fields) {
+        if (*value)
+            cells << (asJson ? '"' + QByteArray(key) + "\": " + json(**value)
+                             : QByteArray(key) + '=' + paths::printable((*value)->toUtf8()));
+    }
+    return asJson ? "{" + cells.join(", ") + '}' : cells.join('\t');
+}
+
+int fromName(const Args &args)
+{
+    const batch::NamePattern pattern(args.pattern.value_or(batch::kDefaultNamePattern));
+    if (!pattern.valid()) {
+        writeLine(stderr, "dorvasu-cli: --pattern: " + pattern.error().toUtf8());
+        return 2;
+    }
+    Progress progress;
+    Failures failures(progress);
+    const QList<QByteArray> files = filesOf(args, progress, failures);
+    // The files whose names match and that exist are written, as one batch.
+    QList<batch::NameFields> matches;
+    QList<QString> outcomes(files.size());   // "written", "unchanged", "error: ..."
+    QList<history::TagEdit> edits;
+    QList<qsizetype> fileOf;   // the file of each edit
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        matches.append(pattern.matchPath(files[i]));
+        if (!matches[i].matched) {
+            failures.add(files[i], QStringLiteral("the name does not match \"%1\"").arg(pattern.text()));
+        } else if (!tags::fileExists(files[i])) {
+            outcomes[i] = QStringLiteral("error: ") + tags::missingReason(files[i]);
+        } else {
+            edits.append({files[i], matches[i].fields});
+            fileOf.append(i);
+        }
+    }
+    if (!args.dryRun) {
+        qsizetype done = 0;
+        history::applyTagBatch(
+            edits, QStringLiteral("from-name"),
+            [&](qsizetype i, qsizetype total) {
+                progress.show(i, total, edits[i].path);
+                return true;
+            },
+            [&](const history::TagEditResult &file) {
+                const tags::WriteResult &r = file.result;
+                outcomes[fileOf[done++]] = r.outcome == tags::WriteResult::Written     ? QStringLiteral("written")
+                                           : r.outcome == tags::WriteResult::Unchanged ? QStringLiteral("unchanged")
+                                                                                       : "error: " + r.reason;
+            });
+        progress.clear();
+    }
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const QByteArray path = paths::printable(files[i]);
+        if (outcomes[i].startsWith(u'e'))
+            failures.add(files[i], outcomes[i].mid(7));
+        if (args.json) {
+            writeLine(stdout, "{\"path\": " + json(QString::fromUtf8(path))
+                                  + (matches[i].matched ? ", \"fields\": " + fieldsText(matches[i].fields, true)
+                                                        : QByteArray(", \"match\": false"))
+                                  + '}');
+        } else {
+            QByteArray line = path + '\t' + (matches[i].matched ? fieldsText(matches[i].fields, false) : "no match");
+            if (!outcomes[i].isEmpty())
+                line += '\t' + outcomes[i].toUtf8();
+            writeLine(stdout, line);
+        }
+    }
+    return failures.status();
+}
+
 } // namespace
 
 int run(int argc, char **argv)
@@ -455,6 +532,9 @@ int run(int argc, char **argv)
     case Command::Repair:
     case Command::Convert:
         status = retagFiles(args, args.command == Command::Repair ? retag::Kind::Repair : retag::Kind::Convert);
+        break;
+    case Command::FromName:
+        status = fromName(args);
         break;
     }
     // Lines that never reached their file (a full disk) are a failure too.

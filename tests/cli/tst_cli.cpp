@@ -19,20 +19,11 @@
 
 namespace {
 
-// A cell's text as bytes, "\xHH" standing for the byte HH.
-QByteArray bytes(const QString &cell)
-{
-    QByteArray out = cell.toUtf8();
-    for (qsizetype at; (at = out.indexOf("\\x")) >= 0;)
-        out.replace(at, 4, QByteArray::fromHex(out.mid(at + 2, 2)));
-    return out;
-}
-
 // Makes a file as the table spells it: "name=ARTIST:TITLE[:ALBUM]" an MP3
 // file with an ID3v2.4 tag, "name=" one without a tag, else a text file.
 void make(const QByteArray &dir, const QString &form)
 {
-    const QByteArray path = dir + '/' + bytes(form.section(u'=', 0, 0));
+    const QByteArray path = dir + '/' + cellBytes(form.section(u'=', 0, 0));
     std::filesystem::create_directories(paths::folderOf(path).constData());
     QByteArray content = form.toUtf8();
     if (form.contains(u'=')) {
@@ -65,7 +56,7 @@ void windowRename(const QByteArray &dir, const QStringList &names)
 {
     QList<QByteArray> paths;
     for (const QString &name : names)
-        paths << dir + '/' + bytes(name);
+        paths << dir + '/' + cellBytes(name);
     const QStringList proposed = renaming::makeRenameNames(paths);
     QList<renaming::RenameJob> jobs;
     for (qsizetype i = 0; i < paths.size(); ++i)
@@ -135,6 +126,9 @@ private slots:
     }
 
     void commands_data() { addCaseRows("cli.txt", "commands"); }
+    // The commands over many files at once (set, from-name), in cli.txt's columns.
+    void batchCommands_data() { addCaseRows("cli-batch.txt", "commands"); }
+    void batchCommands() { commands(); }
 
     // Each command of a row runs in a fresh folder holding the row's files;
     // the exit statuses, stdout and stderr of all of them, and the files

@@ -38,6 +38,15 @@ inline QList<QStringList> caseRows(const char *file, const QString &section, QHa
     return out;
 }
 
+// A cell's text as bytes, "\xHH" standing for the byte HH (names that are not UTF-8).
+inline QByteArray cellBytes(const QString &cell)
+{
+    QByteArray out = cell.toUtf8();
+    for (qsizetype at; (at = out.indexOf("\\x")) >= 0;)
+        out.replace(at, 4, QByteArray::fromHex(out.mid(at + 2, 2)));
+    return out;
+}
+
 // Those rows as the running _data function's rows: in the columns the "@" row
 // names, as text, or else whole, in one column "row".
 inline void addCaseRows(const char *file, const QString &section, const QHash<QString, QString> &lets = {})

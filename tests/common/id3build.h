@@ -72,6 +72,22 @@ inline int tagSize(const QByteArray &file)
     return 10 + (b(6) << 21 | b(7) << 14 | b(8) << 7 | b(9)) + ((b(3) == 4 && (b(5) & 0x10)) ? 10 : 0);
 }
 
+// The frames of the ID3v2.3 or 2.4 tag (not unsynchronised) a file begins
+// with, each whole, header included; the padding ends them.
+inline QByteArrayList frames(const QByteArray &file)
+{
+    QByteArrayList out;
+    const int end = tagSize(file), version = file.size() > 3 ? file[3] : 0;
+    for (int at = 10; at + 10 <= end && file[at] != '\0';) {
+        quint32 n = 0;
+        for (const char c : file.mid(at + 4, 4))
+            n = version == 4 ? n << 7 | (quint8(c) & 0x7F) : n << 8 | quint8(c);
+        out << file.mid(at, 10 + int(n));
+        at += 10 + int(n);
+    }
+    return out;
+}
+
 // A picture frame's body of `size` bytes of JPEG-like data.
 inline QByteArray picture(int size)
 {

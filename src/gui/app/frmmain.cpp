@@ -292,6 +292,8 @@ void frmMain::buildControls()
     connect(lstMP3Files, &QWidget::customContextMenuRequested, this, &frmMain::showListMenu);
     auto *undo = new QShortcut(QKeySequence::Undo, this);
     connect(undo, &QShortcut::activated, this, &frmMain::Undo);
+    auto *batchEdit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_E), this);
+    connect(batchEdit, &QShortcut::activated, this, &frmMain::BatchEdit);
 }
 
 bool frmMain::eventFilter(QObject *watched, QEvent *event)

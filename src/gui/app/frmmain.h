@@ -112,6 +112,8 @@ public slots:
     void cmdPaste_Click();      // Put the copy buffer back into the edit fields
     void Undo();                // Undo the last action: a Rename batch, or tags written
     void retagFiles(retag::Kind kind);   // Repair garbled text or convert to Unicode, with a preview
+    void BatchEdit();           // One edit of the six fields for every selected file
+    void TagsFromNames();       // Tag fields of the selected files from their names
 
 public:
     // Appends MP3 files (exact paths) to the list as Add does: proposed

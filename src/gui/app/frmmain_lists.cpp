@@ -447,6 +447,12 @@ void frmMain::showListMenu(const QPoint &pos)
     undo->setShortcut(QKeySequence::Undo);
     undo->setEnabled(undoable);
     menu.addSeparator();
+    const bool selected = lstMP3Files->selectionModel()->hasSelection();
+    QAction *edit = menu.addAction(QStringLiteral("選択したファイルを一括編集…"), this, &frmMain::BatchEdit);
+    edit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    edit->setEnabled(selected);
+    menu.addAction(QStringLiteral("ファイル名からタグ…"), this, &frmMain::TagsFromNames)->setEnabled(selected);
+    menu.addSeparator();
     menu.addAction(QStringLiteral("文字化けを修復…"), this, [this] { retagFiles(retag::Kind::Repair); });
     menu.addAction(QStringLiteral("Unicode に変換…"), this, [this] { retagFiles(retag::Kind::Convert); });
     menu.exec(lstMP3Files->viewport()->mapToGlobal(pos));
