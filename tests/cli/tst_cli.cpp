@@ -161,7 +161,7 @@ private slots:
             } else if (name == u"block-history") {   // a file where the history's folder belongs
                 testdata::writeAll(history, "x");
             } else if (name == u"change") {   // another program appends a byte
-                QFile file(QFile::decodeName(dir + '/' + bytes(args.value(0))));
+                QFile file(QFile::decodeName(dir + '/' + cellBytes(args.value(0))));
                 QVERIFY(file.open(QIODevice::Append) && file.write("x") == 1);
             } else {
                 gotExits << QString::number(cli(dir, QStringList{name} + args, &gotOut, &gotErr));

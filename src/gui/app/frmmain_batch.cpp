@@ -7,6 +7,7 @@
 
 #include "batchedit.h"
 #include "frmbatchedit.h"
+#include "entrylist.h"
 #include "frmfromname.h"
 #include "messagebox.h"
 #include "paths.h"

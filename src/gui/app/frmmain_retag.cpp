@@ -4,6 +4,8 @@
 // written as one batch of tag writes; the proposed names follow.
 #include "frmmain.h"
 
+#include "entrylist.h"
+
 #include <QHash>
 #include <QItemSelectionModel>
 #include <QListView>
