@@ -203,7 +203,7 @@ int rename(const Args &args)
             failures.add(files[i], reason);
     };
     if (args.dryRun) {
-        QSet<QByteArray> taken;   // names earlier files of the batch would get
+        QHash<QByteArray, QByteArray> taken;   // names earlier files of the batch would get, and those files
         for (qsizetype i = 0; i < files.size(); ++i) {
             const QByteArray target = paths::folderOf(files[i]) + names[i].toUtf8();
             struct stat st;
@@ -211,10 +211,10 @@ int rename(const Args &args)
             if (!renaming::isAcceptableName(names[i]) || !tags::fileExists(files[i])
                 || (target != files[i] && ::lstat(target.constData(), &st) == 0))
                 reason = renameReason(files[i], names[i]);
-            else if (taken.contains(target))
+            else if (taken.value(target, files[i]) != files[i])   // the same file twice is renamed once
                 reason = QStringLiteral("an earlier file gets \"%1\"").arg(names[i]);
             if (reason.isEmpty())
-                taken.insert(target);
+                taken.insert(target, files[i]);
             report(i, reason);
         }
         return failures.status();
