@@ -310,10 +310,14 @@ void frmFileSelect::dirTreeCurrentChanged()
     const QModelIndex current = Dir1->currentIndex();
     if (!current.isValid())
         return;
-    const QByteArray path = dirModel_->folderPath(current);
-    if (path.isEmpty())
+    const QByteArray path = paths::normalFolder(dirModel_->folderPath(current));
+    if (path.isEmpty() || path == dirPath_)
         return;
-    setDirPath(path);
+    // Chosen in the tree itself, which is already on it: the tree must not
+    // scroll now, or a click's release would land on whatever row came
+    // under the pointer, and highlight that one instead.
+    dirPath_ = path;
+    Dir1_Change();
 }
 
 void frmFileSelect::Dir1_Change()
