@@ -188,9 +188,17 @@ public:
         wavPath_ = path ? path : "";
     }
 
+    mp3lib::OpenFailure lastFailure()
+    {
+        std::lock_guard lock(mutex_);
+        return failure_;
+    }
+
     bool open(const char *path, mp3lib::OpenInfoWire &info)
     {
         std::lock_guard lock(mutex_);
+        // Until the file has proved to be MPEG audio, a failure is the file's.
+        failure_ = mp3lib::OpenFailure::File;
         closeLocked();
         std::memset(&info, 0, sizeof info);
         if (!path || !*path)
@@ -221,9 +229,12 @@ public:
                 }
             }
         }
-        if (!output)
+        if (!output) {
+            failure_ = mp3lib::OpenFailure::SoundOutput;
             return false;
+        }
 
+        failure_ = mp3lib::OpenFailure::Nothing;
         file_ = std::move(file);
         decoder_ = std::move(decoder);
         output_ = std::move(output);
@@ -423,6 +434,7 @@ private:
 
     std::mutex mutex_;
     std::string wavPath_;
+    mp3lib::OpenFailure failure_ = mp3lib::OpenFailure::Nothing;
     Fd file_;
     Decoder decoder_;
     Output output_;
@@ -452,6 +464,11 @@ Player &player()
 std::int16_t vbmp3_open(const char *path, mp3lib::OpenInfoWire &info)
 {
     return player().open(path, info) ? 1 : 0;
+}
+
+mp3lib::OpenFailure mp3lib::lastOpenFailure()
+{
+    return player().lastFailure();
 }
 
 std::int16_t vbmp3_play()

@@ -71,6 +71,12 @@ void removeLeftoverCopies(const char *folder);
 enum class TagRead { NotFound, Failed, Read };
 TagRead readFileTag(const char *path, TagInfoWire &tag);
 
+// Why the last vbmp3_open failed: the file (missing, unreadable, no MPEG
+// audio) or, with the file fine, the sound output (no sound server or
+// device could be opened). Nothing when it succeeded.
+enum class OpenFailure { Nothing, File, SoundOutput };
+OpenFailure lastOpenFailure();
+
 // Hooks for tests; the program itself never calls them.
 
 // Makes TagLib read every file through its own FileStream over the

@@ -85,7 +85,10 @@ bool frmPLay::MP3_Play()
         return false;
     mp3lib::OpenInfoWire info{};
     if (vbmp3_open(sPlayFile.constData(), info) == 0) {
-        ui::showMessage(QStringLiteral("Open Error"), QMessageBox::Warning, parentWidget());
+        // A good file is not blamed for a missing sound server or device.
+        const bool output = mp3lib::lastOpenFailure() == mp3lib::OpenFailure::SoundOutput;
+        ui::showMessage(output ? QStringLiteral("Sound output error") : QStringLiteral("Open Error"),
+                        QMessageBox::Warning, parentWidget());
         return false;
     }
     opened_ = true;
