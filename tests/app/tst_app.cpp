@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "mainwindowfixture.h"
+#include "twips.h"
 #include "paths.h"
 #include "progressrun.h"
 #include "windowposition.h"
@@ -464,6 +465,58 @@ private slots:
             QCOMPARE(window.cmbDirList->itemText(window.cmbDirList->count() - 1), fx_.path("tree/a"));
         }
         QCOMPARE(fx_.entries().mid(5), inA + QByteArrayList{tree + "/a/y/000.mp3"});
+    }
+
+    // Every control that takes the keyboard focus shows it (its pixels and
+    // those around it change), and Enter and the keypad's Enter press a
+    // focused button, as Space does.
+    void keyboard()
+    {
+        open();
+        fx_.setEntries({"/m/a.mp3"});
+        w_->lstRename->setEnabled(true);   // as Select All leaves it
+        const auto look = [&](QWidget *control) {
+            QApplication::processEvents();
+            return w_->grab(QRect(control->mapTo(w_, QPoint(0, 0)), control->size()).adjusted(-3, -3, 3, 3)).toImage();
+        };
+        int focusable = 0;
+        for (QWidget *control : w_->findChildren<QWidget *>()) {
+            if (!(control->focusPolicy() & Qt::TabFocus) || !control->isVisible() || !control->isEnabled())
+                continue;
+            ++focusable;
+            (control == w_->cmdOpen ? w_->cmdClose : w_->cmdOpen)->setFocus(Qt::TabFocusReason);
+            const QImage before = look(control);
+            control->setFocus(Qt::TabFocusReason);
+            QVERIFY2(look(control) != before, qPrintable(control->objectName()));
+            if (auto *button = qobject_cast<QPushButton *>(control)) {
+                button->disconnect(w_);   // counted, not run
+                QSignalSpy clicks(button, &QPushButton::clicked);
+                for (const int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space})
+                    QTest::keyClick(button, Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+                QVERIFY2(clicks.size() == 3, qPrintable(control->objectName()));
+            }
+        }
+        QCOMPARE(focusable, 17);
+    }
+
+    // The genre box, in its place, has room beside its arrow for "Soundtrack"
+    // and every shorter name; the list it drops holds the longest whole.
+    void genreBox()
+    {
+        open();
+        QStyleOptionComboBox option;
+        option.initFrom(w_->cmbGenre);
+        const QRect text = w_->cmbGenre->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, w_->cmbGenre);
+        QCOMPARE(w_->cmbGenre->geometry(), ui::twipsRect(2580, 1920, 1335, 300));
+        // Latin text is drawn in the system's sans-serif font, or in the Japanese one.
+        for (const QString &family : {QFontInfo(QFont("Sans Serif")).family(), QStringLiteral("Noto Sans CJK JP")}) {
+            QFont font = w_->cmbGenre->font();
+            font.setFamilies({family});
+            const QFontMetrics metrics(font);
+            QVERIFY2(text.width() >= metrics.horizontalAdvance("Soundtrack"), qPrintable(family));
+            for (int i = 0; i < w_->cmbGenre->count(); ++i)
+                QVERIFY(w_->cmbGenre->view()->minimumWidth() > metrics.horizontalAdvance(w_->cmbGenre->itemText(i)));
+        }
     }
 
     // A CP932 folder from the tree: entries read, edited, renamed and played by their bytes; the
