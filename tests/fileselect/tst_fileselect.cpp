@@ -163,9 +163,13 @@ private slots:
                 QCOMPARE(texts(w->File1), items(arg));
             } else if (verb == u"tops?") {   // top items of the folder tree
                 QCOMPARE(w->Dir1->model()->rowCount(w->Dir1->rootIndex()), arg.toInt());
-            } else if (verb == u"close") {   // by 閉じる, Esc or the close box
+            } else if (verb == u"close") {   // by 閉じる, Enter on it, Esc or the close box
+                if (arg == u"Enter")   // the focused button, not the default 追加
+                    w->cmdCancel->setFocus();
                 if (arg == u"閉じる")
                     QTest::mouseClick(w->cmdCancel, Qt::LeftButton);
+                else if (arg == u"Enter")
+                    QTest::keyClick(w->cmdCancel, Qt::Key_Enter, Qt::KeypadModifier);
                 else if (arg == u"Esc")
                     QTest::keyClick(w->File1, Qt::Key_Escape);
                 else
