@@ -467,36 +467,54 @@ private slots:
         QCOMPARE(fx_.entries().mid(5), inA + QByteArrayList{tree + "/a/y/000.mp3"});
     }
 
-    // Every control that takes the keyboard focus shows it (its pixels and
-    // those around it change), and Enter and the keypad's Enter press a
-    // focused button, as Space does.
+    // The controls of `window` that take the keyboard focus, and the names of those that look
+    // the same with it as without (their pixels and those around them); `a` and `b` two of them.
+    static std::pair<QList<QWidget *>, QStringList> focusShown(QWidget *window, QWidget *a, QWidget *b)
+    {
+        const auto look = [&](QWidget *control) {
+            QApplication::processEvents();
+            return window->grab(QRect(control->mapTo(window, QPoint(0, 0)), control->size()).adjusted(-3, -3, 3, 3)).toImage();
+        };
+        std::pair<QList<QWidget *>, QStringList> out;
+        for (QWidget *control : window->findChildren<QWidget *>()) {
+            if (!(control->focusPolicy() & Qt::TabFocus) || !control->isVisible() || !control->isEnabled())
+                continue;
+            out.first << control;
+            (control == a ? b : a)->setFocus(Qt::TabFocusReason);
+            const QImage before = look(control);
+            control->setFocus(Qt::TabFocusReason);
+            if (look(control) == before)
+                out.second << control->objectName();
+        }
+        return out;
+    }
+
+    // Every control of the main window and the file selection window that takes the keyboard
+    // focus shows it, and Enter and the keypad's Enter press a focused button, as Space does.
     void keyboard()
     {
         open();
         fx_.setEntries({"/m/a.mp3"});
         w_->lstRename->setEnabled(true);   // as Select All leaves it
-        const auto look = [&](QWidget *control) {
-            QApplication::processEvents();
-            return w_->grab(QRect(control->mapTo(w_, QPoint(0, 0)), control->size()).adjusted(-3, -3, 3, 3)).toImage();
-        };
-        int focusable = 0;
-        for (QWidget *control : w_->findChildren<QWidget *>()) {
-            if (!(control->focusPolicy() & Qt::TabFocus) || !control->isVisible() || !control->isEnabled())
+        const auto [controls, unseen] = focusShown(w_, w_->cmdOpen, w_->cmdClose);
+        QCOMPARE(unseen, QStringList());
+        QCOMPARE(controls.size(), 17);
+        QStringList unseenInFileSelect{"not opened"};
+        QVERIFY(fx_.inFileSelect([&](frmFileSelect &fs) {
+            unseenInFileSelect = focusShown(&fs, fs.Drive1, fs.cmdCancel).second;
+        }));
+        QCOMPARE(unseenInFileSelect, QStringList());
+        for (QWidget *control : controls) {
+            auto *button = qobject_cast<QPushButton *>(control);
+            if (!button)
                 continue;
-            ++focusable;
-            (control == w_->cmdOpen ? w_->cmdClose : w_->cmdOpen)->setFocus(Qt::TabFocusReason);
-            const QImage before = look(control);
-            control->setFocus(Qt::TabFocusReason);
-            QVERIFY2(look(control) != before, qPrintable(control->objectName()));
-            if (auto *button = qobject_cast<QPushButton *>(control)) {
-                button->disconnect(w_);   // counted, not run
-                QSignalSpy clicks(button, &QPushButton::clicked);
-                for (const int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space})
-                    QTest::keyClick(button, Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
-                QVERIFY2(clicks.size() == 3, qPrintable(control->objectName()));
-            }
+            button->setFocus(Qt::TabFocusReason);
+            button->disconnect(w_);   // counted, not run
+            QSignalSpy clicks(button, &QPushButton::clicked);
+            for (const int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space})
+                QTest::keyClick(button, Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+            QVERIFY2(clicks.size() == 3, qPrintable(control->objectName()));
         }
-        QCOMPARE(focusable, 17);
     }
 
     // The genre box, in its place, has room beside its arrow for "Soundtrack"

@@ -6,6 +6,7 @@
 #include "folders.h"
 #include "foldertreemodel.h"
 #include "frmplay.h"
+#include "keyboardfocus.h"
 #include "mp3tree.h"
 #include "progressrun.h"
 #include "inifile_io.h"
@@ -119,6 +120,7 @@ void frmFileSelect::buildControls()
     setTabOrder(File1, cmdAddFiles);
     setTabOrder(cmdAddFiles, cmdCancel);
     setTabOrder(cmdCancel, cmbDirList);
+    ui::showKeyboardFocus(this);
 
     fillDriveList();
 
