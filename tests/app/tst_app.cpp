@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "mainwindowfixture.h"
+#include "twips.h"
 #include "paths.h"
 #include "progressrun.h"
 #include "windowposition.h"
@@ -468,6 +469,76 @@ private slots:
             QCOMPARE(window.cmbDirList->itemText(window.cmbDirList->count() - 1), fx_.path("tree/a"));
         }
         QCOMPARE(fx_.entries().mid(5), inA + QByteArrayList{tree + "/a/y/000.mp3"});
+    }
+
+    // The controls of `window` that take the keyboard focus, and the names of those that look
+    // the same with it as without (their pixels and those around them); `a` and `b` two of them.
+    static std::pair<QList<QWidget *>, QStringList> focusShown(QWidget *window, QWidget *a, QWidget *b)
+    {
+        const auto look = [&](QWidget *control) {
+            QApplication::processEvents();
+            return window->grab(QRect(control->mapTo(window, QPoint(0, 0)), control->size()).adjusted(-3, -3, 3, 3)).toImage();
+        };
+        std::pair<QList<QWidget *>, QStringList> out;
+        for (QWidget *control : window->findChildren<QWidget *>()) {
+            if (!(control->focusPolicy() & Qt::TabFocus) || !control->isVisible() || !control->isEnabled())
+                continue;
+            out.first << control;
+            (control == a ? b : a)->setFocus(Qt::TabFocusReason);
+            const QImage before = look(control);
+            control->setFocus(Qt::TabFocusReason);
+            if (look(control) == before)
+                out.second << control->objectName();
+        }
+        return out;
+    }
+
+    // Every control of the main window and the file selection window that takes the keyboard
+    // focus shows it, and Enter and the keypad's Enter press a focused button, as Space does.
+    void keyboard()
+    {
+        open();
+        fx_.setEntries({"/m/a.mp3"});
+        w_->lstRename->setEnabled(true);   // as Select All leaves it
+        const auto [controls, unseen] = focusShown(w_, w_->cmdOpen, w_->cmdClose);
+        QCOMPARE(unseen, QStringList());
+        QCOMPARE(controls.size(), 17);
+        QStringList unseenInFileSelect{"not opened"};
+        QVERIFY(fx_.inFileSelect([&](frmFileSelect &fs) {
+            unseenInFileSelect = focusShown(&fs, fs.Drive1, fs.cmdCancel).second;
+        }));
+        QCOMPARE(unseenInFileSelect, QStringList());
+        for (QWidget *control : controls) {
+            auto *button = qobject_cast<QPushButton *>(control);
+            if (!button)
+                continue;
+            button->setFocus(Qt::TabFocusReason);
+            button->disconnect(w_);   // counted, not run
+            QSignalSpy clicks(button, &QPushButton::clicked);
+            for (const int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space})
+                QTest::keyClick(button, Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+            QVERIFY2(clicks.size() == 3, qPrintable(control->objectName()));
+        }
+    }
+
+    // The genre box, in its place, has room beside its arrow for "Soundtrack"
+    // and every shorter name; the list it drops holds the longest whole.
+    void genreBox()
+    {
+        open();
+        QStyleOptionComboBox option;
+        option.initFrom(w_->cmbGenre);
+        const QRect text = w_->cmbGenre->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, w_->cmbGenre);
+        QCOMPARE(w_->cmbGenre->geometry(), ui::twipsRect(2580, 1920, 1335, 300));
+        // Latin text is drawn in the system's sans-serif font, or in the Japanese one.
+        for (const QString &family : {QFontInfo(QFont("Sans Serif")).family(), QStringLiteral("Noto Sans CJK JP")}) {
+            QFont font = w_->cmbGenre->font();
+            font.setFamilies({family});
+            const QFontMetrics metrics(font);
+            QVERIFY2(text.width() >= metrics.horizontalAdvance("Soundtrack"), qPrintable(family));
+            for (int i = 0; i < w_->cmbGenre->count(); ++i)
+                QVERIFY(w_->cmbGenre->view()->minimumWidth() > metrics.horizontalAdvance(w_->cmbGenre->itemText(i)));
+        }
     }
 
     // A CP932 folder from the tree: entries read, edited, renamed and played by their bytes; the

@@ -119,6 +119,21 @@ private slots:
                 w->move(120, 90);
             } else if (verb == u"choose") {   // the folder tree's current item, as a click on it makes it
                 w->Dir1->setCurrentIndex(w->folderTree()->reveal(QFile::encodeName(folder(arg))));
+            } else if (verb == u"mkdirs") {   // "mkdirs PREFIX N": PREFIX00 to PREFIX(N-1)
+                for (int i = 0; i < arg.section(u' ', 1).toInt(); ++i)
+                    folder(arg.section(u' ', 0, 0) + QString::asprintf("%02d", i));
+            } else if (verb == u"click") {   // the tree's row of the folder, at the foot of the tree's view
+                w->folderTree()->reveal(QFile::encodeName(folder(arg)));
+                QTRY_VERIFY(!w->folderTree()->isListing());   // no rows coming in under the pointer
+                const QModelIndex index = w->folderTree()->reveal(QFile::encodeName(folder(arg)));
+                w->Dir1->scrollTo(index, QAbstractItemView::PositionAtBottom);
+                const QRect row = w->Dir1->visualRect(index);
+                QTest::mouseClick(w->Dir1->viewport(), Qt::LeftButton, {}, QPoint(row.left() + 4, row.center().y()));
+            } else if (verb == u"highlight?") {   // the tree's one selected row, and its current one
+                const QModelIndexList selected = w->Dir1->selectionModel()->selectedIndexes();
+                QCOMPARE(selected.size(), 1);
+                QCOMPARE(QString::fromUtf8(w->folderTree()->folderPath(selected[0])), path);
+                QCOMPARE(w->Dir1->currentIndex(), selected[0]);
             } else if (verb == u"select") {   // these rows of the file list only
                 w->File1->clearSelection();
                 for (const QString &selected : items(arg))
@@ -145,9 +160,13 @@ private slots:
                 QCOMPARE(texts(w->File1), items(arg));
             } else if (verb == u"tops?") {   // top items of the folder tree
                 QCOMPARE(w->Dir1->model()->rowCount(w->Dir1->rootIndex()), arg.toInt());
-            } else if (verb == u"close") {   // by 閉じる, Esc or the close box
+            } else if (verb == u"close") {   // by 閉じる, Enter on it, Esc or the close box
+                if (arg == u"Enter")   // the focused button, not the default 追加
+                    w->cmdCancel->setFocus();
                 if (arg == u"閉じる")
                     QTest::mouseClick(w->cmdCancel, Qt::LeftButton);
+                else if (arg == u"Enter")
+                    QTest::keyClick(w->cmdCancel, Qt::Key_Enter, Qt::KeypadModifier);
                 else if (arg == u"Esc")
                     QTest::keyClick(w->File1, Qt::Key_Escape);
                 else

@@ -80,6 +80,8 @@ private slots:
                                                   "song.mp3");
         if (file == u"text")
             testdata::writeAll(path, "This is not an MP3 file.\n");
+        // A WAV file in a folder that does not exist: the output cannot be opened.
+        mp3lib::setWavOutputForTesting(QFile::encodeName(file == u"no output" ? tmp_.filePath("none/x.wav") : wav_));
         QFile::remove(wav_);
         messages_.clear();
         inifile_IO ini;
@@ -89,7 +91,7 @@ private slots:
         fileSelect.show();
         QVERIFY(QTest::qWaitForWindowExposed(&fileSelect));
         const int threadsBefore = testdata::threadCount();
-        if (!plays && file != u"text")
+        if (file == u"deleted" || file == u"fifo")
             QVERIFY(QFile::remove(path));
         if (file == u"fifo")
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);

@@ -322,6 +322,37 @@ private slots:
             ::unlink(dir + name);   // QTemporaryDir cannot remove "c\xff"
     }
 
+    // A journal whose batch holds one file twice (c1 to c2, c0 to c1, c1 to
+    // c2 again), cut short after both renames: the later entry of c1 never
+    // renamed it, so Undo brings both files back and reports nothing.
+    void undoFileTwice()
+    {
+        QTemporaryDir tmp;
+        const QByteArray dir = QFile::encodeName(tmp.path()) + '/';
+        OpenFolders folders;
+        QList<JournalEntry> batch;
+        for (const char *name : {"c0", "c1"})
+            testdata::writeAll(QFile::decodeName(dir + name), name);
+        for (const auto &[from, to] : {std::pair{"c1", "c2"}, {"c0", "c1"}, {"c1", "c2"}}) {
+            batch.append({dir + from, dir + to});
+            QVERIFY(identifyAt(folders.at(dir), from, &batch.last().id));
+        }
+        RenameJournal journal(tmp.filePath("journal.txt"));
+        QVERIFY(journal.begin(batch));
+        for (int i : {0, 1}) {
+            QCOMPARE(::rename(batch[i].from, batch[i].to), 0);
+            journal.markDone(i);
+        }
+        QList<JournalEntry> loaded;
+        QCOMPARE(RenameJournal(tmp.filePath("journal.txt")).load(loaded), RenameJournal::Load::Loaded);
+        const UndoResult result = undoBatch(loaded);
+        QCOMPARE(result.failed, QList<QByteArray>());
+        QCOMPARE(result.gone, 0);
+        QCOMPARE(result.moved.size(), 2);
+        QCOMPARE(testdata::readAll(QFile::decodeName(dir + "c0")) + testdata::readAll(QFile::decodeName(dir + "c1")),
+                 "c0c1");
+    }
+
     // A journal cut short or damaged is told apart from one that is fine.
     void loadJournal_data() { addRows("journal"); }
 

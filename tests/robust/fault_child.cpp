@@ -7,7 +7,8 @@
 //   fault_child rename|undo|settle ROUTE JOURNAL FOLDER
 //                                 on the rename route named ("native", "link", "reservation"):
 //                                 renames c1.mp3 to c2.mp3, c0.mp3 to c1.mp3 and a.mp3 to A.mp3 in
-//                                 FOLDER; undoes the batch of JOURNAL; or settles it, as at start-up
+//                                 FOLDER, with c1.mp3 in the list a second time (it is renamed
+//                                 once); undoes the batch of JOURNAL; or settles it, as at start-up
 //   fault_child tags|tagundo HISTORY FOLDER
 //                                 writes a title into FOLDER's a.mp3 and b.mp3 as one batch of the
 //                                 history in HISTORY; or undoes the history's last action
@@ -45,7 +46,7 @@ int renames(const QByteArray &what, char **argv)
         return result.failed.isEmpty() && result.gone == 0 ? 0 : 1;
     }
     QList<RenameJob> jobs;
-    for (const auto &[from, to] : {std::pair{"c1.mp3", "c2.mp3"}, {"c0.mp3", "c1.mp3"}, {"a.mp3", "A.mp3"}})
+    for (const auto &[from, to] : {std::pair{"c1.mp3", "c2.mp3"}, {"c0.mp3", "c1.mp3"}, {"a.mp3", "A.mp3"}, {"c1.mp3", "c2.mp3"}})
         jobs.append({int(jobs.size()), QByteArray(argv[4]) + '/' + from, QString::fromLatin1(to)});
     const RenameResult result = renameFiles(jobs, &journal);
     return result.failed.isEmpty() && !result.journalFailed ? 0 : 1;

@@ -9,6 +9,8 @@
 
 #include <QSet>
 
+#include <QHash>
+
 #include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,7 +61,7 @@ QString failureReason(const RenameJob &job, int error)
 QStringList renameCheck(const QList<RenameJob> &jobs)
 {
     QStringList reasons;
-    QSet<QByteArray> taken;   // names earlier files of the batch would get
+    QHash<QByteArray, QByteArray> taken;   // names earlier files of the batch would get, and those files
     for (const RenameJob &job : jobs) {
         const QByteArray target = paths::folderOf(job.path) + job.newName.toUtf8();
         struct stat st;
@@ -68,13 +70,13 @@ QStringList renameCheck(const QList<RenameJob> &jobs)
             reason = failureReason(job, 0);
         else if (target != job.path && ::lstat(target.constData(), &st) == 0)
             reason = failureReason(job, EEXIST);
-        else if (taken.contains(target))
+        else if (taken.value(target, job.path) != job.path)   // the same file twice is renamed once
             reason = QStringLiteral("an earlier file gets \"%1\"").arg(job.newName);
         else if (const QByteArray folder = paths::folderOf(job.path);
                  target != job.path && ::access(folder.isEmpty() ? "." : folder.constData(), W_OK) != 0)
             reason = tags::systemError(errno);
         if (reason.isEmpty())
-            taken.insert(target);
+            taken.insert(target, job.path);
         reasons.append(reason);
     }
     return reasons;
@@ -90,6 +92,13 @@ RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal, R
     QList<QByteArray> targets;
     QList<JournalEntry> batch;
     QList<int> batchIndex(jobs.size(), -1);
+    // The list may hold one file twice (dropped, then added again with its
+    // folder, or under another spelling of the folder's path). The batch
+    // holds it once, for its first job; a later job of the same file shares
+    // that job's outcome when it asks for the same name, and fails when it
+    // asks for another.
+    QList<int> sameFileAs(jobs.size(), -1);
+    QHash<QByteArray, int> firstJobOf;
     for (qsizetype i = 0; i < jobs.size(); ++i) {
         const QByteArray folder = paths::folderOf(jobs[i].path), name = paths::nameOf(jobs[i].path);
         JournalEntry e{jobs[i].path, folder + jobs[i].newName.toUtf8()};
@@ -99,8 +108,16 @@ RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal, R
         if (leadsToRegularFile(dirFd, name) && identifyAt(dirFd, name, &e.id) && ::fstat(dirFd, &opened) == 0) {
             target = paths::nameOf(e.to);
             e.folder = opened.st_ino;
+            const int first = firstJobOf.value(entryKey(e), -1);
+            if (first < 0) {
+                firstJobOf.insert(entryKey(e), int(i));
+            } else {
+                sameFileAs[i] = first;
+                if (targets[first] != target)
+                    target.clear();
+            }
         }
-        if (!target.isEmpty() && e.to != e.from) {
+        if (!target.isEmpty() && e.to != e.from && sameFileAs[i] < 0) {
             batchIndex[i] = int(batch.size());
             batch.append(e);
         }
@@ -114,6 +131,8 @@ RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal, R
         return result;
     }
 
+    QList<bool> failed(jobs.size(), false);
+    QList<qsizetype> newPathOf(jobs.size(), -1);   // index into result.newPaths
     for (qsizetype i = 0; i < jobs.size(); ++i) {
         const RenameJob &job = jobs[i];
         if (progress) {
@@ -127,9 +146,14 @@ RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal, R
         }
         const QString shown = job.shown.isEmpty() ? paths::display(job.path) : job.shown;
         const int n = batchIndex[i];
-        if (targets[i].isEmpty()) {
+        const int first = sameFileAs[i];
+        if (targets[i].isEmpty() || (first >= 0 && failed[first])) {
             result.failed.append(shown);
             result.failures.append({int(i), 0});
+            failed[i] = true;
+        } else if (first >= 0) {
+            if (newPathOf[first] >= 0)
+                result.newPaths.append({job.index, result.newPaths[newPathOf[first]].path});
         } else if (n >= 0) {
             // The folder must still be where it was, and the name still the
             // file identified: otherwise another program moved things, and
@@ -140,13 +164,16 @@ RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal, R
             RenameStatus status{ESTALE, name};
             if (folders.stillAt(folder) && identifyAt(dirFd, name, &now) && now.sameFileAs(batch[n].id))
                 status = renameAt(dirFd, name, targets[i], [&] { return !journal || journal->note('R', n, true); });
+            failed[i] = !status.ok();
             if (!status.ok()) {
                 result.failed.append(shown);
                 result.failures.append({int(i), status.error});
             } else if (journal)
                 journal->markDone(n);
-            if (status.path != name)
+            if (status.path != name) {
+                newPathOf[i] = result.newPaths.size();
                 result.newPaths.append({job.index, folder + status.path});
+            }
         }
         if (progress)
             progress->done = int(i + 1);

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -144,7 +145,26 @@ bool lookUp(const JournalEntry &e, OpenFolders &folders, Names &n)
     return true;
 }
 
+// The entries of `batch` that repeat an earlier entry's file.
+QList<bool> repeatedFiles(const QList<JournalEntry> &batch)
+{
+    QList<bool> repeated(batch.size(), false);
+    QSet<QByteArray> seen;
+    for (qsizetype i = 0; i < batch.size(); ++i) {
+        const QByteArray key = entryKey(batch[i]);
+        repeated[i] = seen.contains(key);
+        seen.insert(key);
+    }
+    return repeated;
+}
+
 } // namespace
+
+QByteArray entryKey(const JournalEntry &e)
+{
+    return QByteArray::number(e.id.device) + ' ' + QByteArray::number(e.folder) + ' '
+           + QByteArray::number(e.id.inode) + ' ' + QByteArray::number(e.id.born) + ' ' + paths::nameOf(e.from);
+}
 
 QString RenameJournal::defaultPath()
 {
@@ -260,10 +280,11 @@ void RenameJournal::clear()
 void settleBatch(const QList<JournalEntry> &batch)
 {
     OpenFolders folders;
+    const QList<bool> repeated = repeatedFiles(batch);
     for (qsizetype i = batch.size() - 1; i >= 0; --i) {
         // A rename that failed in a batch that ended left nothing to settle.
         Names n;
-        if (batch[i].from != batch[i].to && (batch[i].done || !batch[i].batchOver)
+        if (!repeated[i] && batch[i].from != batch[i].to && (batch[i].done || !batch[i].batchOver)
             && lookUp(batch[i], folders, n))
             settleEntry(batch[i], n);
     }
@@ -281,10 +302,11 @@ UndoResult undoBatch(const QList<JournalEntry> &batch, RenameJournal *journal)
     settleBatch(batch);
     UndoResult result;
     OpenFolders folders;
+    const QList<bool> repeated = repeatedFiles(batch);
     for (qsizetype i = batch.size() - 1; i >= 0; --i) {
         const JournalEntry &e = batch[i];
         Names n;
-        if (e.from == e.to || (!e.done && e.batchOver))
+        if (repeated[i] || e.from == e.to || (!e.done && e.batchOver))
             continue;   // nothing to do, or it failed: the file never moved
         if (!lookUp(e, folders, n)) {
             result.failed.append(e.to);

@@ -41,6 +41,12 @@ struct JournalEntry {
     bool reservedOld = false; // an empty file may hold `from` (Undo)
 };
 
+// What tells one file of a batch from another: its folder, its name there
+// and its identity. Two paths that lead to the same file under the same
+// name (the same path twice, or another spelling of the folder) give the
+// same key; two hard links under different names do not.
+QByteArray entryKey(const JournalEntry &e);
+
 class RenameJournal {
 public:
     // The journal in the user's configuration folder.
@@ -91,6 +97,10 @@ struct UndoResult {
     int gone = 0;               // files no longer where the batch put them
 };
 
+// Settling and Undo act on the first entry of each file only: a later one
+// for the same file (see entryKey) never renamed it. A batch holds each
+// file once; a journal written before that was so may not.
+//
 // Puts right what a crash left half done in `batch` (see above); touches
 // only names the batch renamed or reserved, and only where the file found
 // there is the batch's own.

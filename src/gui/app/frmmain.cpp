@@ -1,6 +1,7 @@
 #include "frmmain.h"
 
 #include "japanesefont.h"
+#include "keyboardfocus.h"
 
 #include <QApplication>
 #include <QKeySequence>
@@ -20,6 +21,7 @@
 #include <QListView>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <algorithm>
 #include <exception>
 
@@ -116,7 +118,7 @@ void frmMain::buildControls()
         b = new QPushButton(caption, parent);
         b->setObjectName(QLatin1String(name));
         b->setToolTip(tip);
-        b->setAutoDefault(false);
+        b->setAutoDefault(true); // Enter and the keypad's Enter press it, as Space does
         b->setGeometry(rect);
     };
 
@@ -231,7 +233,9 @@ void frmMain::buildControls()
         const QString yellow = kLightYellow.name();
         cmbGenre->setStyleSheet(QStringLiteral(
             "QComboBox { background-color: %1; color: black; border: 1px solid #7a7a7a;"
-            " border-radius: 2px; padding: 0px 2px 0px 4px; }"
+            " border-radius: 2px; padding: 0px 0px 0px 3px; }"
+            // A narrow arrow, so that the names have room beside it.
+            "QComboBox::drop-down { width: 13px; }"
             "QComboBox:disabled { color: #808080; }"
             "QComboBox QAbstractItemView { background-color: %1; color: black;"
             " selection-background-color: palette(highlight); selection-color: palette(highlighted-text); }")
@@ -294,6 +298,7 @@ void frmMain::buildControls()
     connect(undo, &QShortcut::activated, this, &frmMain::Undo);
     auto *batchEdit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_E), this);
     connect(batchEdit, &QShortcut::activated, this, &frmMain::BatchEdit);
+    ui::showKeyboardFocus(this);
 }
 
 bool frmMain::eventFilter(QObject *watched, QEvent *event)
@@ -419,6 +424,12 @@ void frmMain::LoadGenreList()
         cmbGenre->addItem(g.GenreName, g.GenreNo);
     if (cmbGenre->count() > 0)
         cmbGenre->setCurrentIndex(0);
+    // The box has room beside its arrow for "Soundtrack" and every shorter
+    // name; the list it drops is wide enough to show the longest whole.
+    int widest = 0;
+    for (int i = 0; i < cmbGenre->count(); ++i)
+        widest = std::max(widest, cmbGenre->fontMetrics().horizontalAdvance(cmbGenre->itemText(i)));
+    cmbGenre->view()->setMinimumWidth(widest + cmbGenre->view()->verticalScrollBar()->sizeHint().width() + 12);
 }
 
 void frmMain::Form_Unload()

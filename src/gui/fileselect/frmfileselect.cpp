@@ -6,6 +6,7 @@
 #include "folders.h"
 #include "foldertreemodel.h"
 #include "frmplay.h"
+#include "keyboardfocus.h"
 #include "mp3tree.h"
 #include "progressrun.h"
 #include "inifile_io.h"
@@ -119,6 +120,7 @@ void frmFileSelect::buildControls()
     setTabOrder(File1, cmdAddFiles);
     setTabOrder(cmdAddFiles, cmdCancel);
     setTabOrder(cmdCancel, cmbDirList);
+    ui::showKeyboardFocus(this);
 
     fillDriveList();
 
@@ -310,10 +312,14 @@ void frmFileSelect::dirTreeCurrentChanged()
     const QModelIndex current = Dir1->currentIndex();
     if (!current.isValid())
         return;
-    const QByteArray path = dirModel_->folderPath(current);
-    if (path.isEmpty())
+    const QByteArray path = paths::normalFolder(dirModel_->folderPath(current));
+    if (path.isEmpty() || path == dirPath_)
         return;
-    setDirPath(path);
+    // Chosen in the tree itself, which is already on it: the tree must not
+    // scroll now, or a click's release would land on whatever row came
+    // under the pointer, and highlight that one instead.
+    dirPath_ = path;
+    Dir1_Change();
 }
 
 void frmFileSelect::Dir1_Change()

@@ -81,8 +81,11 @@ bool frmPLay::MP3_Play()
     }
     if (!tags::fileExists(sPlayFile))
         return false;
-    if (engine_.open(sPlayFile) != player::Engine::Opened::Yes) {
-        ui::showMessage(QStringLiteral("Open Error"), QMessageBox::Warning, parentWidget());
+    if (const player::Engine::Opened opened = engine_.open(sPlayFile); opened != player::Engine::Opened::Yes) {
+        // A good file is not blamed for a missing sound server or device.
+        ui::showMessage(opened == player::Engine::Opened::NoOutput ? QStringLiteral("Sound output error")
+                                                                  : QStringLiteral("Open Error"),
+                        QMessageBox::Warning, parentWidget());
         return false;
     }
     opened_ = true;

@@ -32,8 +32,8 @@ public:
     QByteArray sPlayFile;
 
     // Tests, opens and starts playing sPlayFile. False when nothing plays:
-    // a missing file (silently) or a file the engine cannot open (the user
-    // has been shown "Open Error").
+    // a missing file (silently), a file the library cannot open (the user
+    // has been shown "Open Error") or no sound output ("Sound output error").
     bool MP3_Play();
 
     // The volume the bar shows, 0 (thumb at the bottom) to 100 (at the top).
