@@ -176,8 +176,9 @@ private slots:
         QCOMPARE(::files(dir), after);
     }
 
-    // Files with every kind of tag go through renames and tag writes, each by
-    // a new dorvasu-cli, with one Update as the window makes it; then undo
+    // Files with every kind of tag go through a repair, a conversion, renames
+    // and tag writes, each by a new dorvasu-cli, with one Update as the
+    // window makes it; then undo
     // after undo, each a new process, brings the folder back to what it was
     // before each action, byte for byte, last action first.
     void undoHistory()
@@ -188,7 +189,7 @@ private slots:
         QDir(home_.path() + "/.config/dorvasu/history").removeRecursively();
         for (const QByteArrayList &row : testdata::table("cli.txt", "history"))
             testdata::writeAll(QFile::decodeName(dir + '/' + row[0]), row[1]);
-        const QStringList steps{"set --artist Eins -r .", "rename -r .", "set --album Drei --year 1999 -r .",
+        const QStringList steps{"repair -r .", "convert -r .", "set --artist Eins -r .", "rename -r .", "set --album Drei --year 1999 -r .",
                                 "set --comment Vier -r .", "update", "set --artist Zwei -r .", "rename -r .",
                                 "set --genre 17 -r .", "set --artist 六 -r .", "rename -r .",
                                 "set --year 2001 -r .", "set --comment= -r ."};
