@@ -418,10 +418,12 @@ void frmMain::Undo()
         ui::showMessage(text, QMessageBox::Warning, this);
 }
 
-// The proposed names of the entries whose tags Undo put back. (The tag
-// frame keeps what it shows, as after an Update.)
+// The proposed names of the entries whose tags Undo put back, and the tag
+// frame when it shows one of them: left showing the undone text, an Update
+// would write it back.
 void frmMain::refreshAfterTagUndo(const QList<history::TagUndoFile> &files)
 {
+    bool current = false;
     QSet<QByteArray> restored, names;
     for (const history::TagUndoFile &file : files) {
         if (file.error.isEmpty()) {
@@ -436,7 +438,10 @@ void frmMain::refreshAfterTagUndo(const QList<history::TagUndoFile> &files)
             || !restored.contains(QByteArray(resolved)))
             continue;
         entries_->setName(row, renaming::proposedNameFor(path));
+        current = current || row == currentRow();
     }
+    if (current)
+        lstMP3Files_Click();
 }
 
 void frmMain::showListMenu(const QPoint &pos)
