@@ -124,6 +124,15 @@ public:
     // every MP3 file under them.
     void addDropped(const QList<QByteArray> &paths);
 
+    // The selected rows of lstMP3Files, in the list's order.
+    QList<int> selectedRows() const;
+
+    // After tags were written or put back: the entries of `rows` get their
+    // proposed names read anew, and the tag frame shows its file again when
+    // it is one of them (left showing the old text, an Update would write
+    // it back).
+    void refreshWritten(const QList<int> &rows);
+
     // The folder of the history of undoable actions; tests point it elsewhere.
     static void setHistoryFolderForTesting(const QString &folder);
 

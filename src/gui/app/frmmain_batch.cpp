@@ -18,21 +18,13 @@
 #include <QListView>
 #include <QSet>
 
-#include <algorithm>
-
 namespace {
 
 // The selected rows of the file list, in order, and their files.
-QList<int> selectedRows(const frmMain &w, QList<QByteArray> *files)
+QList<int> selectionOf(const frmMain &w, QList<QByteArray> *files)
 {
-    QList<int> rows;
-    for (const QItemSelectionRange &range : w.lstMP3Files->selectionModel()->selection()) {
-        for (int row = range.top(); row <= range.bottom(); ++row)
-            rows.append(row);
-    }
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    for (const int row : std::as_const(rows))
+    const QList<int> rows = w.selectedRows();
+    for (const int row : rows)
         files->append(w.entryPath(row));
     return rows;
 }
@@ -77,19 +69,7 @@ static void runTagBatch(frmMain &w, const QList<int> &rows, const QList<history:
         else if (r.outcome == tags::WriteResult::Failed)
             failed.append(paths::display(edits[i].path));
     }
-    if (!written.isEmpty()) {
-        const ui::WaitCursor wait;
-        QList<QByteArray> files;
-        for (const int row : std::as_const(written))
-            files.append(w.entryPath(row));
-        const QStringList names = renaming::makeRenameNames(files);
-        for (qsizetype i = 0; i < written.size(); ++i)
-            w.entries()->setName(written[i], names[i]);
-        // The tag frame must not keep showing the old fields of a file
-        // written now: an Update would put them back.
-        if (written.contains(w.lstMP3Files->currentIndex().row()))
-            w.lstMP3Files_Click();
-    }
+    w.refreshWritten(written);
     const QString message =
         batch::tagWriteFailureMessage(failed, edits.size() - run.result.files.size());
     if (!message.isEmpty())
@@ -99,7 +79,7 @@ static void runTagBatch(frmMain &w, const QList<int> &rows, const QList<history:
 void frmMain::BatchEdit()
 {
     QList<QByteArray> files;
-    const QList<int> rows = selectedRows(*this, &files);
+    const QList<int> rows = selectionOf(*this, &files);
     if (rows.isEmpty())
         return;
 
@@ -123,7 +103,7 @@ void frmMain::BatchEdit()
 void frmMain::TagsFromNames()
 {
     QList<QByteArray> files;
-    const QList<int> rows = selectedRows(*this, &files);
+    const QList<int> rows = selectionOf(*this, &files);
     if (rows.isEmpty())
         return;
 

@@ -418,12 +418,37 @@ void frmMain::Undo()
         ui::showMessage(text, QMessageBox::Warning, this);
 }
 
-// The proposed names of the entries whose tags Undo put back, and the tag
-// frame when it shows one of them: left showing the undone text, an Update
-// would write it back.
+QList<int> frmMain::selectedRows() const
+{
+    QList<int> rows;
+    for (const QItemSelectionRange &range : lstMP3Files->selectionModel()->selection()) {
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            rows.append(row);
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
+}
+
+void frmMain::refreshWritten(const QList<int> &rows)
+{
+    if (rows.isEmpty())
+        return;
+    const ui::WaitCursor wait;
+    QList<QByteArray> files;
+    for (const int row : rows)
+        files.append(entryPath(row));
+    const QStringList names = renaming::makeRenameNames(files);
+    for (qsizetype i = 0; i < rows.size(); ++i)
+        entries_->setName(rows[i], names[i]);
+    if (rows.contains(currentRow()))
+        lstMP3Files_Click();
+}
+
+// The entries whose tags Undo put back (each the file itself, whatever
+// spelling of its path the list has).
 void frmMain::refreshAfterTagUndo(const QList<history::TagUndoFile> &files)
 {
-    bool current = false;
     QSet<QByteArray> restored, names;
     for (const history::TagUndoFile &file : files) {
         if (file.error.isEmpty()) {
@@ -431,17 +456,15 @@ void frmMain::refreshAfterTagUndo(const QList<history::TagUndoFile> &files)
             names.insert(paths::nameOf(file.path));
         }
     }
+    QList<int> rows;
     for (int row = 0; row < entries_->count() && !restored.isEmpty(); ++row) {
         const QByteArray path = entryPath(row);
         char resolved[PATH_MAX];
-        if (!names.contains(paths::nameOf(path)) || !::realpath(path.constData(), resolved)
-            || !restored.contains(QByteArray(resolved)))
-            continue;
-        entries_->setName(row, renaming::proposedNameFor(path));
-        current = current || row == currentRow();
+        if (names.contains(paths::nameOf(path)) && ::realpath(path.constData(), resolved)
+            && restored.contains(QByteArray(resolved)))
+            rows.append(row);
     }
-    if (current)
-        lstMP3Files_Click();
+    refreshWritten(rows);
 }
 
 void frmMain::showListMenu(const QPoint &pos)

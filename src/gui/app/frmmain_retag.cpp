@@ -6,11 +6,10 @@
 
 #include "entrylist.h"
 
-#include <QHash>
 #include <QItemSelectionModel>
 #include <QListView>
+#include <QSet>
 
-#include <algorithm>
 #include <atomic>
 
 #include "messagebox.h"
@@ -22,13 +21,7 @@
 void frmMain::retagFiles(retag::Kind kind)
 {
     // The rows of the list to look at, in the list's order.
-    QList<int> rows;
-    for (const QItemSelectionRange &range : lstMP3Files->selectionModel()->selection()) {
-        for (int row = range.top(); row <= range.bottom(); ++row)
-            rows.append(row);
-    }
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    QList<int> rows = selectedRows();
     if (rows.isEmpty()) {
         for (int row = 0; row < entries_->count(); ++row)
             rows.append(row);
@@ -78,27 +71,20 @@ void frmMain::retagFiles(retag::Kind kind)
 
     // The proposed names of the files written, read anew; the failures in
     // one message.
-    QList<QByteArray> written;
+    QSet<QByteArray> written;
     QString failed;
     for (const history::TagEditResult &file : std::as_const(result.files)) {
         if (file.result.outcome == tags::WriteResult::Failed)
             failed += QStringLiteral("\r\n") + paths::display(file.path);
         else
-            written.append(file.path);
+            written.insert(file.path);
     }
-    QHash<QByteArray, QString> nameOf;
-    const QStringList names = renaming::makeRenameNames(written);
-    for (qsizetype i = 0; i < written.size(); ++i)
-        nameOf.insert(written[i], names[i]);
+    QList<int> writtenRows;
     for (qsizetype k = 0; k < files.size(); ++k) {
-        const auto name = nameOf.constFind(files[k]);
-        if (name != nameOf.constEnd())
-            entries_->setName(rows[k], *name);
+        if (written.contains(files[k]))
+            writtenRows.append(rows[k]);
     }
+    refreshWritten(writtenRows);
     if (!failed.isEmpty())
         ui::showMessage(QStringLiteral("Tag write error") + failed, QMessageBox::Warning, this);
-    // The tag frame must not keep the old text of a file written: an Update
-    // would write it back.
-    if (const int row = currentRow(); row >= 0 && nameOf.contains(entryPath(row)))
-        lstMP3Files_Click();
 }
