@@ -8,10 +8,10 @@
 //   bench_batchedit [FILES] [FOLDER]   (default 1000 files, in /dev/shm
 //                                       when it has room, else /tmp)
 
-#include "batchedit.h"
+#include "core/batch/batchedit.h"
 #include "benchcommon.h"
-#include "id3build.h"
-#include "vbmp3.h"
+#include "common/id3build.h"
+#include "core/tags/vbmp3.h"
 
 #include <QCoreApplication>
 #include <QStorageInfo>

@@ -21,8 +21,8 @@
 #include <taglib/mpegfile.h>
 
 #include "benchcommon.h"
-#include "mp3tree.h"
-#include "renamelist.h"
+#include "core/collection/mp3tree.h"
+#include "core/rename/renamelist.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 //
 //   QT_QPA_PLATFORM=offscreen bench_collection [N]
 
-#include "entrylist.h"
-#include "frmmain.h"
-#include "messagebox.h"
+#include "core/collection/entrylist.h"
+#include "gui/app/frmmain.h"
+#include "gui/ui/messagebox.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -16,9 +16,9 @@
 #include <filesystem>
 #include <sys/stat.h>
 
-#include "foldertreemodel.h"
-#include "frmfileselect.h"
-#include "inifile_io.h"
+#include "core/collection/foldertreemodel.h"
+#include "gui/fileselect/frmfileselect.h"
+#include "core/settings/inifile_io.h"
 
 int main(int argc, char **argv)
 {

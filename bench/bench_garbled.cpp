@@ -18,10 +18,10 @@
 // undeclared text), against reading them alone.
 
 #include "benchcommon.h"
-#include "garbled.h"
-#include "retag.h"
-#include "textcodec.h"
-#include "vbmp3.h"
+#include "core/tags/garbled.h"
+#include "core/repair/retag.h"
+#include "core/tags/textcodec.h"
+#include "core/tags/vbmp3.h"
 
 #include <QCoreApplication>
 #include <QDir>

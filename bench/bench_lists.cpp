@@ -17,9 +17,9 @@
 #include <functional>
 #include <sys/resource.h>
 
-#include "entrylist.h"
-#include "frmmain.h"
-#include "messagebox.h"
+#include "core/collection/entrylist.h"
+#include "gui/app/frmmain.h"
+#include "gui/ui/messagebox.h"
 
 namespace {
 

@@ -34,11 +34,11 @@
 #include <taglib/mpegfile.h>
 
 #include "benchcommon.h"
-#include "existence.h"
-#include "newname.h"
-#include "renamelist.h"
-#include "taginfo.h"
-#include "vbmp3.h"
+#include "core/tags/existence.h"
+#include "core/rename/newname.h"
+#include "core/rename/renamelist.h"
+#include "core/tags/taginfo.h"
+#include "core/tags/vbmp3.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 // CP932 and Windows-1252), and the conversion into the record.
 
 #include "benchcommon.h"
-#include "vbmp3.h"
+#include "core/tags/vbmp3.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

@@ -4,9 +4,9 @@
 //
 //   bench_tagwrite [KILLS]     (default 1000 kills, spread over the routes)
 
-#include "id3build.h"
-#include "taginfo.h"
-#include "vbmp3.h"
+#include "common/id3build.h"
+#include "core/tags/taginfo.h"
+#include "core/tags/vbmp3.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

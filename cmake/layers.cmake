@@ -69,7 +69,7 @@ endfunction()
 
 # Fails when a file under `core_dir` includes a header of Qt Gui or Qt Widgets,
 # by its bare name (<QIcon>, <qicon.h>) or with its module (<QtGui/QIcon>,
-# <QtWidgets>).
+# <QtWidgets>), or a header of the windows or the command line ("gui/...").
 function(dorvasu_scan_core_includes core_dir gui_dirs)
   set(forbidden "")
   foreach(dir ${gui_dirs})
@@ -93,6 +93,15 @@ function(dorvasu_scan_core_includes core_dir gui_dirs)
         file(RELATIVE_PATH rel ${core_dir} ${f})
         list(APPEND faults "${rel}: <${header}>")
       endif()
+    endforeach()
+  endforeach()
+  # The windows' and the command line's own headers, included by their path.
+  foreach(f ${files})
+    file(STRINGS ${f} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"(gui|cli)/")
+    foreach(line ${lines})
+      file(RELATIVE_PATH rel ${core_dir} ${f})
+      string(STRIP "${line}" line)
+      list(APPEND faults "${rel}: ${line}")
     endforeach()
   endforeach()
   if(faults)

@@ -8,9 +8,9 @@
 // - whatever a read gives is valid UTF-8 in every text field, and the same
 //   as when TagLib reads the whole file by itself.
 
-#include "mpegaudio.h"
-#include "taginfo.h"
-#include "vbmp3.h"
+#include "core/tags/mpegaudio.h"
+#include "core/tags/taginfo.h"
+#include "core/tags/vbmp3.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

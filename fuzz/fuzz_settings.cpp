@@ -7,7 +7,7 @@
 // itself, so that the rewrite of an existing key is reached as often as
 // the addition of a new one.
 
-#include "initext.h"
+#include "core/settings/initext.h"
 
 #include <QByteArray>
 #include <QList>

@@ -7,9 +7,9 @@
 // - ComposeNewName gives the marker, or a name ending in ".mp3" that holds
 //   no rejected character and no marker.
 
-#include "newname.h"
-#include "taginfo.h"
-#include "vbmp3.h"
+#include "core/rename/newname.h"
+#include "core/tags/taginfo.h"
+#include "core/tags/vbmp3.h"
 
 #include <QByteArrayView>
 #include <QString>

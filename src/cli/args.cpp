@@ -1,6 +1,6 @@
-#include "args.h"
+#include "cli/args.h"
 
-#include "tagfields.h"
+#include "core/tags/tagfields.h"
 
 #include <QStringList>
 

@@ -1,5 +1,5 @@
 // dorvasu-cli: proposed names, renames, undo and tag edits from a shell.
-#include "cli.h"
+#include "cli/cli.h"
 
 #include <QCoreApplication>
 

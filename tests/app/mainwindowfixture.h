@@ -10,13 +10,13 @@
 #include <taglib/mpegfile.h>
 #include <taglib/tpropertymap.h>
 
-#include "caserows.h"
-#include "frmfileselect.h"
-#include "frmmain.h"
-#include "entrylist.h"
-#include "frmplay.h"
-#include "messagebox.h"
-#include "vbmp3.h"
+#include "common/caserows.h"
+#include "gui/fileselect/frmfileselect.h"
+#include "gui/app/frmmain.h"
+#include "core/collection/entrylist.h"
+#include "gui/player/frmplay.h"
+#include "gui/ui/messagebox.h"
+#include "core/tags/vbmp3.h"
 
 // A tag's fields in the frame's order: title, singer, album, year, genre, comment.
 using Six = QStringList;

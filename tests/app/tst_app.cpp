@@ -2,11 +2,11 @@
 // shutdown, the tag frame, list commands, Rename, Cancel, Undo, and names that are not UTF-8.
 #include <fstream>
 
-#include "mainwindowfixture.h"
-#include "twips.h"
-#include "paths.h"
-#include "progressrun.h"
-#include "windowposition.h"
+#include "app/mainwindowfixture.h"
+#include "gui/ui/twips.h"
+#include "core/paths/paths.h"
+#include "gui/ui/progressrun.h"
+#include "gui/ui/windowposition.h"
 
 namespace {
 

@@ -3,11 +3,11 @@
 // fields each name was put together from), the values a set of files
 // shares, and a batch edit that writes one field and keeps every other byte.
 
-#include "batchedit.h"
-#include "caserows.h"
-#include "id3build.h"
-#include "namepattern.h"
-#include "vbmp3.h"
+#include "core/batch/batchedit.h"
+#include "common/caserows.h"
+#include "common/id3build.h"
+#include "core/batch/namepattern.h"
+#include "core/tags/vbmp3.h"
 
 namespace {
 

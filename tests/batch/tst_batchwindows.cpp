@@ -3,11 +3,11 @@
 // changed; tags from names previews, writes nothing before Apply, and never
 // writes a file whose name does not match.
 
-#include "mainwindowfixture.h"
+#include "app/mainwindowfixture.h"
 
-#include "frmbatchedit.h"
-#include "frmfromname.h"
-#include "progressrun.h"
+#include "gui/app/frmbatchedit.h"
+#include "gui/app/frmfromname.h"
+#include "gui/ui/progressrun.h"
 
 class tst_BatchWindows : public QObject {
     Q_OBJECT

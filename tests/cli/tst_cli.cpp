@@ -7,15 +7,15 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "caserows.h"
-#include "history.h"
-#include "id3build.h"
-#include "paths.h"
-#include "tagbatch.h"
-#include "vbmp3.h"
-#include "renamefiles.h"
-#include "renamejournal.h"
-#include "renamelist.h"
+#include "common/caserows.h"
+#include "core/history/history.h"
+#include "common/id3build.h"
+#include "core/paths/paths.h"
+#include "core/history/tagbatch.h"
+#include "core/tags/vbmp3.h"
+#include "core/rename/renamefiles.h"
+#include "core/rename/renamejournal.h"
+#include "core/rename/renamelist.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include "entrylist.h"
-#include "paths.h"
+#include "core/collection/entrylist.h"
+#include "core/paths/paths.h"
 
 using collection::EntryList;
 using collection::RowBlock;

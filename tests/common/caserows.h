@@ -7,7 +7,7 @@
 // the section's columns.
 #pragma once
 
-#include "testdata.h"
+#include "common/testdata.h"
 
 inline QList<QStringList> caseRows(const char *file, const QString &section, QHash<QString, QString> lets = {})
 {

@@ -1,6 +1,6 @@
-#include "testdata.h"
+#include "common/testdata.h"
 
-#include "id3build.h"
+#include "common/id3build.h"
 
 namespace testdata {
 

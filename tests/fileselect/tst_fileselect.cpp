@@ -1,13 +1,13 @@
 // The file selection window, driven through its controls over real folders
 // and files in a temporary folder and a real settings file.
 
-#include "caserows.h"
-#include "folders.h"
-#include "foldertreemodel.h"
-#include "frmfileselect.h"
-#include "paths.h"
-#include "inifile_io.h"
-#include "mp3tree.h"
+#include "common/caserows.h"
+#include "core/collection/folders.h"
+#include "core/collection/foldertreemodel.h"
+#include "gui/fileselect/frmfileselect.h"
+#include "core/paths/paths.h"
+#include "core/settings/inifile_io.h"
+#include "core/collection/mp3tree.h"
 
 #include <QtWidgets>
 

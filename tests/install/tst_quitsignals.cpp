@@ -3,8 +3,8 @@
 // handler that opened it has returned.
 #include <QtWidgets>
 
-#include "caserows.h"
-#include "quitsignals.h"
+#include "common/caserows.h"
+#include "gui/ui/quitsignals.h"
 
 namespace {
 

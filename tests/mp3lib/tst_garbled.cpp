@@ -2,8 +2,8 @@
 // per chain, at least 99% of the garbled tags repaired exactly and none
 // wrongly; no repair proposed for a tag that lost bytes or a clean one.
 
-#include "caserows.h"
-#include "garbled.h"
+#include "common/caserows.h"
+#include "core/tags/garbled.h"
 
 using namespace mp3lib;
 

@@ -1,9 +1,9 @@
 // Playback through the real libmpg123 and libout123, the sound sent to a WAV
 // file and compared with what libmpg123 decodes here directly.
 
-#include "player.h"
-#include "testdata.h"
-#include "vbmp3.h"
+#include "core/player/player.h"
+#include "common/testdata.h"
+#include "core/tags/vbmp3.h"
 
 #include <mpg123.h>
 #include <out123.h>

@@ -1,12 +1,12 @@
 // vbmp3_getFileTagInfo with real TagLib on files built from tests/data/tagread.txt.
 
-#include "blockstream.h"
-#include "id3build.h"
-#include "id3v2guard.h"
-#include "testdata.h"
-#include "textcodec.h"
-#include "vbmp3.h"
-#include "write_tags.h"
+#include "core/tags/blockstream.h"
+#include "common/id3build.h"
+#include "core/id3v2/id3v2guard.h"
+#include "common/testdata.h"
+#include "core/tags/textcodec.h"
+#include "core/tags/vbmp3.h"
+#include "core/tags/write_tags.h"
 
 #include <taglib/id3v1genres.h>
 

@@ -4,12 +4,12 @@
 // [--file-size-limit BYTES] [--exit-at-once]" makes one write in a process of
 // its own, to be killed, run unprivileged or limited in the size of its files.
 
-#include "id3build.h"
-#include "tagfields.h"
-#include "testdata.h"
-#include "textcodec.h"
-#include "vbmp3.h"
-#include "write_files.h"
+#include "common/id3build.h"
+#include "core/tags/tagfields.h"
+#include "common/testdata.h"
+#include "core/tags/textcodec.h"
+#include "core/tags/vbmp3.h"
+#include "core/tags/write_files.h"
 
 #include <taglib/apetag.h>
 #include <taglib/id3v1genres.h>

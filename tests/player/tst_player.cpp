@@ -1,8 +1,8 @@
 // The player window over the real binding: libmpg123 decodes, and out123
 // writes the sound into a WAV file instead of the sound server.
 
-#include "inifile_io.h"
-#include "mainwindowfixture.h"
+#include "core/settings/inifile_io.h"
+#include "app/mainwindowfixture.h"
 
 namespace {
 

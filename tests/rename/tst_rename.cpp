@@ -5,16 +5,16 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 
-#include "caserows.h"
-#include "existence.h"
-#include "id3build.h"
-#include "newname.h"
-#include "noreplace.h"
-#include "renamefiles.h"
-#include "renamejournal.h"
-#include "renamelist.h"
-#include "taginfo.h"
-#include "vbmp3.h"
+#include "common/caserows.h"
+#include "core/tags/existence.h"
+#include "common/id3build.h"
+#include "core/rename/newname.h"
+#include "core/rename/noreplace.h"
+#include "core/rename/renamefiles.h"
+#include "core/rename/renamejournal.h"
+#include "core/rename/renamelist.h"
+#include "core/tags/taginfo.h"
+#include "core/tags/vbmp3.h"
 
 using namespace renaming;
 

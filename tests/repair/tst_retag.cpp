@@ -2,10 +2,10 @@
 // real dorvasu-cli on files built byte by byte (tests/data/retag.txt), and
 // the preview that the file list's menu opens in the main window.
 
-#include "id3build.h"
-#include "mainwindowfixture.h"
-#include "retagdialog.h"
-#include "testdata.h"
+#include "common/id3build.h"
+#include "app/mainwindowfixture.h"
+#include "gui/repair/retagdialog.h"
+#include "common/testdata.h"
 
 namespace {
 

@@ -14,13 +14,13 @@
 //                                 history in HISTORY; or undoes the history's last action
 // Exit status: 0 written (read), 1 the write (read) reported failure, 2 bad arguments.
 
-#include "history.h"
-#include "inifile_io.h"
-#include "tagbatch.h"
-#include "renamefiles.h"
-#include "renamejournal.h"
-#include "taginfo.h"
-#include "vbmp3.h"
+#include "core/history/history.h"
+#include "core/settings/inifile_io.h"
+#include "core/history/tagbatch.h"
+#include "core/rename/renamefiles.h"
+#include "core/rename/renamejournal.h"
+#include "core/tags/taginfo.h"
+#include "core/tags/vbmp3.h"
 
 #include <cstdio>
 

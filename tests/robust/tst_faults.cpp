@@ -4,11 +4,11 @@
 // reported as one, the file is as it was or as a clean write leaves it, and no
 // temporary file outlives the next write.
 
-#include "caserows.h"
-#include "id3build.h"
-#include "inifile_io.h"
-#include "initext.h"
-#include "testdata.h"
+#include "common/caserows.h"
+#include "common/id3build.h"
+#include "core/settings/inifile_io.h"
+#include "core/settings/initext.h"
+#include "common/testdata.h"
 
 using namespace id3build;
 

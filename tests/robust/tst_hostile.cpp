@@ -4,8 +4,8 @@
 // the windows. The parent checks what the child saw and the entry on disk:
 // no crash, no hang, bounded memory, a refused write leaves the entry as it was.
 
-#include "mainwindowfixture.h"
-#include "newname.h"
+#include "app/mainwindowfixture.h"
+#include "core/rename/newname.h"
 
 #include <sys/resource.h>
 

@@ -3,14 +3,14 @@
 // the folder afterwards, once. Another program acting at a chosen step of a
 // batch, or of a tag write through a copy.
 
-#include "caserows.h"
-#include "id3build.h"
-#include "renamefiles.h"
-#include "renamejournal.h"
-#include "taginfo.h"
-#include "testdata.h"
-#include "vbmp3.h"
-#include "write_files.h"
+#include "common/caserows.h"
+#include "common/id3build.h"
+#include "core/rename/renamefiles.h"
+#include "core/rename/renamejournal.h"
+#include "core/tags/taginfo.h"
+#include "common/testdata.h"
+#include "core/tags/vbmp3.h"
+#include "core/tags/write_files.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 // keeping what a write does not change, and never damaging a file.
 #include <grp.h>
 
-#include "caserows.h"
-#include "id3build.h"
-#include "inifile_io.h"
+#include "common/caserows.h"
+#include "common/id3build.h"
+#include "core/settings/inifile_io.h"
 
 using testdata::readAll;
 using testdata::writeAll;

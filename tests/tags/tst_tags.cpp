@@ -2,9 +2,9 @@
 // rules; the tag frame's records and the genre search (its limit is out of
 // reach of the window's genre list).
 
-#include "caserows.h"
-#include "tagfields.h"
-#include "taginfo.h"
+#include "common/caserows.h"
+#include "core/tags/tagfields.h"
+#include "core/tags/taginfo.h"
 
 using tags::TagInfo;
 

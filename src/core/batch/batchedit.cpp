@@ -1,7 +1,7 @@
-#include "batchedit.h"
+#include "core/batch/batchedit.h"
 
-#include "tagfields.h"
-#include "vbmp3.h"
+#include "core/tags/tagfields.h"
+#include "core/tags/vbmp3.h"
 
 namespace batch {
 

@@ -3,8 +3,8 @@
 // fields the user changed, only those.
 #pragma once
 
-#include "paths.h"
-#include "tagbatch.h"
+#include "core/paths/paths.h"
+#include "core/history/tagbatch.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,6 +1,6 @@
-#include "namepattern.h"
+#include "core/batch/namepattern.h"
 
-#include "paths.h"
+#include "core/paths/paths.h"
 
 namespace batch {
 

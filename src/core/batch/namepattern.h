@@ -28,7 +28,7 @@
 //   shortest text, so the last one takes the rest.
 #pragma once
 
-#include "tagbatch.h"
+#include "core/history/tagbatch.h"
 
 #include <QByteArray>
 #include <QList>

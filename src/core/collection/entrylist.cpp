@@ -1,6 +1,6 @@
-#include "entrylist.h"
+#include "core/collection/entrylist.h"
 
-#include "paths.h"
+#include "core/paths/paths.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
-#include "folderhistory.h"
+#include "core/collection/folderhistory.h"
 
-#include "inifile_io.h"
-#include "paths.h"
+#include "core/settings/inifile_io.h"
+#include "core/paths/paths.h"
 
 namespace collection {
 

@@ -1,7 +1,7 @@
-#include "folders.h"
+#include "core/collection/folders.h"
 
-#include "mp3tree.h"
-#include "paths.h"
+#include "core/collection/mp3tree.h"
+#include "core/paths/paths.h"
 
 #include <QFile>
 #include <QHash>

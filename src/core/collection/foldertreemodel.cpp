@@ -1,6 +1,6 @@
-#include "foldertreemodel.h"
+#include "core/collection/foldertreemodel.h"
 
-#include "paths.h"
+#include "core/paths/paths.h"
 
 #include <QSet>
 

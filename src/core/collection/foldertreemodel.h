@@ -18,7 +18,7 @@
 #include <memory>
 #include <vector>
 
-#include "folders.h"
+#include "core/collection/folders.h"
 
 namespace collection {
 

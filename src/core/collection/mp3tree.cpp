@@ -1,6 +1,6 @@
-#include "mp3tree.h"
+#include "core/collection/mp3tree.h"
 
-#include "paths.h"
+#include "core/paths/paths.h"
 
 #include <QSet>
 

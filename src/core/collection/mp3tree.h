@@ -5,7 +5,7 @@
 
 #include <QByteArray>
 #include <QList>
-#include "paths.h"
+#include "core/paths/paths.h"
 
 #include <atomic>
 

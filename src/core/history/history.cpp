@@ -1,6 +1,6 @@
-#include "history.h"
+#include "core/history/history.h"
 
-#include "paths.h"
+#include "core/paths/paths.h"
 
 #include <QDir>
 #include <QFile>

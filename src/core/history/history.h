@@ -7,8 +7,8 @@
 // the last action of either kind, then the one before.
 #pragma once
 
-#include "renamejournal.h"
-#include "tagjournal.h"
+#include "core/rename/renamejournal.h"
+#include "core/history/tagjournal.h"
 
 #include <QList>
 #include <QString>

@@ -1,7 +1,7 @@
-#include "tagbatch.h"
+#include "core/history/tagbatch.h"
 
-#include "existence.h"
-#include "history.h"
+#include "core/tags/existence.h"
+#include "core/history/history.h"
 
 #include <QSet>
 

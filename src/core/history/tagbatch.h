@@ -3,7 +3,7 @@
 // other with progress and cancel, each file's outcome kept with its reason.
 #pragma once
 
-#include "tagedit.h"
+#include "core/tags/tagedit.h"
 
 #include <QByteArray>
 #include <QList>

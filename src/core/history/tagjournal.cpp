@@ -1,11 +1,11 @@
-#include "tagjournal.h"
+#include "core/history/tagjournal.h"
 
-#include "fileaccess.h"
-#include "mpegaudio.h"
-#include "paths.h"
-#include "tagedit.h"
-#include "vbmp3.h"
-#include "write_files.h"
+#include "core/tags/fileaccess.h"
+#include "core/tags/mpegaudio.h"
+#include "core/paths/paths.h"
+#include "core/tags/tagedit.h"
+#include "core/tags/vbmp3.h"
+#include "core/tags/write_files.h"
 
 #include <QCryptographicHash>
 #include <QFile>

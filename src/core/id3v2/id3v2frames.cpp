@@ -1,4 +1,4 @@
-#include "id3v2frames.h"
+#include "core/id3v2/id3v2frames.h"
 
 namespace mp3lib::detail {
 

@@ -11,7 +11,7 @@
 #include <QtGlobal>
 #include <cstdint>
 
-#include "id3v2layer.h"
+#include "core/id3v2/id3v2layer.h"
 
 namespace mp3lib::detail {
 

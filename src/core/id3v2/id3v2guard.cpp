@@ -8,7 +8,7 @@
 // (id3v2layer.h), which holds every frame TagLib will see, starting where
 // TagLib starts, and refuses the tag before TagLib gets to it.
 
-#include "id3v2guard.h"
+#include "core/id3v2/id3v2guard.h"
 
 #include <algorithm>
 #include <cstring>

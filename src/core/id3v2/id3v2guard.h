@@ -2,8 +2,8 @@
 // file that refuses what TagLib 1.13 handles badly, before TagLib sees it.
 #pragma once
 
-#include "fileaccess.h"
-#include "mpegaudio.h"
+#include "core/tags/fileaccess.h"
+#include "core/tags/mpegaudio.h"
 
 #include <QByteArray>
 

@@ -1,4 +1,4 @@
-#include "id3v2layer.h"
+#include "core/id3v2/id3v2layer.h"
 
 namespace mp3lib::detail {
 

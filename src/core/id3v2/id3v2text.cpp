@@ -17,9 +17,9 @@
 // might read otherwise, ID3v2.3 dates that TagLib joins), the tag is not
 // plain.
 
-#include "id3v2text.h"
+#include "core/id3v2/id3v2text.h"
 
-#include "id3v2frames.h"
+#include "core/id3v2/id3v2frames.h"
 
 #include <algorithm>
 

@@ -5,7 +5,7 @@
 // frame and per field.
 #pragma once
 
-#include "fileaccess.h"
+#include "core/tags/fileaccess.h"
 
 #include <QByteArray>
 #include <QList>

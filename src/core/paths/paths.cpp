@@ -1,8 +1,8 @@
-#include "paths.h"
+#include "core/paths/paths.h"
 
 #include <QMutexLocker>
 
-#include "legacytext.h"
+#include "core/tags/legacytext.h"
 
 #include <QByteArrayView>
 #include <QList>

@@ -13,9 +13,9 @@
 // `mutex_`; the worker never does. The volumes and the stop and running
 // flags are atomics.
 
-#include "mpegaudio.h"
-#include "player.h"
-#include "vbmp3.h"
+#include "core/tags/mpegaudio.h"
+#include "core/player/player.h"
+#include "core/tags/vbmp3.h"
 
 #include <mpg123.h>
 #include <out123.h>

@@ -1,4 +1,4 @@
-#include "newname.h"
+#include "core/rename/newname.h"
 
 #include <QRegularExpression>
 

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "taginfo.h"
+#include "core/tags/taginfo.h"
 
 namespace renaming {
 

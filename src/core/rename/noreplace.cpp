@@ -1,6 +1,6 @@
-#include "noreplace.h"
+#include "core/rename/noreplace.h"
 
-#include "paths.h"
+#include "core/paths/paths.h"
 
 #include <QByteArrayView>
 #include <QCryptographicHash>

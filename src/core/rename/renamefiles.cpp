@@ -1,11 +1,11 @@
-#include "renamefiles.h"
+#include "core/rename/renamefiles.h"
 
-#include "newname.h"
-#include "noreplace.h"
-#include "paths.h"
-#include "renamejournal.h"
-#include "renamelist.h"
-#include "tagedit.h"
+#include "core/rename/newname.h"
+#include "core/rename/noreplace.h"
+#include "core/paths/paths.h"
+#include "core/rename/renamejournal.h"
+#include "core/rename/renamelist.h"
+#include "core/tags/tagedit.h"
 
 #include <QSet>
 

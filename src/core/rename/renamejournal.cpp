@@ -1,6 +1,6 @@
-#include "renamejournal.h"
+#include "core/rename/renamejournal.h"
 
-#include "paths.h"
+#include "core/paths/paths.h"
 
 #include <QDir>
 #include <QFile>

@@ -22,7 +22,7 @@
 // cut short by a crash).
 #pragma once
 
-#include "noreplace.h"
+#include "core/rename/noreplace.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,10 +1,10 @@
-#include "renamelist.h"
+#include "core/rename/renamelist.h"
 
-#include "existence.h"
-#include "newname.h"
-#include "tagedit.h"
-#include "taginfo.h"
-#include "vbmp3.h"
+#include "core/tags/existence.h"
+#include "core/rename/newname.h"
+#include "core/tags/tagedit.h"
+#include "core/tags/taginfo.h"
+#include "core/tags/vbmp3.h"
 
 #include <algorithm>
 #include <atomic>

@@ -4,7 +4,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
-#include "paths.h"
+#include "core/paths/paths.h"
 #include <QStringList>
 
 #include <atomic>

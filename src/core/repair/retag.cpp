@@ -1,10 +1,10 @@
-#include "retag.h"
+#include "core/repair/retag.h"
 
-#include "existence.h"
-#include "fileaccess.h"
-#include "garbled.h"
-#include "id3v2layer.h"
-#include "tagsource.h"
+#include "core/tags/existence.h"
+#include "core/tags/fileaccess.h"
+#include "core/tags/garbled.h"
+#include "core/id3v2/id3v2layer.h"
+#include "core/tags/tagsource.h"
 
 #include <QHash>
 

@@ -3,14 +3,14 @@
 // per field that would change, and the tag writes that carry the rows out.
 #pragma once
 
-#include "tagbatch.h"
+#include "core/history/tagbatch.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <atomic>
 
-#include "paths.h"
+#include "core/paths/paths.h"
 
 namespace retag {
 

@@ -1,6 +1,6 @@
-#include "inifile_io.h"
+#include "core/settings/inifile_io.h"
 
-#include "initext.h"
+#include "core/settings/initext.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "initext.h"
+#include "core/settings/initext.h"
 
 #include <QStringDecoder>
 

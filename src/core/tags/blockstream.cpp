@@ -1,4 +1,4 @@
-#include "blockstream.h"
+#include "core/tags/blockstream.h"
 
 #include <algorithm>
 #include <cstring>

@@ -7,7 +7,7 @@
 // tag where TagLib would misread the file's own.
 #pragma once
 
-#include "fileaccess.h"
+#include "core/tags/fileaccess.h"
 
 #include <taglib/tiostream.h>
 

@@ -1,4 +1,4 @@
-#include "existence.h"
+#include "core/tags/existence.h"
 
 #include <sys/stat.h>
 

@@ -1,4 +1,4 @@
-#include "fieldtext.h"
+#include "core/tags/fieldtext.h"
 
 namespace mp3lib {
 

@@ -2,7 +2,7 @@
 // exact reads, and FileReader, the blocks of a file that the audio search,
 // the ID3v2 guard and the tag stream share.
 
-#include "fileaccess.h"
+#include "core/tags/fileaccess.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -3,7 +3,7 @@
 // that the checks and the tag reader share, read once each.
 #pragma once
 
-#include "id3v2layer.h"
+#include "core/id3v2/id3v2layer.h"
 
 #include <QByteArray>
 

@@ -1,6 +1,6 @@
-#include "garbled.h"
+#include "core/tags/garbled.h"
 
-#include "textcodec.h"
+#include "core/tags/textcodec.h"
 
 #include <QByteArrayView>
 #include <QHash>

@@ -1,6 +1,6 @@
 // MPEG audio: frame headers and where the audio of a file lies.
 
-#include "mpegaudio.h"
+#include "core/tags/mpegaudio.h"
 
 #include <algorithm>
 #include <cstring>

@@ -3,7 +3,7 @@
 // TagLib 1.13 applies while it looks for an ID3v2 tag.
 #pragma once
 
-#include "fileaccess.h"
+#include "core/tags/fileaccess.h"
 
 #include <cstdint>
 

@@ -1,8 +1,8 @@
-#include "tagedit.h"
+#include "core/tags/tagedit.h"
 
-#include "existence.h"
-#include "tagrewrite.h"
-#include "vbmp3.h"
+#include "core/tags/existence.h"
+#include "core/tags/tagrewrite.h"
+#include "core/tags/vbmp3.h"
 
 #include <cerrno>
 #include <cstring>

@@ -3,7 +3,7 @@
 // line, batch edits, repairs and conversions.
 #pragma once
 
-#include "tagfields.h"
+#include "core/tags/tagfields.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,10 +1,10 @@
-#include "tagfields.h"
+#include "core/tags/tagfields.h"
 
 #include <QStringList>
 
 #include <algorithm>
 
-#include "fieldtext.h"
+#include "core/tags/fieldtext.h"
 
 namespace tags {
 

@@ -7,8 +7,8 @@
 #include <QString>
 #include <cstdint>
 
-#include "fieldtext.h"
-#include "taginfo.h"
+#include "core/tags/fieldtext.h"
+#include "core/tags/taginfo.h"
 
 namespace tags {
 

@@ -1,6 +1,6 @@
-#include "taginfo.h"
+#include "core/tags/taginfo.h"
 
-#include "fieldtext.h"
+#include "core/tags/fieldtext.h"
 
 #include <QByteArray>
 #include <cstring>

@@ -4,7 +4,7 @@
 #include <QString>
 #include <cstdint>
 
-#include "vbmp3.h"
+#include "core/tags/vbmp3.h"
 
 namespace tags {
 

@@ -6,17 +6,17 @@
 // without a declared encoding itself, per tag, rather than through TagLib's
 // process-wide string handlers, which see one field at a time.
 
-#include "vbmp3.h"
+#include "core/tags/vbmp3.h"
 
-#include "blockstream.h"
-#include "fileaccess.h"
-#include "id3v2frames.h"
-#include "id3v2guard.h"
-#include "id3v2text.h"
-#include "tagrecord.h"
-#include "tagsource.h"
-#include "textcodec.h"
-#include "write_files.h"
+#include "core/tags/blockstream.h"
+#include "core/tags/fileaccess.h"
+#include "core/id3v2/id3v2frames.h"
+#include "core/id3v2/id3v2guard.h"
+#include "core/id3v2/id3v2text.h"
+#include "core/tags/tagrecord.h"
+#include "core/tags/tagsource.h"
+#include "core/tags/textcodec.h"
+#include "core/tags/write_files.h"
 
 #include <QHash>
 #include <QMutex>

@@ -2,7 +2,7 @@
 // compares what the user sent with what the file holds now.
 #pragma once
 
-#include "vbmp3.h"
+#include "core/tags/vbmp3.h"
 
 namespace mp3lib::detail {
 

@@ -2,7 +2,7 @@
 // conversion to Unicode keeps every text and changes only how it is stored.
 #pragma once
 
-#include "vbmp3.h"
+#include "core/tags/vbmp3.h"
 
 #include <array>
 

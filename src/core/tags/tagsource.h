@@ -3,8 +3,8 @@
 // repairs and conversions must know which text has no declared encoding.
 #pragma once
 
-#include "textcodec.h"
-#include "vbmp3.h"
+#include "core/tags/textcodec.h"
+#include "core/tags/vbmp3.h"
 
 #include <QByteArray>
 #include <QString>

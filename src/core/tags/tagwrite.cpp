@@ -13,16 +13,16 @@
 //   bytes, is checked (audio bytes equal to the original's, the fields read
 //   back), flushed, and renamed over the file in one step.
 
-#include "vbmp3.h"
+#include "core/tags/vbmp3.h"
 
-#include "fileaccess.h"
-#include "id3v2guard.h"
-#include "id3v2frames.h"
-#include "tagrecord.h"
-#include "tagrewrite.h"
-#include "textcodec.h"
-#include "write_files.h"
-#include "write_tags.h"
+#include "core/tags/fileaccess.h"
+#include "core/id3v2/id3v2guard.h"
+#include "core/id3v2/id3v2frames.h"
+#include "core/tags/tagrecord.h"
+#include "core/tags/tagrewrite.h"
+#include "core/tags/textcodec.h"
+#include "core/tags/write_files.h"
+#include "core/tags/write_tags.h"
 
 #include <taglib/id3v2framefactory.h>
 #include <taglib/mpegfile.h>

@@ -1,5 +1,5 @@
-#include "textcodec.h"
-#include "legacytext.h"
+#include "core/tags/textcodec.h"
+#include "core/tags/legacytext.h"
 
 #include <QByteArrayView>
 #include <QStringDecoder>

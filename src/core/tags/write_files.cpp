@@ -1,6 +1,6 @@
-#include "write_files.h"
+#include "core/tags/write_files.h"
 
-#include "vbmp3.h"
+#include "core/tags/vbmp3.h"
 
 #include <QCryptographicHash>
 #include <QRandomGenerator>

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <sys/stat.h>
 
-#include "fileaccess.h"
+#include "core/tags/fileaccess.h"
 
 namespace mp3lib::detail {
 

@@ -1,8 +1,8 @@
-#include "write_tags.h"
+#include "core/tags/write_tags.h"
 
-#include "fieldtext.h"
-#include "id3v2frames.h"
-#include "textcodec.h"
+#include "core/tags/fieldtext.h"
+#include "core/id3v2/id3v2frames.h"
+#include "core/tags/textcodec.h"
 
 #include <taglib/commentsframe.h>
 #include <taglib/id3v2framefactory.h>

@@ -7,7 +7,7 @@
 #include <QString>
 #include <array>
 
-#include "vbmp3.h"
+#include "core/tags/vbmp3.h"
 
 namespace mp3lib::detail {
 

@@ -1,7 +1,7 @@
-#include "frmbatchedit.h"
+#include "gui/app/frmbatchedit.h"
 
-#include "messagebox.h"
-#include "tagfields.h"
+#include "gui/ui/messagebox.h"
+#include "core/tags/tagfields.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>

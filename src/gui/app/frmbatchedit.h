@@ -5,7 +5,7 @@
 // selected file (a shared value emptied is cleared); the rest are left alone.
 #pragma once
 
-#include "batchedit.h"
+#include "core/batch/batchedit.h"
 
 #include <QDialog>
 

@@ -1,7 +1,7 @@
-#include "frmfromname.h"
+#include "gui/app/frmfromname.h"
 
-#include "messagebox.h"
-#include "paths.h"
+#include "gui/ui/messagebox.h"
+#include "core/paths/paths.h"
 
 #include <QAbstractTableModel>
 #include <QDialogButtonBox>

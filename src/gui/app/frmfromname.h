@@ -4,7 +4,7 @@
 // fields the pattern names, and only into the files whose names match.
 #pragma once
 
-#include "namepattern.h"
+#include "core/batch/namepattern.h"
 
 #include <QDialog>
 

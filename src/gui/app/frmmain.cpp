@@ -1,7 +1,7 @@
-#include "frmmain.h"
+#include "gui/app/frmmain.h"
 
-#include "japanesefont.h"
-#include "keyboardfocus.h"
+#include "gui/ui/japanesefont.h"
+#include "gui/ui/keyboardfocus.h"
 
 #include <QApplication>
 #include <QKeySequence>
@@ -25,15 +25,15 @@
 #include <algorithm>
 #include <exception>
 
-#include "entrylist.h"
-#include "history.h"
-#include "messagebox.h"
-#include "paths.h"
-#include "renamejournal.h"
-#include "tagfields.h"
-#include "windowposition.h"
-#include "twips.h"
-#include "vbmp3.h"
+#include "core/collection/entrylist.h"
+#include "core/history/history.h"
+#include "gui/ui/messagebox.h"
+#include "core/paths/paths.h"
+#include "core/rename/renamejournal.h"
+#include "core/tags/tagfields.h"
+#include "gui/ui/windowposition.h"
+#include "gui/ui/twips.h"
+#include "core/tags/vbmp3.h"
 
 // Resources live in the static app library; the linker keeps them only when
 // something refers to them.

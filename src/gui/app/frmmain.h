@@ -9,10 +9,10 @@
 #include <QWidget>
 #include <memory>
 
-#include "history.h"
-#include "inifile_io.h"
-#include "retag.h"
-#include "taginfo.h"
+#include "core/history/history.h"
+#include "core/settings/inifile_io.h"
+#include "core/repair/retag.h"
+#include "core/tags/taginfo.h"
 
 class QComboBox;
 class QGroupBox;

@@ -3,17 +3,17 @@
 // rules live in the core (batch/); these handlers gather the selected
 // files, show the dialogs, run the batch of tag writes with progress and
 // 中止, and refresh the proposed names of the files written.
-#include "frmmain.h"
+#include "gui/app/frmmain.h"
 
-#include "batchedit.h"
-#include "frmbatchedit.h"
-#include "entrylist.h"
-#include "frmfromname.h"
-#include "messagebox.h"
-#include "paths.h"
-#include "progressrun.h"
-#include "renamelist.h"
-#include "waitcursor.h"
+#include "core/batch/batchedit.h"
+#include "gui/app/frmbatchedit.h"
+#include "core/collection/entrylist.h"
+#include "gui/app/frmfromname.h"
+#include "gui/ui/messagebox.h"
+#include "core/paths/paths.h"
+#include "gui/ui/progressrun.h"
+#include "core/rename/renamelist.h"
+#include "gui/ui/waitcursor.h"
 
 #include <QListView>
 #include <QSet>

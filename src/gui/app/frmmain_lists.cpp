@@ -7,7 +7,7 @@
 // that size anything done row by row through a view costs seconds to
 // minutes (each selected flag set re-runs the selection bookkeeping), so the
 // commands here work on selection ranges and on the model in blocks.
-#include "frmmain.h"
+#include "gui/app/frmmain.h"
 
 #include <QDir>
 #include <QDragEnterEvent>
@@ -27,17 +27,17 @@
 #include <utility>
 #include <vector>
 
-#include "entrylist.h"
-#include "frmfileselect.h"
-#include "history.h"
-#include "messagebox.h"
-#include "mp3tree.h"
-#include "paths.h"
-#include "progressrun.h"
-#include "renamefiles.h"
-#include "renamejournal.h"
-#include "renamelist.h"
-#include "waitcursor.h"
+#include "core/collection/entrylist.h"
+#include "gui/fileselect/frmfileselect.h"
+#include "core/history/history.h"
+#include "gui/ui/messagebox.h"
+#include "core/collection/mp3tree.h"
+#include "core/paths/paths.h"
+#include "gui/ui/progressrun.h"
+#include "core/rename/renamefiles.h"
+#include "core/rename/renamejournal.h"
+#include "core/rename/renamelist.h"
+#include "gui/ui/waitcursor.h"
 
 namespace {
 

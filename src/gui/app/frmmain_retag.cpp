@@ -2,9 +2,9 @@
 // selected files (all files when none is selected) are read on a worker
 // thread, the preview shows what would change, and the checked rows are
 // written as one batch of tag writes; the proposed names follow.
-#include "frmmain.h"
+#include "gui/app/frmmain.h"
 
-#include "entrylist.h"
+#include "core/collection/entrylist.h"
 
 #include <QItemSelectionModel>
 #include <QListView>
@@ -12,11 +12,11 @@
 
 #include <atomic>
 
-#include "messagebox.h"
-#include "progressrun.h"
-#include "renamelist.h"
-#include "retagdialog.h"
-#include "tagbatch.h"
+#include "gui/ui/messagebox.h"
+#include "gui/ui/progressrun.h"
+#include "core/rename/renamelist.h"
+#include "gui/repair/retagdialog.h"
+#include "core/history/tagbatch.h"
 
 void frmMain::retagFiles(retag::Kind kind)
 {

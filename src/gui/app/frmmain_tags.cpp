@@ -1,7 +1,7 @@
 // The main window's tag frame: showing the current file's tag, writing the
 // edited fields back, Copy and Paste. The rules live in tags/; these
 // handlers read the controls, call them and write the controls.
-#include "frmmain.h"
+#include "gui/app/frmmain.h"
 
 #include <QClipboard>
 #include <QComboBox>
@@ -10,15 +10,15 @@
 #include <QLineEdit>
 #include <QListView>
 
-#include "entrylist.h"
-#include "existence.h"
-#include "history.h"
-#include "tagbatch.h"
-#include "messagebox.h"
-#include "newname.h"
-#include "tagedit.h"
-#include "tagfields.h"
-#include "vbmp3.h"
+#include "core/collection/entrylist.h"
+#include "core/tags/existence.h"
+#include "core/history/history.h"
+#include "core/history/tagbatch.h"
+#include "gui/ui/messagebox.h"
+#include "core/rename/newname.h"
+#include "core/tags/tagedit.h"
+#include "core/tags/tagfields.h"
+#include "core/tags/vbmp3.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <QApplication>
 
-#include "frmmain.h"
-#include "quitsignals.h"
+#include "gui/app/frmmain.h"
+#include "gui/ui/quitsignals.h"
 
 int main(int argc, char **argv)
 {

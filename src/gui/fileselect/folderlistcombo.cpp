@@ -1,4 +1,4 @@
-#include "folderlistcombo.h"
+#include "gui/fileselect/folderlistcombo.h"
 
 #include <QAbstractItemView>
 #include <QStyleOptionComboBox>

@@ -1,19 +1,19 @@
-#include "frmfileselect.h"
+#include "gui/fileselect/frmfileselect.h"
 
-#include "vbmp3.h"
+#include "core/tags/vbmp3.h"
 
-#include "folderlistcombo.h"
-#include "folders.h"
-#include "foldertreemodel.h"
-#include "frmplay.h"
-#include "keyboardfocus.h"
-#include "mp3tree.h"
-#include "progressrun.h"
-#include "inifile_io.h"
-#include "paths.h"
-#include "twips.h"
-#include "waitcursor.h"
-#include "windowposition.h"
+#include "gui/fileselect/folderlistcombo.h"
+#include "core/collection/folders.h"
+#include "core/collection/foldertreemodel.h"
+#include "gui/player/frmplay.h"
+#include "gui/ui/keyboardfocus.h"
+#include "core/collection/mp3tree.h"
+#include "gui/ui/progressrun.h"
+#include "core/settings/inifile_io.h"
+#include "core/paths/paths.h"
+#include "gui/ui/twips.h"
+#include "gui/ui/waitcursor.h"
+#include "gui/ui/windowposition.h"
 
 #include <QComboBox>
 #include <QFile>

@@ -16,7 +16,7 @@
 #include <QIcon>
 #include <QString>
 
-#include "folderhistory.h"
+#include "core/collection/folderhistory.h"
 
 class QComboBox;
 class QListWidget;

@@ -1,8 +1,8 @@
-#include "frmplay.h"
+#include "gui/player/frmplay.h"
 
-#include "existence.h"
-#include "messagebox.h"
-#include "twips.h"
+#include "core/tags/existence.h"
+#include "gui/ui/messagebox.h"
+#include "gui/ui/twips.h"
 
 #include <QFont>
 #include <QPushButton>

@@ -15,7 +15,7 @@
 #include <QDialog>
 #include <QString>
 
-#include "player.h"
+#include "core/player/player.h"
 
 class QPushButton;
 class QScrollBar;

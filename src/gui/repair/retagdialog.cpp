@@ -1,6 +1,6 @@
-#include "retagdialog.h"
+#include "gui/repair/retagdialog.h"
 
-#include "paths.h"
+#include "core/paths/paths.h"
 
 #include <QDialogButtonBox>
 #include <QHeaderView>

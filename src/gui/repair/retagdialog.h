@@ -3,7 +3,7 @@
 // each with a check box; Apply hands back the checked rows.
 #pragma once
 
-#include "retag.h"
+#include "core/repair/retag.h"
 
 #include <QDialog>
 

@@ -1,4 +1,4 @@
-#include "japanesefont.h"
+#include "gui/ui/japanesefont.h"
 
 #include <QApplication>
 #include <QFont>

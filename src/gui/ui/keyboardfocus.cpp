@@ -1,4 +1,4 @@
-#include "keyboardfocus.h"
+#include "gui/ui/keyboardfocus.h"
 
 #include <QApplication>
 #include <QFocusFrame>

@@ -1,4 +1,4 @@
-#include "messagebox.h"
+#include "gui/ui/messagebox.h"
 
 #include <QApplication>
 #include <QGridLayout>

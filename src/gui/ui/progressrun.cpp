@@ -1,7 +1,7 @@
-#include "progressrun.h"
+#include "gui/ui/progressrun.h"
 
-#include "messagebox.h"
-#include "waitcursor.h"
+#include "gui/ui/messagebox.h"
+#include "gui/ui/waitcursor.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "quitsignals.h"
+#include "gui/ui/quitsignals.h"
 
 #include <QApplication>
 #include <QSocketNotifier>

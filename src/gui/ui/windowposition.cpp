@@ -1,4 +1,4 @@
-#include "windowposition.h"
+#include "gui/ui/windowposition.h"
 
 #include <QGuiApplication>
 #include <QLocale>
@@ -8,7 +8,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "twips.h"
+#include "gui/ui/twips.h"
 
 namespace ui {
 
