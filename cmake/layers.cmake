@@ -1,10 +1,13 @@
 # The direction of the layers: the core (src/core) links Qt Core only, and so
 # does the command line; only the windows (src/gui) use Qt Gui and Qt Widgets.
 #
+# Besides, TagLib's headers are included by one file of the core only, its
+# adapter (src/core/tags/taglibadapter.cpp).
+#
 # Included by the top CMakeLists.txt for dorvasu_check_layer() and
-# dorvasu_check_core_includes(). Run as a script, it does the include check
+# dorvasu_check_core_includes(). Run as a script, it does the include checks
 # alone (the test test_layers, so an edit made after the configure is caught):
-#   cmake -DCORE_DIR=... -DGUI_HEADER_DIRS=dir;dir -P layers.cmake
+#   cmake -DCORE_DIR=... -DGUI_HEADER_DIRS=dir;dir -DTAGLIB_HEADER_DIRS=dir -P layers.cmake
 
 if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
   cmake_minimum_required(VERSION 3.25)
@@ -54,16 +57,23 @@ function(dorvasu_check_layer target)
 endfunction()
 
 # The folders that hold the headers of Qt Gui and Qt Widgets.
-function(dorvasu_gui_header_dirs out)
+# The include folders of the targets `ARGN` whose path matches `pattern`.
+function(dorvasu_include_dirs_matching out pattern)
   set(dirs "")
-  foreach(module Gui Widgets)
-    get_target_property(includes Qt6::${module} INTERFACE_INCLUDE_DIRECTORIES)
+  foreach(target ${ARGN})
+    get_target_property(includes ${target} INTERFACE_INCLUDE_DIRECTORIES)
     foreach(dir ${includes})
-      if(dir MATCHES "/Qt${module}$")
+      if(dir MATCHES "${pattern}")
         list(APPEND dirs ${dir})
       endif()
     endforeach()
   endforeach()
+  list(REMOVE_DUPLICATES dirs)
+  set(${out} ${dirs} PARENT_SCOPE)
+endfunction()
+
+function(dorvasu_gui_header_dirs out)
+  dorvasu_include_dirs_matching(dirs "/Qt(Gui|Widgets)$" Qt6::Gui Qt6::Widgets)
   set(${out} ${dirs} PARENT_SCOPE)
 endfunction()
 
@@ -110,12 +120,52 @@ function(dorvasu_scan_core_includes core_dir gui_dirs)
   endif()
 endfunction()
 
-# The include check at configure time, over the calling folder.
+# The folders of TagLib's include path that hold its headers by their bare
+# names (<tag.h>, <id3v2tag.h>).
+function(dorvasu_taglib_header_dirs out)
+  dorvasu_include_dirs_matching(dirs "/taglib$" PkgConfig::TAGLIB)
+  set(${out} ${dirs} PARENT_SCOPE)
+endfunction()
+
+# Fails when a file under `core_dir` other than the TagLib adapter includes
+# a header of TagLib: by its folder (<taglib/tag.h>) or by a bare name that
+# one of `taglib_dirs` holds (<tag.h>, "mpegfile.h").
+function(dorvasu_scan_taglib_includes core_dir taglib_dirs)
+  set(names "")
+  foreach(dir ${taglib_dirs})
+    file(GLOB headers RELATIVE ${dir} ${dir}/*)
+    list(APPEND names ${headers})
+  endforeach()
+  file(GLOB_RECURSE files ${core_dir}/*.cpp ${core_dir}/*.h)
+  set(faults "")
+  foreach(f ${files})
+    file(RELATIVE_PATH rel ${core_dir} ${f})
+    if(rel STREQUAL "tags/taglibadapter.cpp")
+      continue()
+    endif()
+    file(STRINGS ${f} lines REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]")
+    foreach(line ${lines})
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[<\"]([^>\"]*)[>\"].*" "\\1" header "${line}")
+      if(header MATCHES "^taglib/" OR header IN_LIST names)
+        list(APPEND faults "${rel}: ${header}")
+      endif()
+    endforeach()
+  endforeach()
+  if(faults)
+    list(JOIN faults "\n  " text)
+    message(FATAL_ERROR "only tags/taglibadapter.cpp includes TagLib; also:\n  ${text}")
+  endif()
+endfunction()
+
+# The include checks at configure time, over the calling folder.
 function(dorvasu_check_core_includes)
   dorvasu_gui_header_dirs(gui_dirs)
   dorvasu_scan_core_includes(${CMAKE_CURRENT_SOURCE_DIR} "${gui_dirs}")
+  dorvasu_taglib_header_dirs(taglib_dirs)
+  dorvasu_scan_taglib_includes(${CMAKE_CURRENT_SOURCE_DIR} "${taglib_dirs}")
 endfunction()
 
 if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
   dorvasu_scan_core_includes(${CORE_DIR} "${GUI_HEADER_DIRS}")
+  dorvasu_scan_taglib_includes(${CORE_DIR} "${TAGLIB_HEADER_DIRS}")
 endif()

@@ -5,64 +5,65 @@
 
 namespace mp3lib::detail {
 
-BlockStream::BlockStream(FileReader &reader, TagLib::ByteVector head) : reader_(reader)
+BlockStream::BlockStream(FileReader &reader, QByteArray head) : reader_(reader)
 {
     replaced_ = std::move(head);
-    if (reader.ok() && reader.size() >= long(replaced_.size()))
+    if (reader.ok() && reader.size() >= replaced_.size())
         length_ = static_cast<long>(reader.size());
 }
 
-TagLib::FileName BlockStream::name() const
-{
-    return "";
-}
-
-TagLib::ByteVector BlockStream::readBlock(unsigned long length)
+long BlockStream::available(unsigned long length) const
 {
     if (length_ < 0 || position_ >= length_)
-        return {};
-    const long n = long(std::min<unsigned long>(length, static_cast<unsigned long>(length_ - position_)));
-    const long replaced = long(replaced_.size());
-    // Within the replaced head, TagLib gets a view of it, not a copy.
-    if (position_ + n <= replaced) {
-        const long at = position_;
+        return 0;
+    return static_cast<long>(std::min<unsigned long>(length, static_cast<unsigned long>(length_ - position_)));
+}
+
+const char *BlockStream::contiguous(long n)
+{
+    const long replaced = static_cast<long>(replaced_.size());
+    const long at = position_;
+    if (at + n <= replaced) {
         position_ += n;
-        return TagLib::ByteVector(replaced_, unsigned(at), unsigned(n));
+        return replaced_.constData() + at;
     }
-    if (position_ >= replaced) {
-        const FileReader::Piece p = reader_.pieceAt(position_, n);
+    if (at >= replaced) {
+        const FileReader::Piece p = reader_.pieceAt(at, n);
         if (p.block && p.len == n) {
-            const long at = position_ - long(p.block->offset);
             position_ += n;
-            return TagLib::ByteVector(reinterpret_cast<const char *>(p.block->data()) + at, unsigned(n));
+            return reinterpret_cast<const char *>(p.block->data()) + (at - p.block->offset);
         }
     }
-    // Otherwise pieced together: the replaced head, blocks, zeros for
-    // skipped bytes, and reads of the file for the rest.
-    TagLib::ByteVector out(unsigned(n), '\0');
+    return nullptr;
+}
+
+long BlockStream::readInto(char *out, long n)
+{
+    const long replaced = static_cast<long>(replaced_.size());
     long done = 0;
     while (done < n) {
         const long at = position_ + done;
         long take;
         if (at < replaced) {
             take = std::min(n - done, replaced - at);
-            std::memcpy(out.data() + done, replaced_.data() + at, size_t(take));
+            std::memcpy(out + done, replaced_.constData() + at, static_cast<size_t>(take));
         } else {
             const FileReader::Piece p = reader_.pieceAt(at, n - done);
-            take = long(p.len);
+            take = static_cast<long>(p.len);
             if (p.block) {
-                std::memcpy(out.data() + done, p.block->data() + (at - p.block->offset), size_t(take));
-            } else if (!p.skipped && !readExactly(reader_.fd(), at, out.data() + done, take)) {
+                std::memcpy(out + done, p.block->data() + (at - p.block->offset), static_cast<size_t>(take));
+            } else if (p.skipped) {
+                std::memset(out + done, 0, static_cast<size_t>(take));
+            } else if (!readExactly(reader_.fd(), at, out + done, take)) {
                 failed_ = true;
-                out.resize(unsigned(done));
                 position_ += done;
-                return out;
+                return done;
             }
         }
         done += take;
     }
     position_ += n;
-    return out;
+    return n;
 }
 
 void BlockStream::seek(long offset, Position p)

@@ -1,5 +1,6 @@
 // Reading tags: vbmp3_init, vbmp3_free, vbmp3_getGenre and
-// vbmp3_getFileTagInfo, over TagLib.
+// vbmp3_getFileTagInfo, over the plain reader and, for the rest, TagLib
+// (through its adapter).
 //
 // vbmp3_getFileTagInfo runs on several threads at once (one file each) while
 // the rename list is built: it keeps no state between calls, and reads text
@@ -8,13 +9,13 @@
 
 #include "core/tags/vbmp3.h"
 
-#include "core/tags/blockstream.h"
 #include "core/tags/fileaccess.h"
 #include "core/id3v2/id3v2frames.h"
 #include "core/id3v2/id3v2guard.h"
 #include "core/id3v2/id3v2text.h"
 #include "core/tags/tagrecord.h"
 #include "core/tags/tagsource.h"
+#include "core/tags/taglibadapter.h"
 #include "core/tags/textcodec.h"
 #include "core/tags/write_files.h"
 
@@ -24,21 +25,10 @@
 #include <QString>
 #include <QStringList>
 
-#include <taglib/apetag.h>
-#include <taglib/tfilestream.h>
-#include <taglib/id3v1genres.h>
-#include <taglib/id3v1tag.h>
-#include <taglib/id3v2tag.h>
-#include <taglib/mpegfile.h>
-#include <taglib/commentsframe.h>
-#include <taglib/textidentificationframe.h>
-
 #include <atomic>
-#include <memory>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 using namespace mp3lib;
 using namespace mp3lib::detail;
@@ -53,11 +43,6 @@ std::atomic<bool> plainReader{true};
 // TagLib 1.13 names genres 0 to 191.
 constexpr int kNoGenre = 255;
 
-QString fromTagLib(const TagLib::String &text)
-{
-    return QString::fromWCharArray(text.toCWString(), static_cast<qsizetype>(text.size()));
-}
-
 // TagLib's genre names, looked up many times per second while a rename list
 // is built: made once, read-only afterwards.
 struct GenreTable {
@@ -65,15 +50,13 @@ struct GenreTable {
     QHash<QString, int> byName;
     QHash<QString, int> byFoldedName;
 
-    GenreTable()
+    GenreTable() : names(taglibGenreNames())
     {
-        for (int n = 0; n < kNoGenre; ++n) {
-            const QString name = fromTagLib(TagLib::ID3v1::genre(n));
-            names << name;
-            if (name.isEmpty())
+        for (int n = 0; n < names.size(); ++n) {
+            if (names[n].isEmpty())
                 continue;
-            byName.insert(name, n);
-            byFoldedName.insert(name.toCaseFolded(), n);
+            byName.insert(names[n], n);
+            byFoldedName.insert(names[n].toCaseFolded(), n);
         }
     }
 
@@ -88,41 +71,6 @@ QString genreName(int number)
 {
     const QStringList &names = GenreTable::instance().names;
     return number >= 0 && number < names.size() ? names[number] : QString();
-}
-
-// A frame's text as the reader takes it: declared ISO-8859-1 as its bytes
-// (one character each), Unicode as read.
-QString fieldText(const TagLib::String &text, bool latin1)
-{
-    if (!latin1)
-        return fromTagLib(text);
-    const std::string bytes = text.to8Bit(false);
-    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
-// The text and comment frames of a tag TagLib has parsed, as the plain
-// reader gives them.
-TextFrames textFrames(const TagLib::ID3v2::Tag &tag)
-{
-    TextFrames out;
-    for (const TagLib::ID3v2::Frame *frame : tag.frameList()) {
-        TextFrame t;
-        const TagLib::ByteVector id = frame->frameID();
-        std::memcpy(t.id, id.data(), std::min<size_t>(id.size(), 4));
-        if (const auto *text = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame *>(frame)) {
-            t.text = true;
-            t.latin1 = text->textEncoding() == TagLib::String::Latin1;
-            for (const TagLib::String &field : text->fieldList())
-                t.fields << fieldText(field, t.latin1);
-        } else if (const auto *c = dynamic_cast<const TagLib::ID3v2::CommentsFrame *>(frame)) {
-            t.comment = true;
-            t.latin1 = c->textEncoding() == TagLib::String::Latin1;
-            t.described = !c->description().isEmpty();
-            t.fields << fieldText(c->text(), t.latin1);
-        }
-        out.append(t);
-    }
-    return out;
 }
 
 // A field counts as missing when it holds nothing but blanks.
@@ -172,8 +120,7 @@ Genre genreFromText(const QString &raw)
         g.number = *f;
     } else {
         // Names TagLib knows under an older spelling ("Jazz+Funk").
-        const int old = TagLib::ID3v1::genreIndex(TagLib::String(text.toStdWString()));
-        g.number = old >= 0 && old < kNoGenre ? old : kNoGenre;
+        g.number = taglibGenreIndex(text);
     }
     return g;
 }
@@ -190,9 +137,10 @@ QString yearText(const QString &raw)
 }
 
 struct Fields {
-    QString title, artist, album, year, comment;
+    QString title, artist, album, year, comment, track;
     Genre genre;
     std::array<FieldSource, kSourceFields> source;   // where each text came from
+    bool id3v2 = false, ape = false, id3v1 = false;   // the tags the file has (not filled from others)
 
     // Takes from `other` what this one lacks.
     void fillFrom(const Fields &other)
@@ -208,6 +156,8 @@ struct Fields {
         take(album, other.album, SourceAlbum);
         take(year, other.year, SourceYear);
         take(comment, other.comment, SourceComment);
+        if (blank(track))
+            track = other.track;
         if (!genre.present)
             genre = other.genre;
     }
@@ -259,6 +209,7 @@ Fields fromId3v2(const TextFrames &frames)
     f.title = fields("TIT2", SourceTitle).join(u' ');
     f.artist = fields("TPE1", SourceArtist).join(u' ');
     f.album = fields("TALB", SourceAlbum).join(u' ');
+    f.track = fields("TRCK").join(u' ').trimmed();
     // The recording time, else a TYER frame in an ID3v2.4 tag, else the
     // release time. ID3v2.3's TYER (and ID3v2.2's TYE) stand as TDRC here.
     // The original release (TDOR, ID3v2.3's TORY) is another fact, never
@@ -288,17 +239,16 @@ Fields fromId3v2(const TextFrames &frames)
     return f;
 }
 
-Fields fromApe(TagLib::APE::Tag &tag)
+Fields fromApe(const TagLibTags &tags)
 {
     Fields f;
-    f.title = fromTagLib(tag.title());
-    f.artist = fromTagLib(tag.artist());
-    f.album = fromTagLib(tag.album());
-    const auto &items = tag.itemListMap();
-    if (const auto it = items.find("YEAR"); it != items.end())
-        f.year = yearText(fromTagLib(it->second.toString()));
-    f.comment = fromTagLib(tag.comment());
-    f.genre = genreFromText(fromTagLib(tag.genre()));
+    f.title = tags.apeTitle;
+    f.artist = tags.apeArtist;
+    f.album = tags.apeAlbum;
+    f.year = yearText(tags.apeYear);
+    f.comment = tags.apeComment;
+    f.genre = genreFromText(tags.apeGenre);
+    f.track = tags.apeTrack;
     for (FieldSource &s : f.source)
         s.where = FieldSource::Ape;
     return f;
@@ -333,6 +283,8 @@ Fields fromId3v1(const QByteArray &raw)
     const int year = texts[3].trimmed().toInt(&number);
     f.year = number ? (year > 0 ? QString::number(year) : QString()) : texts[3].trimmed();
     f.comment = texts[4].trimmed();
+    if (track)
+        f.track = QString::number(static_cast<unsigned char>(raw[126]));
     const auto genre = static_cast<unsigned char>(raw[127]);
     if (genre < kNoGenre) {
         f.genre.present = true;
@@ -409,7 +361,7 @@ bool extendedOrChained(FileReader &reader, const AudioSpan &audio)
 // in the order the readers here take it; in the same number of bytes.
 // Empty where TagLib reads the file right as it is, or where the tag cannot
 // be read at all.
-TagLib::ByteVector equivalentTag(FileReader &reader, const AudioSpan &audio)
+QByteArray equivalentTag(FileReader &reader, const AudioSpan &audio)
 {
     const std::uint8_t *h = audio.begin >= 10 ? reader.at(0, 10) : nullptr;
     if (!h || std::memcmp(h, "ID3", 3) != 0)
@@ -424,7 +376,7 @@ TagLib::ByteVector equivalentTag(FileReader &reader, const AudioSpan &audio)
     const QByteArray tag = tags.render(tags.end);
     if (tag.size() != tags.end || !id3v2TagIsSafe(tag))
         return {};
-    return TagLib::ByteVector(tag.constData(), unsigned(tag.size()));
+    return tag;
 }
 
 // The fields of the file's tags, ID3v2 first, then APE, then ID3v1; false
@@ -453,6 +405,8 @@ bool readFields(int fd, std::int64_t size, Fields &out)
                 out = fromId3v2(frames);
                 if (v1 == 1)
                     out.fillFrom(fromId3v1(id3v1Bytes(reader)));
+                out.id3v2 = true;
+                out.id3v1 = v1 == 1;
                 return true;
             }
             break;
@@ -463,47 +417,29 @@ bool readFields(int fd, std::int64_t size, Fields &out)
 
     // TagLib reads the very file checked above, read-only, and the tags
     // only, through the blocks already read for the checks.
-    const TagLib::ByteVector equivalent = asItStands && !taglibMisreads ? TagLib::ByteVector()
-                                                                        : equivalentTag(reader, check.audio);
+    const QByteArray equivalent = asItStands && !taglibMisreads ? QByteArray()
+                                                                : equivalentTag(reader, check.audio);
     if (equivalent.isEmpty() && !check.id3v2Safe)
         return false;
-    std::unique_ptr<TagLib::IOStream> stream;
-    BlockStream *blocks = nullptr;
-    if (equivalent.isEmpty() && taglibFileStream.load()) {
-        // TagLib's own reading, for comparisons.
-        const int dupFd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-        if (dupFd < 0)
-            return false;
-        auto fileStream = std::make_unique<TagLib::FileStream>(dupFd, true);
-        if (!fileStream->isOpen()) {
-            ::close(dupFd);
-            return false;
-        }
-        stream = std::move(fileStream);
-    } else {
-        auto own = std::make_unique<BlockStream>(reader, equivalent);
-        blocks = own.get();
-        stream = std::move(own);
-    }
-    TagLib::MPEG::File file(stream.get(), TagLib::ID3v2::FrameFactory::instance(), false);
-    if (!file.isValid() || (blocks && blocks->failed()))
+    TagLibTags tags;
+    if (!readTagsWithTagLib(reader, equivalent, taglibFileStream.load(), tags))
         return false;
-    const bool v2 = file.hasID3v2Tag();
-    const bool ape = file.hasAPETag();
-    const bool v1 = file.hasID3v1Tag();
-    if (!v2 && !ape && !v1)
+    if (!tags.id3v2 && !tags.ape && !tags.id3v1)
         return false;
 
     Fields f;
-    if (v2)
-        f = fromId3v2(textFrames(*file.ID3v2Tag()));
-    if (ape)
-        f.fillFrom(fromApe(*file.APETag()));
-    if (v1) {
+    if (tags.id3v2)
+        f = fromId3v2(tags.frames);
+    if (tags.ape)
+        f.fillFrom(fromApe(tags));
+    if (tags.id3v1) {
         const QByteArray raw = id3v1Bytes(reader);
         if (!raw.isEmpty())
             f.fillFrom(fromId3v1(raw));
     }
+    f.id3v2 = tags.id3v2;
+    f.ape = tags.ape;
+    f.id3v1 = tags.id3v1;
     out = f;
     return true;
 }
@@ -612,6 +548,12 @@ TagRead readSourcedTag(const char *path, SourcedTag &out)
                 return false;
             out.text = {f.title, f.artist, f.album, f.year, f.comment};
             out.source = f.source;
+            out.genreNo = f.genre.present ? f.genre.number : kNoGenre;
+            out.genre = f.genre.present ? f.genre.name : QString();
+            out.track = f.track;
+            out.id3v2 = f.id3v2;
+            out.ape = f.ape;
+            out.id3v1 = f.id3v1;
             return true;
         } catch (...) {
             return false;   // out of memory: a failed read

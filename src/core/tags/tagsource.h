@@ -34,6 +34,10 @@ enum SourceField { SourceTitle, SourceArtist, SourceAlbum, SourceYear, SourceCom
 struct SourcedTag {
     std::array<QString, kSourceFields> text;   // title, artist, album, year, comment
     std::array<FieldSource, kSourceFields> source;
+    int genreNo = 255;      // 255: none, or a genre of its own
+    QString genre;          // the genre's name, or its own text; empty for none
+    QString track;          // the track number's text; empty for none
+    bool id3v2 = false, ape = false, id3v1 = false;   // the tags the file has
 };
 
 // Reads the tag of `path` as vbmp3_getFileTagInfo does, with each field's source.

@@ -20,13 +20,10 @@
 #include "core/id3v2/id3v2frames.h"
 #include "core/tags/tagrecord.h"
 #include "core/tags/tagrewrite.h"
+#include "core/tags/taglibadapter.h"
 #include "core/tags/textcodec.h"
 #include "core/tags/write_files.h"
 #include "core/tags/write_tags.h"
-
-#include <taglib/id3v2framefactory.h>
-#include <taglib/mpegfile.h>
-#include <taglib/tfilestream.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -64,21 +61,6 @@ struct Write {
     std::int64_t tailEnd() const { return st.st_size - oldId3v1.size(); }
     std::int64_t newApeAt() const { return tag.size() + (apeAt - tagEnd); }
     std::int64_t newSize() const { return newApeAt() + ape.size() + kId3v1Size; }
-};
-
-// TagLib over a file we hold open. TagLib opens paths only; the path of the
-// descriptor reaches exactly our file, whatever happened to its name.
-struct TagLibFile {
-    char pathBuffer[64];
-    TagLib::FileStream stream;
-    TagLib::MPEG::File file;
-
-    TagLibFile(int fd, bool readOnly)
-        : stream(fdPath(fd, pathBuffer), readOnly),
-          file(&stream, TagLib::ID3v2::FrameFactory::instance(), false)
-    {
-    }
-    bool valid() const { return stream.isOpen() && file.isValid(); }
 };
 
 bool sameFile(const struct stat &a, const struct stat &b)
@@ -134,11 +116,11 @@ bool plan(Write &w)
 
     // The APE tag lies between the audio and the ID3v1 tag, where TagLib
     // finds it too; its untouched items keep their bytes.
-    TagLibFile t(w.fd, true);
-    if (!t.valid())
+    bool ape = false;
+    if (!taglibFindsApeTag(w.fd, ape))
         return false;
     w.apeAt = w.tailEnd();
-    if (t.file.hasAPETag()) {
+    if (ape) {
         w.apeAt = w.audio.end;
         w.oldApe = readAt(w.fd, w.apeAt, w.tailEnd() - w.apeAt);
         w.ape = apeWith(w.oldApe, w.fields, w.changed);

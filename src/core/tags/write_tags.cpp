@@ -2,36 +2,23 @@
 
 #include "core/tags/fieldtext.h"
 #include "core/id3v2/id3v2frames.h"
+#include "core/tags/taglibadapter.h"
 #include "core/tags/textcodec.h"
-
-#include <taglib/commentsframe.h>
-#include <taglib/id3v2framefactory.h>
-#include <taglib/id3v2header.h>
-#include <taglib/id3v1genres.h>
-#include <taglib/textidentificationframe.h>
 
 namespace mp3lib::detail {
 
-using TagLib::String;
-namespace ID3v2 = TagLib::ID3v2;
-
 namespace {
-
-String toTagLib(const QString &text)
-{
-    return String(text.toUtf8().toStdString(), String::UTF8);
-}
 
 // ISO-8859-1 only for plain ASCII. Text marked ISO-8859-1 is read as CP932
 // or Windows-1252 by what it looks like, and a short text can look like
 // either, so other text goes out as UTF-16, which says what it is.
-String::Type encodingFor(const QString &text)
+FrameText encodingFor(const QString &text)
 {
     for (QChar c : text) {
         if (c.unicode() > 0x7F)
-            return String::UTF16;
+            return FrameText::Utf16;
     }
-    return String::Latin1;
+    return FrameText::Latin1;
 }
 
 // What an Update sends back for the stored text `stored` of `field` when
@@ -81,14 +68,12 @@ const char *id22For(const QByteArray &id)
     return nullptr;
 }
 
-// The frame `frame`, made by TagLib, in the version and unsynchronisation
+// The frame `all`, rendered by TagLib, in the version and unsynchronisation
 // of `tags`. TagLib renders a frame of its own making as ID3v2.4; the body
 // of a text or comment frame in ISO-8859-1 or UTF-16 is the same in every
 // version, only the header differs.
-RawFrame frameFrom(const RawTags &tags, ID3v2::Frame &frame)
+RawFrame frameFrom(const RawTags &tags, const QByteArray &all)
 {
-    const TagLib::ByteVector rendered = frame.render();
-    const QByteArray all(rendered.data(), qsizetype(rendered.size()));
     const QByteArray id = tags.major == 2 ? QByteArray(id22For(all.left(4))) : all.left(4);
     QByteArray body = all.mid(Id3Header::kSize);
     // Where the tag says every frame is unsynchronised, this one is too,
@@ -107,25 +92,14 @@ bool isPlainComment(const RawTags &tags, const RawFrame &f, QByteArray *language
         return false;
     // TagLib parses the one frame against a header of this tag's version;
     // a whole ID3v2.3 tag's unsynchronisation is already undone.
-    ID3v2::Header header;
     const QByteArray h = tagHeaderBytes(tags.major, tags.revision, tags.major == 4 && tags.unsync ? 0x80 : 0x00, 0);
-    header.setData(TagLib::ByteVector(h.constData(), unsigned(h.size())));
-    const std::unique_ptr<ID3v2::Frame> parsed(ID3v2::FrameFactory::instance()->createFrame(
-        TagLib::ByteVector(f.bytes.constData(), unsigned(f.bytes.size())), &header));
-    const auto *comment = dynamic_cast<const ID3v2::CommentsFrame *>(parsed.get());
-    if (!comment || !comment->description().isEmpty())
-        return false;
-    if (language) {
-        const TagLib::ByteVector l = comment->language();
-        *language = QByteArray(l.data(), qsizetype(l.size()));
-    }
-    return true;
+    return isPlainCommentFrame(f.bytes, h, language);
 }
 
 // Replaces the frames at `at` (removed) by `frame` at the place of the
 // first, or at the end when there were none; never behind a broken piece,
 // where a reader that stops at it would not see the new frame.
-void replaceFrames(RawTags &tags, const QList<qsizetype> &at, ID3v2::Frame *frame)
+void replaceFrames(RawTags &tags, const QList<qsizetype> &at, const QByteArray &frame)
 {
     qsizetype place = at.isEmpty() ? tags.frames.size() : at.first();
     for (qsizetype n = 0; n < place; ++n) {
@@ -136,8 +110,8 @@ void replaceFrames(RawTags &tags, const QList<qsizetype> &at, ID3v2::Frame *fram
     }
     for (qsizetype i = at.size() - 1; i >= 0; --i)
         tags.frames.removeAt(at[i]);
-    if (frame)
-        tags.frames.insert(place, frameFrom(tags, *frame));
+    if (!frame.isEmpty())
+        tags.frames.insert(place, frameFrom(tags, frame));
 }
 
 } // namespace
@@ -150,9 +124,9 @@ TagFields TagFields::fromWire(const TagInfoWire &wire)
     f.text[Album] = wireText(wire.AlbumName, sizeof wire.AlbumName);
     f.text[Year] = wireText(wire.Year, sizeof wire.Year);
     f.text[Comment] = wireText(wire.Comment, sizeof wire.Comment);
-    const String name = TagLib::ID3v1::genre(wire.GenreNo);
+    const QString name = genreNames().value(wire.GenreNo);
     if (!name.isEmpty()) {
-        f.genre = QString::fromStdString(name.to8Bit(true));
+        f.genre = name;
         f.genreNo = wire.GenreNo;
     }
     return f;
@@ -184,17 +158,15 @@ void setFrames(RawTags &tags, const TagFields &f, const std::array<bool, kFieldC
                 at.append(n);
         }
         const QString value = i == Genre ? f.genre : f.text[i];
-        std::unique_ptr<ID3v2::TextIdentificationFrame> frame;
+        QByteArray frame;
         if (!value.isEmpty()) {
             // ID3v2.3 keeps the year in TYER (TagLib would put it in TDRC and
             // drop a year shorter than four digits), ID3v2.4 in TDRC.
             const QByteArray id = i == Year ? QByteArray(tags.major == 4 ? "TDRC" : "TYER")
                                             : frameIds(Field(i), 3).first();
-            frame = std::make_unique<ID3v2::TextIdentificationFrame>(
-                TagLib::ByteVector(id.constData(), 4), encodingFor(value));
-            frame->setText(toTagLib(value));
+            frame = renderTextFrame(id, value, encodingFor(value));
         }
-        replaceFrames(tags, at, frame.get());
+        replaceFrames(tags, at, frame);
     }
     if (changed[Comment]) {
         QByteArray language("eng");
@@ -209,23 +181,18 @@ void setFrames(RawTags &tags, const TagFields &f, const std::array<bool, kFieldC
         // would read as the comment. That frame is UTF-16: its text is
         // then a byte-order mark and a terminator, which readers that drop
         // a comment frame without text (mutagen) keep as an empty comment.
-        std::unique_ptr<ID3v2::CommentsFrame> frame;
-        if (!f.text[Comment].isEmpty() || plain.size() > 1) {
-            frame = std::make_unique<ID3v2::CommentsFrame>(
-                f.text[Comment].isEmpty() ? String::UTF16 : encodingFor(f.text[Comment]));
-            frame->setLanguage(language.size() == 3 ? TagLib::ByteVector(language.constData(), 3)
-                                                    : TagLib::ByteVector("eng"));
-            frame->setText(toTagLib(f.text[Comment]));
-        }
-        replaceFrames(tags, plain.mid(0, 1), frame.get());
+        QByteArray frame;
+        if (!f.text[Comment].isEmpty() || plain.size() > 1)
+            frame = renderCommentFrame(f.text[Comment],
+                                       f.text[Comment].isEmpty() ? FrameText::Utf16 : encodingFor(f.text[Comment]),
+                                       language.size() == 3 ? language : QByteArray("eng"));
+        replaceFrames(tags, plain.mid(0, 1), frame);
     }
 }
 
 void addTrackFrame(RawTags &tags, int track)
 {
-    ID3v2::TextIdentificationFrame frame(TagLib::ByteVector("TRCK", 4), String::Latin1);
-    frame.setText(String::number(track));
-    tags.frames.append(frameFrom(tags, frame));
+    tags.frames.append(frameFrom(tags, renderTextFrame("TRCK", QString::number(track), FrameText::Latin1)));
 }
 
 QByteArray id3v1With(const QByteArray &old, const TagFields &f, const std::array<bool, kFieldCount> &changed)
