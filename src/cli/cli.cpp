@@ -12,8 +12,8 @@
 #include "core/rename/renamelist.h"
 #include "core/repair/retag.h"
 #include "core/history/tagbatch.h"
+#include "core/tags/fieldread.h"
 #include "core/tags/tagfields.h"
-#include "core/tags/vbmp3.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -278,19 +278,17 @@ int show(const Args &args)
     for (qsizetype i = 0; i < files.size(); ++i) {
         progress.show(i, files.size(), files[i]);
         const QByteArray &path = files[i];
-        tags::TagInfo tag;
-        mp3lib::TagInfoWire wire = tag.toWire();
         if (!tags::fileExists(path)) {
             failures.add(path, tags::missingReason(path));
             continue;
         }
-        if (mp3lib::readFileTag(path.constData(), wire) != mp3lib::TagRead::Read) {
-            failures.add(path, QStringLiteral("the tag cannot be read"));
+        const tags::FileFields read = tags::readFields(path);
+        if (read.outcome != tags::FileFields::Read) {
+            failures.add(path, read.reason);
             continue;
         }
-        tag.fromWire(wire);
-        const tags::TagFieldTexts t = tags::displayTexts(tag);
-        const QString genre = tags::TrimTagStr(tag.GenreName);
+        const tags::TagFieldTexts t = tags::shownTexts(read);
+        const QString genre = tags::shownGenre(read).GenreName;
         const QList<std::pair<const char *, QString>> fields{
             {"title", t.TrackName}, {"artist", t.ArtistName}, {"album", t.AlbumName},
             {"year", t.Year},       {"comment", t.Comment},   {"genre", genre}};
@@ -299,13 +297,13 @@ int show(const Args &args)
             out = "{\"path\": " + json(QString::fromUtf8(paths::printable(path)));
             for (const auto &[key, value] : fields)
                 out += ", \"" + QByteArray(key) + "\": " + json(value);
-            out += ", \"genre_no\": " + QByteArray::number(tag.GenreNo) + '}';
+            out += ", \"genre_no\": " + QByteArray::number(read.genreNo) + '}';
         } else {
             out = paths::printable(path);
             for (const auto &[key, value] : fields)
                 out += "\n  " + QByteArray(key) + ": " + paths::printable(value.toUtf8());
             if (!genre.isEmpty())
-                out += " (" + QByteArray::number(tag.GenreNo) + ')';
+                out += " (" + QByteArray::number(read.genreNo) + ')';
             out += '\n';
         }
         progress.clear();

@@ -4,6 +4,7 @@
 #include "common/id3build.h"
 #include "core/id3v2/id3v2guard.h"
 #include "common/testdata.h"
+#include "core/tags/fieldread.h"
 #include "core/tags/textcodec.h"
 #include "core/tags/vbmp3.h"
 #include "core/tags/write_tags.h"
@@ -43,6 +44,17 @@ QString field(const QByteArray &record, const QString &name)
     const char *texts[] = {w.TrackName, w.ArtistName, w.AlbumName, w.Comment, w.GenreName};
     const int i = QStringList{"title", "artist", "album", "comment", "genre", "year"}.indexOf(name);
     return i < 0 ? QString::number(w.GenreNo) : i == 5 ? wireText(w.Year, 5) : wireText(texts[i], 128);
+}
+
+// The tags the typed read says the file has.
+QString tagNames(const tags::FileFields &f)
+{
+    QStringList names;
+    for (const auto &[has, name] : {std::pair{f.id3v2, "ID3v2"}, {f.ape, "APE"}, {f.id3v1, "ID3v1"}}) {
+        if (has)
+            names << QString::fromLatin1(name);
+    }
+    return names.join(u' ');
 }
 
 // `text` in `codePage`; empty where the code page lacks a character.
@@ -96,17 +108,31 @@ private slots:
             QVERIFY(!openRegularFile(name.constData(), O_RDONLY).valid());
         if (expected == "refused")
             QVERIFY(!id3v2IsSafe(openRegularFile(name.constData(), O_RDONLY).get()));
+        const tags::FileFields typed = tags::readFields(name);
         if (expected == "fails" || expected == "refused") {
             QCOMPARE(record, "failed");
+            QVERIFY(typed.outcome != tags::FileFields::Read && !typed.reason.isEmpty());
             return;
         }
-        for (const QString &e : QString::fromUtf8(expected).split(';'))
-            QCOMPARE(field(record, e.section('=', 0, 0)), e.section('=', 1));
+        for (const QString &e : QString::fromUtf8(expected).split(';')) {
+            const QString key = e.section('=', 0, 0);
+            QCOMPARE(key == u"track" ? typed.track : key == u"tags" ? tagNames(typed) : field(record, key),
+                     e.section('=', 1));
+        }
         QCOMPARE(record.mid(offsetof(TagInfoWire, Padding), 3), QByteArray(3, '\0'));
+        // The typed read's fields show in the tag frame as the record's do.
+        tags::TagInfo shown;
+        shown.fromWire(*reinterpret_cast<const TagInfoWire *>(record.constData()));
+        QVERIFY(tags::shownTexts(typed) == tags::displayTexts(shown));
+        QCOMPARE(tags::shownGenre(typed).GenreNo, shown.GenreNo);
+        QCOMPARE(tags::shownGenre(typed).GenreName, tags::TrimTagStr(shown.GenreName));
         mp3lib::setTagLibFileStreamForTesting(true);
         const QByteArray byTagLib = readRecord(p);
+        const tags::FileFields typedByTagLib = tags::readFields(name);
         mp3lib::setTagLibFileStreamForTesting(false);
         QCOMPARE(record, byTagLib);
+        QCOMPARE(tagNames(typedByTagLib), tagNames(typed));
+        QCOMPARE(typedByTagLib.track, typed.track);
     }
 
     // Four threads reading the table's files at once get what one thread gets.

@@ -1,7 +1,7 @@
 #include "core/batch/batchedit.h"
 
 #include "core/tags/tagfields.h"
-#include "core/tags/vbmp3.h"
+#include "core/tags/fieldread.h"
 
 namespace batch {
 
@@ -42,16 +42,13 @@ std::optional<FieldValues> sharedFields(const QList<QByteArray> &paths, ReadProg
                 return std::nullopt;
             progress->current.set(path);
         }
-        tags::TagInfo tag;
-        mp3lib::TagInfoWire wire = tag.toWire();
-        const mp3lib::TagRead read = mp3lib::readFileTag(path.constData(), wire);
-        if (read != mp3lib::TagRead::NotFound) {
+        const tags::FileFields read = tags::readFields(path);
+        if (read.outcome != tags::FileFields::NotFound) {
             tags::TagFieldTexts texts;
             tags::GenreEntry genre;
-            if (read == mp3lib::TagRead::Read) {
-                tag.fromWire(wire);
-                texts = tags::displayTexts(tag);
-                genre = {tag.GenreNo, tags::TrimTagStr(tag.GenreName)};
+            if (read.outcome == tags::FileFields::Read) {
+                texts = tags::shownTexts(read);
+                genre = tags::shownGenre(read);
             }
             if (!shared) {
                 shared = FieldValues{texts.TrackName, texts.ArtistName, texts.AlbumName,

@@ -1,6 +1,7 @@
 #include "core/tags/tagedit.h"
 
 #include "core/tags/existence.h"
+#include "core/tags/fieldread.h"
 #include "core/tags/tagrewrite.h"
 #include "core/tags/vbmp3.h"
 
@@ -85,21 +86,18 @@ WriteResult writeFields(const QByteArray &path, const FieldChanges &changes)
 {
     if (!fileExists(path))
         return {WriteResult::Failed, missingReason(path)};
-    TagInfo tag;
-    mp3lib::TagInfoWire wire = tag.toWire();
     TagFieldTexts texts;
     GenreEntry oldGenre;
-    if (mp3lib::readFileTag(path.constData(), wire) == mp3lib::TagRead::Read) {
-        tag.fromWire(wire);
-        texts = displayTexts(tag);
-        oldGenre = {tag.GenreNo, TrimTagStr(tag.GenreName)};
+    if (const FileFields read = readFields(path); read.outcome == FileFields::Read) {
+        texts = shownTexts(read);
+        oldGenre = shownGenre(read);
     }
     texts.TrackName = changes.title.value_or(texts.TrackName);
     texts.ArtistName = changes.artist.value_or(texts.ArtistName);
     texts.AlbumName = changes.album.value_or(texts.AlbumName);
     texts.Year = changes.year.value_or(texts.Year);
     texts.Comment = changes.comment.value_or(texts.Comment);
-    tag = recordForUpdate(texts, changes.genre.value_or(oldGenre));
+    TagInfo tag = recordForUpdate(texts, changes.genre.value_or(oldGenre));
     const bool r = changes.rewrite;
     return writeRecordRewriting(path, tag, {r && changes.title, r && changes.artist, r && changes.album,
                                             r && changes.year, r && changes.comment});
