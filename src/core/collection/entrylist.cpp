@@ -119,6 +119,15 @@ void EntryList::setNames(int first, const QStringList &names)
     truncate(last + 1);
 }
 
+void EntryList::fillNames(int first, const QStringList &names)
+{
+    first = std::max(first, 0);
+    const int last = std::min(count(), first + int(names.size())) - 1;
+    for (int row = first; row <= last; ++row)
+        entries_[size_t(row)].name = names[row - first];
+    changed(first, last, {kNameRole});
+}
+
 void EntryList::setName(int row, const QString &name)
 {
     if (row < 0 || row >= count())

@@ -68,6 +68,10 @@ public:
     // are taken out again.
     void setNames(int first, const QStringList &names);
     void setName(int row, const QString &name);
+    // Gives rows first, first + 1, ... the names in order, in one change;
+    // every other row keeps its own (names read in the background arrive
+    // in runs, in any order).
+    void fillNames(int first, const QStringList &names);
 
     // Rows whose file now lies at another path (a Rename, an Undo).
     struct Moved {

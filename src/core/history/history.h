@@ -44,14 +44,18 @@ struct Undone {
     QString journal;                // the journal of the action undone
     renaming::UndoResult renames;   // for a rename batch
     QList<TagUndoFile> tags;        // for a batch of tag writes, last file first
+    int tagsNotTried = 0;           // tag files left when the Undo was stopped
 };
 
 // Undoes the last action and forgets it (an action is undone once). A
-// damaged journal undoes nothing and is forgotten too.
-Undone undoLast();
+// damaged journal undoes nothing and is forgotten too. With `progress`, it
+// reports as it goes and stops between files when asked to; an action
+// stopped so is kept, and the next Undo puts back the rest of it.
+Undone undoLast(renaming::UndoProgress *progress = nullptr);
 
 // The report of an Undo of tag writes: the files whose tags could not be
-// put back (shown decoded), and why. Empty when all went back.
-QString tagUndoFailureMessage(const QList<TagUndoFile> &files);
+// put back (shown decoded), and why, then how many were left when the Undo
+// was stopped. Empty when all went back.
+QString tagUndoFailureMessage(const QList<TagUndoFile> &files, int notTried = 0);
 
 } // namespace history

@@ -297,17 +297,36 @@ void settleJournal(const QString &path)
         settleBatch(batch);
 }
 
-UndoResult undoBatch(const QList<JournalEntry> &batch, RenameJournal *journal)
+UndoResult undoBatch(const QList<JournalEntry> &batch, RenameJournal *journal, UndoProgress *progress)
 {
     settleBatch(batch);
     UndoResult result;
     OpenFolders folders;
     const QList<bool> repeated = repeatedFiles(batch);
+    const auto moved = [&](qsizetype i) {
+        const JournalEntry &e = batch[i];
+        return !repeated[i] && e.from != e.to && (e.done || !e.batchOver);
+    };
+    if (progress) {
+        qint64 total = 0;
+        for (qsizetype i = 0; i < batch.size(); ++i)
+            total += moved(i);
+        progress->total = total;
+    }
     for (qsizetype i = batch.size() - 1; i >= 0; --i) {
         const JournalEntry &e = batch[i];
         Names n;
-        if (repeated[i] || e.from == e.to || (!e.done && e.batchOver))
+        if (!moved(i))
             continue;   // nothing to do, or it failed: the file never moved
+        if (progress) {
+            if (progress->cancelled()) {
+                for (qsizetype rest = i; rest >= 0; --rest)
+                    result.notTried += moved(rest);
+                break;
+            }
+            progress->current.set(e.to);
+            ++progress->done;
+        }
         if (!lookUp(e, folders, n)) {
             result.failed.append(e.to);
             continue;
@@ -342,7 +361,7 @@ UndoResult undoBatch(const QList<JournalEntry> &batch, RenameJournal *journal)
     return result;
 }
 
-LastUndo undoLastBatch(const QString &path)
+LastUndo undoLastBatch(const QString &path, UndoProgress *progress)
 {
     RenameJournal journal(path);
     QList<JournalEntry> batch;
@@ -350,9 +369,9 @@ LastUndo undoLastBatch(const QString &path)
     undo.load = journal.load(batch);
     if (undo.load == RenameJournal::Load::Loaded) {
         journal.reopen();
-        undo.result = undoBatch(batch, &journal);
+        undo.result = undoBatch(batch, &journal, progress);
     }
-    if (undo.load != RenameJournal::Load::Nothing)
+    if (undo.load != RenameJournal::Load::Nothing && undo.result.notTried == 0)
         journal.clear();
     return undo;
 }

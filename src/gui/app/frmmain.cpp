@@ -29,6 +29,7 @@
 #include "core/history/history.h"
 #include "gui/ui/messagebox.h"
 #include "core/paths/paths.h"
+#include "core/rename/namereader.h"
 #include "core/rename/renamejournal.h"
 #include "core/tags/tagfields.h"
 #include "gui/ui/windowposition.h"
@@ -138,6 +139,8 @@ void frmMain::buildControls()
     // Both lists show one model of entries: the paths, and row for row
     // their proposed names.
     entries_ = new collection::EntryList(this);
+    nameReader_ = new renaming::NameReader(this);
+    connect(nameReader_, &renaming::NameReader::namesRead, this, &frmMain::takeNames);
 
     lstMP3Files = new QListView(this);
     lstMP3Files->setObjectName(QStringLiteral("lstMP3Files"));

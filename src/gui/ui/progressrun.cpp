@@ -134,6 +134,11 @@ void setProgressHookForTesting(std::function<void()> onShown)
     testHook = std::move(onShown);
 }
 
+bool progressHookSet()
+{
+    return bool(testHook);
+}
+
 bool cancelProgressForTesting()
 {
     if (!shownDialog)
