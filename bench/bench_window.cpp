@@ -257,7 +257,8 @@ int main(int argc, char **argv)
             QCoreApplication::processEvents();
         }
     });
-    cancelDuring("中止 during Rename", 300, [&] { w.cmdRename_Click(); });
+    cancelDuring("中止 at the start of a Rename", 300, [&] { w.cmdRename_Click(); });
+    cancelDuring("中止 during a Rename", 5000, [&] { w.cmdRename_Click(); });
     cancelDuring("中止 during Undo", 300, [&] { w.Undo(); });
     report("Undo of the rest", [&] { w.Undo(); });
     w.cmdClear_Click();

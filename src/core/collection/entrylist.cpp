@@ -92,7 +92,11 @@ QList<QByteArray> EntryList::pathsFrom(int first) const
 
 void EntryList::append(const QList<QByteArray> &paths, const QStringList &names)
 {
-    entries_.reserve(entries_.size() + size_t(paths.size()));
+    // Grown by doubling: a list filled a chunk at a time is not copied
+    // whole for each chunk.
+    const size_t needed = entries_.size() + size_t(paths.size());
+    if (entries_.capacity() < needed)
+        entries_.reserve(std::max(needed, 2 * entries_.capacity()));
     for (qsizetype done = 0; done < paths.size();) {
         const qsizetype chunk = std::min<qsizetype>(kInsertChunk, paths.size() - done);
         beginInsertRows({}, count(), count() + int(chunk) - 1);

@@ -48,6 +48,9 @@ QString &appFolderOverride()
     return folder;
 }
 
+// Rows the lists lay out per turn of the event loop.
+constexpr int kLayoutBatch = 20000;
+
 const QColor kTeal(0, 128, 128);
 const QColor kLightYellow(255, 255, 192);
 const QColor kPaleYellow(255, 255, 128);
@@ -149,6 +152,10 @@ void frmMain::buildControls()
     lstMP3Files->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lstMP3Files->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lstMP3Files->setUniformItemSizes(true); // fast at hundreds of thousands of entries
+    // Laid out a batch of rows per turn of the event loop, not all at once
+    // after each chunk of a large Add, so that the window keeps answering.
+    lstMP3Files->setLayoutMode(QListView::Batched);
+    lstMP3Files->setBatchSize(kLayoutBatch);
     setColours(lstMP3Files, lstMP3Files->palette(), QPalette::Base, kTeal, QPalette::Text,
                Qt::white, DisabledText::Keep);
 
@@ -159,6 +166,8 @@ void frmMain::buildControls()
     lstRename->setSelectionMode(QAbstractItemView::SingleSelection);
     lstRename->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lstRename->setUniformItemSizes(true);
+    lstRename->setLayoutMode(QListView::Batched);
+    lstRename->setBatchSize(kLayoutBatch);
     lstRename->setToolTip(QStringLiteral("ここのリストは表示のみです。"));
     setColours(lstRename, lstRename->palette(), QPalette::Base, Qt::black, QPalette::Text,
                kPaleYellow, DisabledText::Keep);

@@ -173,6 +173,7 @@ void frmMain::appendEntries(const QList<QByteArray> &files)
     // A chunk goes in now, the rest a chunk per turn of the event loop.
     const bool idle = toAppend_.isEmpty();
     toAppend_ += files;
+    entries_->reserve(entries_->count() + int(toAppend_.size()));
     appending_ = !toAppend_.isEmpty();
     if (idle)
         appendSome();
