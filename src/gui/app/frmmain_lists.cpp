@@ -374,6 +374,8 @@ void frmMain::cmdClear_Click()
 {
     // Emptying the list reports nothing: there is no entry left to show.
     const ListClickHold hold(*this);
+    toAppend_.clear();   // files of a tree not yet in the list stay out
+    appending_ = false;
     nameReader_->reset();
     entries_->clear();
     namesQueued_ = 0;
