@@ -481,11 +481,11 @@ private slots:
         QCOMPARE(QDir(fx_.dir->path()).entryList({"S - *"}).size(), 101);
         fx_.messages.clear();
         cancelFirst();
-        w_->Undo();
+        act("ctrlZ");
         QCOMPARE(fx_.messages.value(0).left(26), u"中止したため、101 件のファイルは元に戻していません。"_qs.left(26));
         QCOMPARE(QDir(fx_.dir->path()).entryList({"S - *"}).size(), 101);
         ui::setProgressHookForTesting({});
-        w_->Undo();
+        act("ctrlZ");
         QCOMPARE(fx_.entries(), paths);
         QCOMPARE(QDir(fx_.dir->path()).entryList({"S - *"}), QStringList());
         QCOMPARE(fx_.messages.size(), 1);

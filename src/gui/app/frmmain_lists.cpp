@@ -299,6 +299,8 @@ void frmMain::MakeRenameList(int lStartIndex)
         ui::runWithProgress(
             this, QStringLiteral("タグを読んでいます…"),
             [&] {
+                if (stop)   // pressed before the reading began: none begins
+                    nameReader_->cancel();
                 nameReader_->hold(false);
                 while (!stop && (appending_ || nameReader_->busy()))
                     std::this_thread::sleep_for(std::chrono::milliseconds(10));
