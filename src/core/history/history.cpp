@@ -101,10 +101,10 @@ private:
     int fd_ = -1;
 };
 
-void settleLast(const QList<Action> &actions)
+void settleLast(const QList<Action> &actions, const std::atomic<bool> *stop = nullptr)
 {
     if (!actions.isEmpty() && actions.back().kind == Kind::Renames)
-        renaming::settleJournal(actions.back().path);
+        renaming::settleJournal(actions.back().path, stop);
 }
 
 } // namespace
@@ -121,13 +121,13 @@ void setFolderForTesting(const QString &folder)
     testFolder = folder;
 }
 
-QString newAction(Kind kind)
+QString newAction(Kind kind, const std::atomic<bool> *stop)
 {
     const Locked lock(true);
     if (!lock.ok())
         return {};
     QList<Action> actions = lock.undoable();
-    settleLast(actions);
+    settleLast(actions, stop);
     while (actions.size() >= kKeptActions)
         QFile::remove(actions.takeFirst().path);
     const qint64 number = actions.isEmpty() ? 1 : actions.back().number + 1;

@@ -13,6 +13,8 @@
 #include <QList>
 #include <QString>
 
+#include <atomic>
+
 namespace history {
 
 // The most actions kept; the oldest beyond it are forgotten.
@@ -29,7 +31,9 @@ enum class Kind { Renames, Tags };
 // done in the last one, forgets the oldest beyond kKeptActions, and gives
 // the path of the new action's journal (not made yet). Empty when the
 // folder cannot be made.
-QString newAction(Kind kind);
+// With `stop`, the settling stops between files once that is set (what is
+// left is settled the next time).
+QString newAction(Kind kind, const std::atomic<bool> *stop = nullptr);
 
 // Whether there is an action to undo (actions that changed nothing, such
 // as a batch whose every file failed, are forgotten).

@@ -277,11 +277,11 @@ void RenameJournal::clear()
     QFile::remove(path_);
 }
 
-void settleBatch(const QList<JournalEntry> &batch)
+void settleBatch(const QList<JournalEntry> &batch, const std::atomic<bool> *stop)
 {
     OpenFolders folders;
     const QList<bool> repeated = repeatedFiles(batch);
-    for (qsizetype i = batch.size() - 1; i >= 0; --i) {
+    for (qsizetype i = batch.size() - 1; i >= 0 && !(stop && stop->load(std::memory_order_relaxed)); --i) {
         // A rename that failed in a batch that ended left nothing to settle.
         Names n;
         if (!repeated[i] && batch[i].from != batch[i].to && (batch[i].done || !batch[i].batchOver)
@@ -290,16 +290,16 @@ void settleBatch(const QList<JournalEntry> &batch)
     }
 }
 
-void settleJournal(const QString &path)
+void settleJournal(const QString &path, const std::atomic<bool> *stop)
 {
     QList<JournalEntry> batch;
     if (RenameJournal(path).load(batch) == RenameJournal::Load::Loaded)
-        settleBatch(batch);
+        settleBatch(batch, stop);
 }
 
 UndoResult undoBatch(const QList<JournalEntry> &batch, RenameJournal *journal, UndoProgress *progress)
 {
-    settleBatch(batch);
+    settleBatch(batch, progress ? &progress->cancel : nullptr);
     UndoResult result;
     OpenFolders folders;
     const QList<bool> repeated = repeatedFiles(batch);

@@ -121,10 +121,12 @@ struct UndoResult {
 // Puts right what a crash left half done in `batch` (see above); touches
 // only names the batch renamed or reserved, and only where the file found
 // there is the batch's own.
-void settleBatch(const QList<JournalEntry> &batch);
+// With `stop`, it stops between files once that is set: what is left is
+// settled the next time.
+void settleBatch(const QList<JournalEntry> &batch, const std::atomic<bool> *stop = nullptr);
 
 // The same for the journal at `path`, at start-up.
-void settleJournal(const QString &path);
+void settleJournal(const QString &path, const std::atomic<bool> *stop = nullptr);
 
 // Settles `batch`, then renames every file of it that is still where the
 // batch put it back to its old path, last first, never replacing a file: a

@@ -431,7 +431,7 @@ void frmMain::cmdRename_Click()
         [&] {
             // The history is put in order on this thread too: it may settle
             // the last batch, file by file.
-            renaming::RenameJournal journal(history::newAction(history::Kind::Renames));
+            renaming::RenameJournal journal(history::newAction(history::Kind::Renames, &progress.cancel));
             result = renaming::renameFiles(jobs, &journal, &progress);
         },
         [&] {
