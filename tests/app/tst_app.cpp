@@ -360,6 +360,7 @@ private slots:
         QFETCH(QString, chosen);
         const QStringList names = list(chosen);
         QFETCH(QString, cancelled); // at once: nothing added
+        const QStringList proposed{"Singer A - Title A.mp3", "*[Tag info error]", "*[Filename error]"};
         for (const char *desc : {"a.mp3=Singer A|Title A", "b.mp3", "c.mp3=Who?|Title C"})
             makeMp3(QString::fromUtf8(desc));
         files(".", 9); // more than one chunk of names for the readers
@@ -374,8 +375,9 @@ private slots:
                 cancelFirst();
             if (!names.isEmpty())
                 QTest::mouseClick(fs.cmdAddFiles, Qt::LeftButton);
+            if (cancelled.isEmpty()) // the names come while the window is still open
+                QTRY_COMPARE(texts(w_->lstRename).mid(n), QStringList(proposed.first(names.size())));
         }));
-        const QStringList proposed{"Singer A - Title A.mp3", "*[Tag info error]", "*[Filename error]"};
         const int added = cancelled.isEmpty() ? int(names.size()) : 0;
         QCOMPARE(texts(w_->lstMP3Files).mid(n), names.first(added).replaceInStrings(QRegularExpression("^"), fx_.dir->path() + "/"));
         QCOMPARE(texts(w_->lstRename).mid(n - 1), QStringList{QStringLiteral("name %1").arg(n - 1)} + proposed.first(added));
@@ -444,6 +446,49 @@ private slots:
         messages.replace("$dir", fx_.dir->path());
         QCOMPARE(fx_.messages.size(), list(messages).size());
         QCOMPARE(fx_.messages.join(u';').left(messages.size()), messages);
+    }
+
+    // 中止 in the middle of a Rename of 300 files stops it at once: the files renamed so far
+    // keep their new names and are undone by Undo; an Undo stopped before it began keeps the
+    // batch, and the next Undo puts every file back.
+    void cancelRename()
+    {
+        open();
+        QByteArrayList paths;
+        QStringList renamed;
+        for (int i = 0; i < 300; ++i) {
+            const QString title = QStringLiteral("T%1").arg(i, 3, 10, QChar(u'0'));
+            paths << QFile::encodeName(fx_.file(title + u".mp3"_qs, {title, "S"}));
+            renamed << fx_.path(u"S - "_qs + title + u".mp3"_qs);
+        }
+        w_->appendFiles(paths);
+        w_->cmdAllSel_Click();
+        std::atomic<bool> reached = false, pressed = false;
+        frmMain::setRenameStepForTesting([&](int file) {
+            reached = reached || file == 100;
+            while (reached && !pressed)
+                QThread::yieldCurrentThread();
+        });
+        ui::setProgressHookForTesting([&] {
+            if (reached && !pressed)
+                pressed = ui::cancelProgressForTesting();
+        });
+        act("cmdRename");
+        frmMain::setRenameStepForTesting({});
+        QCOMPARE(fx_.messages, QStringList{u"中止したため、199 件のファイルは変更していません。"_qs});
+        for (int i = 0; i < 300; ++i) // the entries follow their files
+            QCOMPARE(w_->entryPath(i), i <= 100 ? QFile::encodeName(renamed[i]) : paths[i]);
+        QCOMPARE(QDir(fx_.dir->path()).entryList({"S - *"}).size(), 101);
+        fx_.messages.clear();
+        cancelFirst();
+        act("ctrlZ");
+        QCOMPARE(fx_.messages.value(0).left(26), u"中止したため、101 件のファイルは元に戻していません。"_qs.left(26));
+        QCOMPARE(QDir(fx_.dir->path()).entryList({"S - *"}).size(), 101);
+        ui::setProgressHookForTesting({});
+        act("ctrlZ");
+        QCOMPARE(fx_.entries(), paths);
+        QCOMPARE(QDir(fx_.dir->path()).entryList({"S - *"}), QStringList());
+        QCOMPARE(fx_.messages.size(), 1);
     }
 
     // Dropped trees and files, and a tree added from the folder menu: each MP3 file once, sorted.

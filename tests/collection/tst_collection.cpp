@@ -7,6 +7,8 @@
 
 #include "core/collection/entrylist.h"
 #include "core/paths/paths.h"
+#include "core/rename/namereader.h"
+#include "core/rename/newname.h"
 
 using collection::EntryList;
 using collection::RowBlock;
@@ -139,6 +141,42 @@ private slots:
             QCOMPARE(list.path(i), numbered(1, firstKept[i])[0]);
             QCOMPARE(list.names()->index(i, 0).data().toString(), QString::number(firstKept[i]));
         }
+    }
+
+    // Names read in the background come back in chunks, a signal per batch of them, and go into
+    // the list in one change per run of rows; a cancel before the reading began names nothing
+    // and says where the names end.
+    void namesInChunks()
+    {
+        constexpr int kRows = 5000;
+        EntryList list;
+        list.append(numbered(kRows));
+        renaming::NameReader reader;
+        QSignalSpy told(&reader, &renaming::NameReader::namesRead), changed(&list, &EntryList::dataChanged);
+        reader.read(0, numbered(kRows / 2));
+        reader.read(kRows / 2, numbered(kRows / 2, kRows / 2));
+        reader.wait();
+        QVERIFY(!reader.busy());
+        QTRY_COMPARE(told.size(), 1);   // once until taken, however many chunks
+        const QList<renaming::NameReader::Names> runs = reader.take();
+        QCOMPARE(runs.size(), 1);
+        QCOMPARE(runs[0].first, 0);
+        QCOMPARE(runs[0].names.size(), kRows);
+        list.fillNames(runs[0].first, runs[0].names);
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(list.name(kRows - 1), renaming::kFileNotFound);
+        QCOMPARE(reader.firstUnread(), -1);
+        QCOMPARE(reader.progress().done.load(), kRows);
+
+        reader.hold(true);
+        reader.read(7, numbered(10));
+        reader.cancel();
+        reader.hold(false);
+        reader.wait();
+        QCOMPARE(reader.firstUnread(), 7);
+        QVERIFY(reader.take().isEmpty());
+        reader.reset();
+        QCOMPARE(reader.firstUnread(), -1);
     }
 };
 

@@ -92,7 +92,11 @@ QList<QByteArray> EntryList::pathsFrom(int first) const
 
 void EntryList::append(const QList<QByteArray> &paths, const QStringList &names)
 {
-    entries_.reserve(entries_.size() + size_t(paths.size()));
+    // Grown by doubling: a list filled a chunk at a time is not copied
+    // whole for each chunk.
+    const size_t needed = entries_.size() + size_t(paths.size());
+    if (entries_.capacity() < needed)
+        entries_.reserve(std::max(needed, 2 * entries_.capacity()));
     for (qsizetype done = 0; done < paths.size();) {
         const qsizetype chunk = std::min<qsizetype>(kInsertChunk, paths.size() - done);
         beginInsertRows({}, count(), count() + int(chunk) - 1);
@@ -117,6 +121,15 @@ void EntryList::setNames(int first, const QStringList &names)
         entries_[size_t(row)].name = names[row - first];
     changed(first, last, {kNameRole});
     truncate(last + 1);
+}
+
+void EntryList::fillNames(int first, const QStringList &names)
+{
+    first = std::max(first, 0);
+    const int last = std::min(count(), first + int(names.size())) - 1;
+    for (int row = first; row <= last; ++row)
+        entries_[size_t(row)].name = names[row - first];
+    changed(first, last, {kNameRole});
 }
 
 void EntryList::setName(int row, const QString &name)

@@ -17,6 +17,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <vector>
 
 namespace collection {
@@ -62,12 +63,18 @@ public:
     // listed again (adding the same file twice lists it twice). Their names
     // stay empty until setNames. `names`, when given, are theirs at once.
     void append(const QList<QByteArray> &paths, const QStringList &names = {});
+    // Makes room for `count` entries in all, for appends to come.
+    void reserve(int count) { entries_.reserve(size_t(std::max(count, 0))); }
 
     // Gives rows first, first + 1, ... the names in order; rows after the
     // last name given (their names were never read: a cancelled reading)
     // are taken out again.
     void setNames(int first, const QStringList &names);
     void setName(int row, const QString &name);
+    // Gives rows first, first + 1, ... the names in order, in one change;
+    // every other row keeps its own (names read in the background arrive
+    // in runs, in any order).
+    void fillNames(int first, const QStringList &names);
 
     // Rows whose file now lies at another path (a Rename, an Undo).
     struct Moved {

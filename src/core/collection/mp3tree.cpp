@@ -83,7 +83,11 @@ private:
         if (!dir)
             return;   // unreadable: its files are not ours to list
         const int dirFd = ::dirfd(dir);
+        int seen = 0;
         while (const dirent *entry = ::readdir(dir)) {
+            // A folder of a great many files is left part-way on a cancel.
+            if (++seen % 1024 == 0 && cancelled())
+                break;
             const char *name = entry->d_name;
             if (name[0] == '.')
                 continue;   // hidden, and "." and ".."

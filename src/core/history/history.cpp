@@ -1,6 +1,7 @@
 #include "core/history/history.h"
 
 #include "core/paths/paths.h"
+#include "core/rename/renamefiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -100,10 +101,10 @@ private:
     int fd_ = -1;
 };
 
-void settleLast(const QList<Action> &actions)
+void settleLast(const QList<Action> &actions, const std::atomic<bool> *stop = nullptr)
 {
     if (!actions.isEmpty() && actions.back().kind == Kind::Renames)
-        renaming::settleJournal(actions.back().path);
+        renaming::settleJournal(actions.back().path, stop);
 }
 
 } // namespace
@@ -120,13 +121,13 @@ void setFolderForTesting(const QString &folder)
     testFolder = folder;
 }
 
-QString newAction(Kind kind)
+QString newAction(Kind kind, const std::atomic<bool> *stop)
 {
     const Locked lock(true);
     if (!lock.ok())
         return {};
     QList<Action> actions = lock.undoable();
-    settleLast(actions);
+    settleLast(actions, stop);
     while (actions.size() >= kKeptActions)
         QFile::remove(actions.takeFirst().path);
     const qint64 number = actions.isEmpty() ? 1 : actions.back().number + 1;
@@ -146,7 +147,7 @@ void settle()
         settleLast(lock.actions());
 }
 
-Undone undoLast()
+Undone undoLast(renaming::UndoProgress *progress)
 {
     Undone out;
     const Locked lock;
@@ -157,14 +158,14 @@ Undone undoLast()
     out.journal = last.path;
     out.kind = last.kind;
     if (last.kind == Kind::Renames) {
-        const renaming::LastUndo undo = renaming::undoLastBatch(last.path);
+        const renaming::LastUndo undo = renaming::undoLastBatch(last.path, progress);
         out.what = undo.load == renaming::RenameJournal::Load::Damaged ? Undone::Damaged : Undone::Renames;
         out.renames = undo.result;
         return out;
     }
     QList<std::pair<FileState, FileState>> moves;
     bool damaged = false;
-    out.tags = undoTagJournal(last.path, &moves, &damaged);
+    out.tags = undoTagJournal(last.path, &moves, &damaged, progress, &out.tagsNotTried);
     out.what = damaged ? Undone::Damaged : Undone::Tags;
     // The files put back are other files now (a copy took each one's
     // place): older batches that wrote them learn their new state.
@@ -172,11 +173,12 @@ Undone undoLast()
         if (actions[i].kind == Kind::Tags)
             TagJournal(actions[i].path).rebase(moves);
     }
-    QFile::remove(last.path);
+    if (out.tagsNotTried == 0)
+        QFile::remove(last.path);
     return out;
 }
 
-QString tagUndoFailureMessage(const QList<TagUndoFile> &files)
+QString tagUndoFailureMessage(const QList<TagUndoFile> &files, int notTried)
 {
     QString listed;
     bool changed = false;
@@ -186,12 +188,12 @@ QString tagUndoFailureMessage(const QList<TagUndoFile> &files)
         listed += paths::display(file.path) + QStringLiteral("\r\n");
         changed = changed || file.error == kChangedSince;
     }
-    if (listed.isEmpty())
-        return {};
-    QString text = QStringLiteral("以下のファイルのタグは元に戻せませんでした。\r\n\r\n") + listed;
+    QString text;
+    if (!listed.isEmpty())
+        text = QStringLiteral("以下のファイルのタグは元に戻せませんでした。\r\n\r\n") + listed;
     if (changed)
         text += QStringLiteral("\r\nタグを書き込んだ後に変更されたファイルは元に戻しません。");
-    return text;
+    return text + renaming::undoStoppedMessage(text, notTried);
 }
 
 } // namespace history

@@ -13,6 +13,8 @@
 #include <QList>
 #include <QString>
 
+#include <atomic>
+
 namespace history {
 
 // The most actions kept; the oldest beyond it are forgotten.
@@ -29,7 +31,9 @@ enum class Kind { Renames, Tags };
 // done in the last one, forgets the oldest beyond kKeptActions, and gives
 // the path of the new action's journal (not made yet). Empty when the
 // folder cannot be made.
-QString newAction(Kind kind);
+// With `stop`, the settling stops between files once that is set (what is
+// left is settled the next time).
+QString newAction(Kind kind, const std::atomic<bool> *stop = nullptr);
 
 // Whether there is an action to undo (actions that changed nothing, such
 // as a batch whose every file failed, are forgotten).
@@ -44,14 +48,18 @@ struct Undone {
     QString journal;                // the journal of the action undone
     renaming::UndoResult renames;   // for a rename batch
     QList<TagUndoFile> tags;        // for a batch of tag writes, last file first
+    int tagsNotTried = 0;           // tag files left when the Undo was stopped
 };
 
 // Undoes the last action and forgets it (an action is undone once). A
-// damaged journal undoes nothing and is forgotten too.
-Undone undoLast();
+// damaged journal undoes nothing and is forgotten too. With `progress`, it
+// reports as it goes and stops between files when asked to; an action
+// stopped so is kept, and the next Undo puts back the rest of it.
+Undone undoLast(renaming::UndoProgress *progress = nullptr);
 
 // The report of an Undo of tag writes: the files whose tags could not be
-// put back (shown decoded), and why. Empty when all went back.
-QString tagUndoFailureMessage(const QList<TagUndoFile> &files);
+// put back (shown decoded), and why, then how many were left when the Undo
+// was stopped. Empty when all went back.
+QString tagUndoFailureMessage(const QList<TagUndoFile> &files, int notTried = 0);
 
 } // namespace history

@@ -7,6 +7,7 @@
 #include "core/tags/vbmp3.h"
 #include "core/tags/write_files.h"
 
+#include <algorithm>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QSet>
@@ -303,7 +304,7 @@ void TagJournal::rebase(const QList<std::pair<FileState, FileState>> &moves)
 }
 
 QList<TagUndoFile> undoTagJournal(const QString &path, QList<std::pair<FileState, FileState>> *moves,
-                                  bool *damaged)
+                                  bool *damaged, renaming::UndoProgress *progress, int *notTried)
 {
     QList<TagJournalEntry> entries;
     bool over = false;
@@ -313,10 +314,22 @@ QList<TagUndoFile> undoTagJournal(const QString &path, QList<std::pair<FileState
     if (*damaged || !saved.open(QIODevice::ReadOnly))
         return out;
     QSet<QByteArray> tidied;
+    const auto written = [&](const TagJournalEntry &e) { return e.after || !over; };
+    if (progress)
+        progress->total = std::count_if(entries.begin(), entries.end(), written);
     for (qsizetype i = entries.size() - 1; i >= 0; --i) {
         const TagJournalEntry &e = entries[i];
-        if (!e.after && over)
+        if (!written(e))
             continue;   // not written: unchanged, or its write failed
+        if (progress) {
+            if (progress->cancelled()) {
+                if (notTried)
+                    *notTried = int(std::count_if(entries.begin(), entries.begin() + i + 1, written));
+                return out;
+            }
+            progress->current.set(e.path);
+            ++progress->done;
+        }
         // A copy a killed write or undo left beside the file goes first, as
         // when the folder is read.
         const QByteArray folder = paths::folderOf(e.path);

@@ -27,6 +27,8 @@
 #include <QString>
 #include <optional>
 
+#include "core/rename/renamejournal.h"
+
 struct stat;
 
 namespace history {
@@ -111,7 +113,11 @@ struct TagUndoFile {
 // saved one), last first. A file that changed since (its state differs
 // from the one noted) is refused with the reason. `moves` receives each
 // file's state before the batch and now, for the older actions' notes.
+// With `progress`, it reports as it goes and stops between files when asked
+// to; `notTried` then says how many files were left, and the journal
+// serves the next Undo, which puts back the rest.
 QList<TagUndoFile> undoTagJournal(const QString &path, QList<std::pair<FileState, FileState>> *moves,
-                                  bool *damaged);
+                                  bool *damaged, renaming::UndoProgress *progress = nullptr,
+                                  int *notTried = nullptr);
 
 } // namespace history

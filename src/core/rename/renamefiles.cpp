@@ -99,7 +99,14 @@ RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal, R
     // asks for another.
     QList<int> sameFileAs(jobs.size(), -1);
     QHash<QByteArray, int> firstJobOf;
+    RenameResult result;
     for (qsizetype i = 0; i < jobs.size(); ++i) {
+        // Looking at every file first takes a while on a slow disk: a cancel
+        // here renames nothing.
+        if (progress && progress->cancel.load(std::memory_order_relaxed)) {
+            result.notTried = int(jobs.size());
+            return result;
+        }
         const QByteArray folder = paths::folderOf(jobs[i].path), name = paths::nameOf(jobs[i].path);
         JournalEntry e{jobs[i].path, folder + jobs[i].newName.toUtf8()};
         const int dirFd = isAcceptableName(jobs[i].newName) ? folders.at(folder) : -1;
@@ -123,7 +130,6 @@ RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal, R
         }
         targets.append(target);
     }
-    RenameResult result;
     // No journal, no rename: a batch that cannot be undone would leave the
     // last one to be undone in its place.
     if (journal && !batch.isEmpty() && !journal->begin(batch)) {
@@ -201,7 +207,16 @@ QString undoFailureMessage(const UndoResult &result)
             text += QStringLiteral("\r\n");
         text += QStringLiteral("%1 件のファイルは見つからないため、元に戻せませんでした。").arg(result.gone);
     }
-    return text;
+    return text + undoStoppedMessage(text, result.notTried);
+}
+
+QString undoStoppedMessage(const QString &before, int notTried)
+{
+    if (notTried == 0)
+        return {};
+    return (before.isEmpty() ? QString() : QStringLiteral("\r\n"))
+           + QStringLiteral("中止したため、%1 件のファイルは元に戻していません。もう一度元に戻すと、残りを元に戻します。")
+                 .arg(notTried);
 }
 
 QString renameFailureMessage(const QStringList &failedPaths, int notTried)

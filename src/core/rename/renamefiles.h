@@ -99,8 +99,12 @@ QString renameFailureMessage(const QStringList &failedPaths, int notTried = 0);
 QString journalFailureMessage(const QString &journalPath);
 
 // The report of an Undo: the files that could not go back (shown decoded),
-// then how many were no longer where the batch put them. Empty when all
-// went back.
+// then how many were no longer where the batch put them, then how many were
+// left when it was stopped. Empty when all went back.
 QString undoFailureMessage(const UndoResult &result);
+
+// The sentence of an Undo stopped with `notTried` files left (none when
+// none was left), to follow the report `before`.
+QString undoStoppedMessage(const QString &before, int notTried);
 
 } // namespace renaming

@@ -277,11 +277,11 @@ void RenameJournal::clear()
     QFile::remove(path_);
 }
 
-void settleBatch(const QList<JournalEntry> &batch)
+void settleBatch(const QList<JournalEntry> &batch, const std::atomic<bool> *stop)
 {
     OpenFolders folders;
     const QList<bool> repeated = repeatedFiles(batch);
-    for (qsizetype i = batch.size() - 1; i >= 0; --i) {
+    for (qsizetype i = batch.size() - 1; i >= 0 && !(stop && stop->load(std::memory_order_relaxed)); --i) {
         // A rename that failed in a batch that ended left nothing to settle.
         Names n;
         if (!repeated[i] && batch[i].from != batch[i].to && (batch[i].done || !batch[i].batchOver)
@@ -290,24 +290,43 @@ void settleBatch(const QList<JournalEntry> &batch)
     }
 }
 
-void settleJournal(const QString &path)
+void settleJournal(const QString &path, const std::atomic<bool> *stop)
 {
     QList<JournalEntry> batch;
     if (RenameJournal(path).load(batch) == RenameJournal::Load::Loaded)
-        settleBatch(batch);
+        settleBatch(batch, stop);
 }
 
-UndoResult undoBatch(const QList<JournalEntry> &batch, RenameJournal *journal)
+UndoResult undoBatch(const QList<JournalEntry> &batch, RenameJournal *journal, UndoProgress *progress)
 {
-    settleBatch(batch);
+    settleBatch(batch, progress ? &progress->cancel : nullptr);
     UndoResult result;
     OpenFolders folders;
     const QList<bool> repeated = repeatedFiles(batch);
+    const auto moved = [&](qsizetype i) {
+        const JournalEntry &e = batch[i];
+        return !repeated[i] && e.from != e.to && (e.done || !e.batchOver);
+    };
+    if (progress) {
+        qint64 total = 0;
+        for (qsizetype i = 0; i < batch.size(); ++i)
+            total += moved(i);
+        progress->total = total;
+    }
     for (qsizetype i = batch.size() - 1; i >= 0; --i) {
         const JournalEntry &e = batch[i];
         Names n;
-        if (repeated[i] || e.from == e.to || (!e.done && e.batchOver))
+        if (!moved(i))
             continue;   // nothing to do, or it failed: the file never moved
+        if (progress) {
+            if (progress->cancelled()) {
+                for (qsizetype rest = i; rest >= 0; --rest)
+                    result.notTried += moved(rest);
+                break;
+            }
+            progress->current.set(e.to);
+            ++progress->done;
+        }
         if (!lookUp(e, folders, n)) {
             result.failed.append(e.to);
             continue;
@@ -342,7 +361,7 @@ UndoResult undoBatch(const QList<JournalEntry> &batch, RenameJournal *journal)
     return result;
 }
 
-LastUndo undoLastBatch(const QString &path)
+LastUndo undoLastBatch(const QString &path, UndoProgress *progress)
 {
     RenameJournal journal(path);
     QList<JournalEntry> batch;
@@ -350,9 +369,9 @@ LastUndo undoLastBatch(const QString &path)
     undo.load = journal.load(batch);
     if (undo.load == RenameJournal::Load::Loaded) {
         journal.reopen();
-        undo.result = undoBatch(batch, &journal);
+        undo.result = undoBatch(batch, &journal, progress);
     }
-    if (undo.load != RenameJournal::Load::Nothing)
+    if (undo.load != RenameJournal::Load::Nothing && undo.result.notTried == 0)
         journal.clear();
     return undo;
 }

@@ -22,13 +22,29 @@
 // cut short by a crash).
 #pragma once
 
+#include "core/paths/paths.h"
 #include "core/rename/noreplace.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
+#include <atomic>
+
 namespace renaming {
+
+// Shared with the thread that shows the progress of an Undo: files looked
+// at of the total, the one being put back, and a request to stop before
+// the next file. An Undo stopped so keeps its action: the next Undo puts
+// back the rest (files already back count as back).
+struct UndoProgress {
+    std::atomic<qint64> done{0};
+    std::atomic<qint64> total{0};
+    std::atomic<bool> cancel{false};
+    paths::SharedPath current;
+
+    bool cancelled() const { return cancel.load(std::memory_order_relaxed); }
+};
 
 struct JournalEntry {
     QByteArray from;    // the path before the rename
@@ -95,6 +111,7 @@ struct UndoResult {
     QList<Moved> moved;
     QList<QByteArray> failed;   // paths (after the batch) that could not go back
     int gone = 0;               // files no longer where the batch put them
+    int notTried = 0;           // files left renamed because the Undo was stopped
 };
 
 // Settling and Undo act on the first entry of each file only: a later one
@@ -104,10 +121,12 @@ struct UndoResult {
 // Puts right what a crash left half done in `batch` (see above); touches
 // only names the batch renamed or reserved, and only where the file found
 // there is the batch's own.
-void settleBatch(const QList<JournalEntry> &batch);
+// With `stop`, it stops between files once that is set: what is left is
+// settled the next time.
+void settleBatch(const QList<JournalEntry> &batch, const std::atomic<bool> *stop = nullptr);
 
 // The same for the journal at `path`, at start-up.
-void settleJournal(const QString &path);
+void settleJournal(const QString &path, const std::atomic<bool> *stop = nullptr);
 
 // Settles `batch`, then renames every file of it that is still where the
 // batch put it back to its old path, last first, never replacing a file: a
@@ -115,18 +134,20 @@ void settleJournal(const QString &path);
 // the renames noted as done are undone; of one a crash cut short, also those
 // whose very file (its identity) is under its new path, though not noted. A
 // file already under its old path (an Undo cut short before) counts as
-// back. With `journal` (reopened), reservations are noted in it.
-UndoResult undoBatch(const QList<JournalEntry> &batch, RenameJournal *journal = nullptr);
+// back. With `journal` (reopened), reservations are noted in it. With
+// `progress`, it reports as it goes and stops between files when asked to.
+UndoResult undoBatch(const QList<JournalEntry> &batch, RenameJournal *journal = nullptr,
+                     UndoProgress *progress = nullptr);
 
 // Undo of the last batch in the journal at `path`, as the window and the
 // command line run it: nothing when there is no batch; a damaged journal
 // is cleared and undoes nothing; otherwise the batch is undone (its
 // reservations noted in the journal, should Undo be cut short) and then
-// forgotten, since a batch is undone once.
+// forgotten, since a batch is undone once; a stopped Undo keeps it.
 struct LastUndo {
     RenameJournal::Load load = RenameJournal::Load::Nothing;
     UndoResult result;
 };
-LastUndo undoLastBatch(const QString &path);
+LastUndo undoLastBatch(const QString &path, UndoProgress *progress = nullptr);
 
 } // namespace renaming

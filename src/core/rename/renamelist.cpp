@@ -68,7 +68,8 @@ QStringList makeRenameNames(const QList<QByteArray> &paths, NameProgress *progre
     return makeRenameNames(paths, std::max(cores, kReadsInFlight), progress);
 }
 
-QStringList makeRenameNames(const QList<QByteArray> &paths, int threads, NameProgress *progress)
+QStringList makeRenameNames(const QList<QByteArray> &paths, int threads, NameProgress *progress,
+                            const NameChunk &chunk)
 {
     const qsizetype count = paths.size();
     QStringList names(count);
@@ -123,6 +124,8 @@ QStringList makeRenameNames(const QList<QByteArray> &paths, int threads, NamePro
                         progress->current.set(in[i]);
                 }
             }
+            if (chunk)
+                chunk(begin, QStringList(out + begin, out + end));
             if (2 * (waitsSoFar() - waits) > end - begin)
                 grow();
         }

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 
 namespace renaming {
 
@@ -45,6 +46,11 @@ inline constexpr int kReadsInFlight = 16;
 QStringList makeRenameNames(const QList<QByteArray> &paths, NameProgress *progress = nullptr);
 
 // The same with at most `threads` threads (at least one), for measuring.
-QStringList makeRenameNames(const QList<QByteArray> &paths, int threads, NameProgress *progress = nullptr);
+// With `chunk`, each run of names is also handed over as soon as it is
+// read, on the thread that read it: the index of its first path, and the
+// names.
+using NameChunk = std::function<void(qsizetype first, const QStringList &names)>;
+QStringList makeRenameNames(const QList<QByteArray> &paths, int threads, NameProgress *progress = nullptr,
+                            const NameChunk &chunk = {});
 
 } // namespace renaming

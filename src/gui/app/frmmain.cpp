@@ -29,6 +29,7 @@
 #include "core/history/history.h"
 #include "gui/ui/messagebox.h"
 #include "core/paths/paths.h"
+#include "core/rename/namereader.h"
 #include "core/rename/renamejournal.h"
 #include "core/tags/tagfields.h"
 #include "gui/ui/windowposition.h"
@@ -46,6 +47,9 @@ QString &appFolderOverride()
     static QString folder;
     return folder;
 }
+
+// Rows the lists lay out per turn of the event loop.
+constexpr int kLayoutBatch = 20000;
 
 const QColor kTeal(0, 128, 128);
 const QColor kLightYellow(255, 255, 192);
@@ -138,6 +142,8 @@ void frmMain::buildControls()
     // Both lists show one model of entries: the paths, and row for row
     // their proposed names.
     entries_ = new collection::EntryList(this);
+    nameReader_ = new renaming::NameReader(this);
+    connect(nameReader_, &renaming::NameReader::namesRead, this, &frmMain::takeNames);
 
     lstMP3Files = new QListView(this);
     lstMP3Files->setObjectName(QStringLiteral("lstMP3Files"));
@@ -146,6 +152,10 @@ void frmMain::buildControls()
     lstMP3Files->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lstMP3Files->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lstMP3Files->setUniformItemSizes(true); // fast at hundreds of thousands of entries
+    // Laid out a batch of rows per turn of the event loop, not all at once
+    // after each chunk of a large Add, so that the window keeps answering.
+    lstMP3Files->setLayoutMode(QListView::Batched);
+    lstMP3Files->setBatchSize(kLayoutBatch);
     setColours(lstMP3Files, lstMP3Files->palette(), QPalette::Base, kTeal, QPalette::Text,
                Qt::white, DisabledText::Keep);
 
@@ -156,6 +166,8 @@ void frmMain::buildControls()
     lstRename->setSelectionMode(QAbstractItemView::SingleSelection);
     lstRename->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lstRename->setUniformItemSizes(true);
+    lstRename->setLayoutMode(QListView::Batched);
+    lstRename->setBatchSize(kLayoutBatch);
     lstRename->setToolTip(QStringLiteral("ここのリストは表示のみです。"));
     setColours(lstRename, lstRename->palette(), QPalette::Base, Qt::black, QPalette::Text,
                kPaleYellow, DisabledText::Keep);

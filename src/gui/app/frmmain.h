@@ -7,6 +7,8 @@
 #include <QPoint>
 #include <QString>
 #include <QWidget>
+#include <atomic>
+#include <functional>
 #include <memory>
 
 #include "core/history/history.h"
@@ -22,6 +24,9 @@ class QListView;
 
 namespace collection {
 class EntryList;
+}
+namespace renaming {
+class NameReader;
 }
 class QPushButton;
 
@@ -135,6 +140,9 @@ public:
 
     // The folder of the history of undoable actions; tests point it elsewhere.
     static void setHistoryFolderForTesting(const QString &folder);
+    // Run on the renaming thread before each file of a Rename (its number in
+    // the batch), when set: tests press 中止 at a chosen file.
+    static void setRenameStepForTesting(std::function<void(int)> step);
 
 signals:
     // Emitted each time lstMP3Files' click notification is raised, right
@@ -155,12 +163,23 @@ private:
     void Form_Unload();
     void afterAppend(int firstNew);
     void appendEntries(const QList<QByteArray> &files);
+    void appendSome();   // the next chunk of the files waiting to go in
+    // Proposed names of rows read in the background, as they come.
+    void queueNames(int first, const QList<QByteArray> &files);
+    void takeNames();
     int currentRow() const;   // lstMP3Files' current entry, -1 for none
     void showListMenu(const QPoint &pos);
     void refreshAfterTagUndo(const QList<history::TagUndoFile> &files);
 
     QString appFolder_;
     collection::EntryList *entries_ = nullptr;
+    renaming::NameReader *nameReader_ = nullptr;
+    int namesQueued_ = 0;   // the end of the rows last queued for their names
+    // Files waiting to go into the list: a whole tree goes in a chunk per
+    // turn of the event loop, so that the window keeps answering.
+    QList<QByteArray> toAppend_;
+    std::atomic<bool> appending_{false};
+    std::atomic<bool> stopNames_{false};   // 中止 while names are read: no more go in
     std::unique_ptr<inifile_IO> iniFile_;
     QByteArray sMP3Folder_;
 

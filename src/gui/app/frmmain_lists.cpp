@@ -22,7 +22,9 @@
 #include <QListView>
 #include <QMouseEvent>
 #include <algorithm>
+#include <chrono>
 #include <climits>
+#include <thread>
 #include <cstdlib>
 #include <utility>
 #include <vector>
@@ -34,12 +36,15 @@
 #include "core/collection/mp3tree.h"
 #include "core/paths/paths.h"
 #include "gui/ui/progressrun.h"
+#include "core/rename/namereader.h"
 #include "core/rename/renamefiles.h"
 #include "core/rename/renamejournal.h"
 #include "core/rename/renamelist.h"
 #include "gui/ui/waitcursor.h"
 
 namespace {
+
+std::function<void(int)> renameStep;
 
 std::vector<collection::RowBlock> selectedBlocks(const QListView *list)
 {
@@ -165,12 +170,52 @@ void frmMain::appendFiles(const QList<QByteArray> &files)
 
 void frmMain::appendEntries(const QList<QByteArray> &files)
 {
+    // A chunk goes in now, the rest a chunk per turn of the event loop.
+    const bool idle = toAppend_.isEmpty();
+    toAppend_ += files;
+    entries_->reserve(entries_->count() + int(toAppend_.size()));
+    appending_ = !toAppend_.isEmpty();
+    if (idle)
+        appendSome();
+}
+
+void frmMain::appendSome()
+{
+    if (toAppend_.isEmpty() || stopNames_)
+        return;
+    const QList<QByteArray> chunk = toAppend_.first(std::min<qsizetype>(toAppend_.size(), collection::EntryList::kInsertChunk));
+    toAppend_.remove(0, chunk.size());
     // The list is hidden and disabled while entries go in, and shown once.
     lstMP3Files->setEnabled(false);
     lstMP3Files->setVisible(false);
-    entries_->append(files);
+    const int first = entries_->count();
+    entries_->append(chunk);
     lstMP3Files->setEnabled(true);
     lstMP3Files->setVisible(true);
+    // Their names are read at once, and shown as they come: also while the
+    // file selection window is still open.
+    queueNames(first, chunk);
+    appending_ = !toAppend_.isEmpty();
+    if (!toAppend_.isEmpty())
+        QMetaObject::invokeMethod(this, &frmMain::appendSome, Qt::QueuedConnection);
+}
+
+void frmMain::queueNames(int first, const QList<QByteArray> &files)
+{
+    if (files.isEmpty())
+        return;
+    QDir::setCurrent(appFolder_); // where it fails, the names do not depend on it
+    // Under test the reading waits for the progress dialog, so that a test
+    // can press Cancel before it has begun.
+    nameReader_->hold(ui::progressHookSet());
+    nameReader_->read(first, files);
+    namesQueued_ = first + int(files.size());
+}
+
+void frmMain::takeNames()
+{
+    for (const renaming::NameReader::Names &run : nameReader_->take())
+        entries_->fillNames(run.first, run.names);
 }
 
 void frmMain::afterAppend(int firstNew)
@@ -242,28 +287,48 @@ void frmMain::addDropped(const QList<QByteArray> &dropped)
 
 void frmMain::MakeRenameList(int lStartIndex)
 {
-    QDir::setCurrent(appFolder_); // where it fails, the names do not depend on it
-
-    const QList<QByteArray> files = entries_->pathsFrom(lStartIndex);
-    if (files.isEmpty())
-        return;
-    renaming::NameProgress progress;
-    QStringList names;
-    ui::runWithProgress(
-        this, QStringLiteral("タグを読んでいます…"),
-        [&] { names = renaming::makeRenameNames(files, &progress); },
-        [&] {
-            return ui::ProgressState{progress.done.load(), files.size(), paths::display(progress.current.get())};
-        },
-        &progress.cancel);
+    // Rows added since the last queue are queued now; those queued already
+    // are being read.
+    const int from = std::max(lStartIndex, std::min(namesQueued_, entries_->count()));
+    queueNames(from, entries_->pathsFrom(from));
+    if (nameReader_->busy() || appending_) {
+        // Waits, on the dialog's thread, until every file is in and named.
+        const renaming::NameProgress &progress = nameReader_->progress();
+        std::atomic<bool> &stop = stopNames_;
+        stop = false;
+        ui::runWithProgress(
+            this, QStringLiteral("タグを読んでいます…"),
+            [&] {
+                if (stop)   // pressed before the reading began: none begins
+                    nameReader_->cancel();
+                nameReader_->hold(false);
+                while (!stop && (appending_ || nameReader_->busy()))
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                if (stop)
+                    nameReader_->cancel();
+                nameReader_->wait();
+            },
+            [&] {
+                return ui::ProgressState{progress.done.load(), nameReader_->total(),
+                                         paths::display(progress.current.get())};
+            },
+            &stop);
+        // Cancelled: the files not yet in the list stay out of it.
+        toAppend_.clear();
+        appending_ = false;
+        stop = false;
+    }
+    nameReader_->hold(false);
+    takeNames();
     // Cancelled: the entries whose names were not read are taken out again.
-    const ListClickHold hold(*this);
-    const bool cut = names.size() < files.size();
-    if (cut)
+    if (const int cut = nameReader_->firstUnread(); cut >= 0) {
+        const ListClickHold hold(*this);
         lstMP3Files->setVisible(false);
-    entries_->setNames(lStartIndex, names);
-    if (cut)
+        entries_->truncate(cut);
         lstMP3Files->setVisible(true);
+        nameReader_->reset();
+    }
+    namesQueued_ = entries_->count();
 }
 
 QByteArray frmMain::entryPath(int row) const
@@ -311,7 +376,11 @@ void frmMain::cmdClear_Click()
 {
     // Emptying the list reports nothing: there is no entry left to show.
     const ListClickHold hold(*this);
+    toAppend_.clear();   // files of a tree not yet in the list stay out
+    appending_ = false;
+    nameReader_->reset();
     entries_->clear();
+    namesQueued_ = 0;
 }
 
 // --- Remove --------------------------------------------------------------
@@ -326,7 +395,9 @@ void frmMain::cmdRemove_Click()
         // date, each removal is cheap.
         const std::vector<collection::RowBlock> blocks = selectedBlocks(lstMP3Files);
         lstMP3Files->selectionModel()->clearSelection();
+        nameReader_->reset();
         entries_->remove(blocks);
+        namesQueued_ = entries_->count();
 
         lstMP3Files->setVisible(true);
 
@@ -352,12 +423,17 @@ void frmMain::cmdRename_Click()
     if (jobs.isEmpty())
         return;
 
-    renaming::RenameJournal journal(history::newAction(history::Kind::Renames));
     renaming::RenameProgress progress;
+    progress.beforeFile = renameStep;
     renaming::RenameResult result;
     ui::runWithProgress(
         this, QStringLiteral("ファイル名を変更しています…"),
-        [&] { result = renaming::renameFiles(jobs, &journal, &progress); },
+        [&] {
+            // The history is put in order on this thread too: it may settle
+            // the last batch, file by file.
+            renaming::RenameJournal journal(history::newAction(history::Kind::Renames, &progress.cancel));
+            result = renaming::renameFiles(jobs, &journal, &progress);
+        },
         [&] {
             const int at = progress.current.load();
             return ui::ProgressState{progress.done.load(), jobs.size(),
@@ -386,22 +462,38 @@ void frmMain::setHistoryFolderForTesting(const QString &folder)
     history::setFolderForTesting(folder);
 }
 
+void frmMain::setRenameStepForTesting(std::function<void(int)> step)
+{
+    renameStep = std::move(step);
+}
+
 void frmMain::Undo()
 {
     history::Undone undo;
+    renaming::UndoProgress progress;
+    QList<collection::EntryList::Moved> moved;
+    const QList<QByteArray> listed = entries_->pathsFrom(0);
+    ui::runWithProgress(
+        this, QStringLiteral("元に戻しています…"),
+        [&] {
+            undo = history::undoLast(&progress);
+            // The entries follow their files.
+            QHash<QByteArray, QByteArray> back;
+            for (const auto &m : std::as_const(undo.renames.moved))
+                back.insert(m.from, m.to);
+            for (int row = 0; row < listed.size() && !back.isEmpty(); ++row) {
+                const auto it = back.constFind(listed[row]);
+                if (it != back.constEnd())
+                    moved.append({row, *it});
+            }
+        },
+        [&] {
+            return ui::ProgressState{progress.done.load(), progress.total.load(),
+                                     paths::display(progress.current.get())};
+        },
+        &progress.cancel);
     {
         const ui::WaitCursor wait;
-        undo = history::undoLast();
-        // The entries follow their files.
-        QHash<QByteArray, QByteArray> back;
-        for (const auto &moved : std::as_const(undo.renames.moved))
-            back.insert(moved.from, moved.to);
-        QList<collection::EntryList::Moved> moved;
-        for (int row = 0; row < entries_->count() && !back.isEmpty(); ++row) {
-            const auto it = back.constFind(entryPath(row));
-            if (it != back.constEnd())
-                moved.append({row, *it});
-        }
         entries_->setPaths(moved);
         refreshAfterTagUndo(undo.tags);
     }
@@ -412,7 +504,7 @@ void frmMain::Undo()
                         QMessageBox::Warning, this);
         return;
     }
-    const QString text = undo.what == history::Undone::Tags ? history::tagUndoFailureMessage(undo.tags)
+    const QString text = undo.what == history::Undone::Tags ? history::tagUndoFailureMessage(undo.tags, undo.tagsNotTried)
                                                             : renaming::undoFailureMessage(undo.renames);
     if (!text.isEmpty())
         ui::showMessage(text, QMessageBox::Warning, this);

@@ -126,12 +126,23 @@ void runWithProgress(QWidget *parent, const QString &label, const std::function<
         loop.exec();
     worker.join();
     timer.stop();
-    delete dialog;
+    if (dialog) {
+        delete dialog;
+        // The keyboard goes back to the window the work was for, also where
+        // no window manager gives it back (Ctrl+Z right after an Undo).
+        if (parent)
+            parent->window()->activateWindow();
+    }
 }
 
 void setProgressHookForTesting(std::function<void()> onShown)
 {
     testHook = std::move(onShown);
+}
+
+bool progressHookSet()
+{
+    return bool(testHook);
 }
 
 bool cancelProgressForTesting()

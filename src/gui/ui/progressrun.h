@@ -31,6 +31,8 @@ void runWithProgress(QWidget *parent, const QString &label, const std::function<
 // Hooks for tests: the dialog is shown at once (no half-second wait), and
 // `onShown` runs each time the dialog has been updated.
 void setProgressHookForTesting(std::function<void()> onShown);
+// Whether a hook is set: work then waits for the dialog before it starts.
+bool progressHookSet();
 // Presses the Cancel of the dialog shown now; false when none is shown.
 bool cancelProgressForTesting();
 
