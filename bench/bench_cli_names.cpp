@@ -67,7 +67,7 @@ int main(int argc, char **argv)
     const bool cold = !(argc > 2 && QByteArray(argv[2]) == "--no-cold");
 
     QTemporaryDir dir;
-    const QString root = dir.path() + "/tree";
+    const QString root = dir.path() + QStringLiteral("/tree");
     std::vector<QByteArray> paths;
     for (int i = 0; i < n; ++i) {
         const QString folder = root + QStringLiteral("/a%1/b%2").arg(i / 1000).arg(i / 100 % 10);

@@ -28,7 +28,7 @@ int main(int argc, char **argv)
     const int count = argc > 1 ? std::max(1, QByteArray(argv[1]).toInt()) : 20000;
 
     QTemporaryDir dir;
-    const QByteArray big = QFile::encodeName(dir.filePath("big"));
+    const QByteArray big = QFile::encodeName(dir.filePath(QStringLiteral("big")));
     ::mkdir(big.constData(), 0755);
     for (int i = 0; i < count; ++i) {
         const QByteArray name = i % 4 ? QByteArray::number(i) : "\x89\xB9" + QByteArray::number(i);
@@ -36,7 +36,7 @@ int main(int argc, char **argv)
     }
 
     inifile_IO ini;
-    ini.setFileName(dir.filePath("bench.ini"));
+    ini.setFileName(dir.filePath(QStringLiteral("bench.ini")));
     QByteArray folder = big;
 
     QElapsedTimer total;

@@ -43,10 +43,10 @@ int write(const QString &path, const QString &title)
 {
     tags::TagInfo t;
     t.TrackName = tags::fitFieldWithNul(title, tags::kTextWidth);
-    t.ArtistName = tags::fitFieldWithNul("Singer", tags::kTextWidth);
-    t.AlbumName = tags::fitFieldWithNul("Album", tags::kTextWidth);
-    t.Year = tags::fitFieldWithNul("2024", tags::kYearWidth);
-    t.Comment = tags::fitFieldWithNul("", tags::kTextWidth);
+    t.ArtistName = tags::fitFieldWithNul(QStringLiteral("Singer"), tags::kTextWidth);
+    t.AlbumName = tags::fitFieldWithNul(QStringLiteral("Album"), tags::kTextWidth);
+    t.Year = tags::fitFieldWithNul(QStringLiteral("2024"), tags::kYearWidth);
+    t.Comment = tags::fitFieldWithNul(QString(), tags::kTextWidth);
     t.GenreNo = 17;
     mp3lib::TagInfoWire wire = t.toWire();
     return vbmp3_setTagInfo(QFile::encodeName(path).constData(), wire, 0, 1);
@@ -98,7 +98,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const int kills = argc > 1 ? std::max(1, atoi(argv[1])) : 1000;
     vbmp3_init();
-    const QByteArray sample = readAll(DORVASU_TEST_DATA_DIR "/stereo-noise-3s.mp3");
+    const QByteArray sample = readAll(QStringLiteral(DORVASU_TEST_DATA_DIR "/stereo-noise-3s.mp3"));
     if (sample.isEmpty())
         qFatal("cannot read the sample MP3");
     QByteArray audio10;
@@ -106,7 +106,7 @@ int main(int argc, char **argv)
         audio10 += sample;
     const QByteArray audio3 = audio10.left(sample.size() * (3 * 1000 * 1000 / sample.size()));
     QTemporaryDir dir;
-    const QString file = dir.filePath("song.mp3");
+    const QString file = dir.filePath(QStringLiteral("song.mp3"));
 
     std::printf("Write of a 10 MB file with a 200 KB cover (median of 15):\n");
     for (const Route &route : kRoutes) {
@@ -118,7 +118,7 @@ int main(int argc, char **argv)
             const ino_t before = inode(file);
             QElapsedTimer t;
             t.start();
-            if (!write(file, "Title B"))
+            if (!write(file, QStringLiteral("Title B")))
                 qFatal("write failed on route %s", route.name);
             ms.push_back(t.nsecsElapsed() / 1e6);
             sameInode = sameInode && inode(file) == before;
@@ -134,7 +134,7 @@ int main(int argc, char **argv)
         writeAll(file, old);
         QElapsedTimer t;
         t.start();
-        write(file, "Title B");
+        write(file, QStringLiteral("Title B"));
         const qint64 took = t.nsecsElapsed() / 1000;
         const QByteArray fresh = readAll(file);
         int seen[3] = {0, 0, 0};   // old, new, mixed
@@ -148,7 +148,7 @@ int main(int argc, char **argv)
             if (child == 0) {
                 ::close(go[0]);
                 (void)!::write(go[1], "g", 1);
-                _exit(write(file, "Title B") ? 0 : 1);
+                _exit(write(file, QStringLiteral("Title B")) ? 0 : 1);
             }
             ::close(go[1]);
             char c;

@@ -252,7 +252,7 @@ QString helpText(const QByteArray &subcommand)
     QString text;
     if (subcommand.isEmpty()) {
         for (const Subcommand &s : kSubcommands)
-            text += QStringLiteral("%1dorvasu-cli %2\n").arg(text.isEmpty() ? "Usage: " : "  or:  ", s.synopsis);
+            text += QStringLiteral("%1dorvasu-cli %2\n").arg(text.isEmpty() ? QStringLiteral("Usage: ") : QStringLiteral("  or:  "), QString::fromUtf8(s.synopsis));
         text += QStringLiteral("Rename MP3 files after their tags (\"Singer - Title.mp3\") and edit\n"
                                "their tags, from a shell.\n\nCommands:\n");
         for (const Subcommand &s : kSubcommands)

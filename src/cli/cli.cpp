@@ -392,7 +392,7 @@ int retagFiles(const Args &args, retag::Kind kind)
                 writeLine(stdout, paths::printable(row.path) + '\t' + key.toUtf8() + '\t'
                                       + paths::printable(row.now.toUtf8()) + '\t'
                                       + paths::printable(repair ? row.after.toUtf8()
-                                                                : (row.storedNow + " -> " + row.storedAfter).toUtf8()));
+                                                                : (row.storedNow + QStringLiteral(" -> ") + row.storedAfter).toUtf8()));
         }
     };
     if (args.dryRun) {
@@ -468,7 +468,7 @@ int fromName(const Args &args)
                 const tags::WriteResult &r = file.result;
                 outcomes[fileOf[done++]] = r.outcome == tags::WriteResult::Written     ? QStringLiteral("written")
                                            : r.outcome == tags::WriteResult::Unchanged ? QStringLiteral("unchanged")
-                                                                                       : "error: " + r.reason;
+                                                                                       : QStringLiteral("error: ") + r.reason;
             });
         progress.clear();
     }

@@ -111,7 +111,7 @@ inline QByteArray v1(const QByteArray &title = {}, const QByteArray &artist = {}
 // in tag(3, frame(3, "TIT2", text("Title")), 64). Numbers are text too.
 class Bytes {
 public:
-    explicit Bytes(QHash<QByteArray, QByteArray> vars = {}) : vars(std::move(vars)) {}
+    explicit Bytes(QHash<QByteArray, QByteArray> v = {}) : vars(std::move(v)) {}
     QHash<QByteArray, QByteArray> vars;
 
     QByteArray operator()(const QByteArray &expr)

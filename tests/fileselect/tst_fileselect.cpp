@@ -127,8 +127,8 @@ private slots:
                 QTRY_VERIFY(!w->folderTree()->isListing());   // no rows coming in under the pointer
                 const QModelIndex index = w->folderTree()->reveal(QFile::encodeName(folder(arg)));
                 w->Dir1->scrollTo(index, QAbstractItemView::PositionAtBottom);
-                const QRect row = w->Dir1->visualRect(index);
-                QTest::mouseClick(w->Dir1->viewport(), Qt::LeftButton, {}, QPoint(row.left() + 4, row.center().y()));
+                const QRect rowRect = w->Dir1->visualRect(index);
+                QTest::mouseClick(w->Dir1->viewport(), Qt::LeftButton, {}, QPoint(rowRect.left() + 4, rowRect.center().y()));
             } else if (verb == u"highlight?") {   // the tree's one selected row, and its current one
                 const QModelIndexList selected = w->Dir1->selectionModel()->selectedIndexes();
                 QCOMPARE(selected.size(), 1);

@@ -242,15 +242,15 @@ TagJournal::Load TagJournal::load(QList<TagJournalEntry> &entries, bool *over, Q
     QFile file(path_);
     if (!file.exists())
         return Load::Nothing;
-    const auto line = [&] {
+    const auto nextLine = [&] {
         QByteArray text = file.readLine();
         if (text.endsWith('\n'))
             text.chop(1);
         return text;
     };
-    if (!file.open(QIODevice::ReadOnly) || line() != kFirstLine)
+    if (!file.open(QIODevice::ReadOnly) || nextLine() != kFirstLine)
         return Load::Damaged;
-    const QByteArray name = line();
+    const QByteArray name = nextLine();
     if (label)
         *label = QString::fromUtf8(QByteArray::fromPercentEncoding(name));
     bool started = false;

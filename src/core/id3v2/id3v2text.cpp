@@ -97,8 +97,8 @@ bool decode(Bytes b, int encoding, QString &out)
         if (!bytes.isValidUtf8() || bytes.contains("\xEF\xBB\xBF") || bytes.contains("\xEF\xBF\xBE")
             || bytes.contains("\xEF\xBF\xBF"))
             return false;
-        for (u8 c : bytes) {
-            if (c >= 0xF0)
+        for (const char c : bytes) {
+            if (static_cast<u8>(c) >= 0xF0)
                 return false;
         }
         out = QString::fromUtf8(bytes);
@@ -400,10 +400,10 @@ PlainTag readPlainTag(FileReader &reader, TextFrames &frames, bool &taglibMisrea
         } else if (f->flags[0] != 0 || f->flags[1] != 0) {
             plain = false;
             if (f->dataLength) {
-                const u8 *length = at(pos + f->headerSize, 4);
-                if (!length)
+                const u8 *lengthBytes = at(pos + f->headerSize, 4);
+                if (!lengthBytes)
                     failed = true;
-                else if (dataLengthOverruns(*f, length))
+                else if (dataLengthOverruns(*f, lengthBytes))
                     taglibMisreads = true;
             }
         } else {

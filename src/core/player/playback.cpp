@@ -346,7 +346,7 @@ private:
         const std::size_t bytes = count * sizeof(std::int16_t);
         if (out123_play(output_.get(), samples, bytes) != bytes)
             return false;
-        framesWritten_ += static_cast<std::int64_t>(count / format_.channels);
+        framesWritten_ += static_cast<std::int64_t>(count / static_cast<std::size_t>(format_.channels));
         if (!live_) {
             const auto played = std::chrono::duration<double>(
                 static_cast<double>(framesWritten_) / static_cast<double>(format_.rate));

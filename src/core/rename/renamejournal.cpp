@@ -259,8 +259,8 @@ RenameJournal::Load RenameJournal::load(QList<JournalEntry> &batch) const
         } else if (okNumber && n >= 0 && n < batch.size() && (f[0] == "D" || f[0] == "R" || f[0] == "O")) {
             (f[0] == "D" ? batch[n].done : f[0] == "R" ? batch[n].reservedNew : batch[n].reservedOld) = true;
         } else if (lines[i] == "E") {
-            for (JournalEntry &e : batch)
-                e.batchOver = true;
+            for (JournalEntry &entry : batch)
+                entry.batchOver = true;
         } else if (i != lines.size() - 1) {
             // A last line cut short by a crash is a note that never was;
             // anything else is damage.

@@ -80,14 +80,14 @@ bool readingIsSure(const mp3lib::SourcedTag &tag, FieldSource::Where where)
 void planRepair(const QByteArray &path, const mp3lib::SourcedTag &tag, FilePlan &plan)
 {
     mp3lib::TagTexts texts;
-    for (int f = 0; f < 4; ++f)
+    for (std::size_t f = 0; f < 4; ++f)
         texts[f] = tag.text[kSources[f]];
     const std::optional<mp3lib::GarbleRepair> found = mp3lib::findGarbleRepair(texts);
     if (!found)
         return;
     const QString chain = QStringLiteral("%1 read as %2").arg(mp3lib::codePageName(found->real),
                                                              mp3lib::codePageName(found->misreadAs));
-    for (int f = 0; f < 4; ++f) {
+    for (std::size_t f = 0; f < 4; ++f) {
         if (found->texts[f] != texts[f])
             plan.rows.append({path, Field(f), texts[f], found->texts[f], true, chain, QStringLiteral("Unicode")});
     }

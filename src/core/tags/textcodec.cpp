@@ -62,7 +62,7 @@ constexpr std::array<char16_t, 32> kCp1252High = {
 QChar cp1252Char(unsigned char b)
 {
     if (b < 0x80 || b >= 0xA0)
-        return QChar(b);
+        return QChar(char16_t{b});
     const char16_t c = kCp1252High[b - 0x80];
     return QChar(c ? c : b);   // undefined bytes read as their C1 code, as Windows does
 }
@@ -155,9 +155,9 @@ double scoreCp1252(QByteArrayView bytes)
                 if (s == Letter) {
                     // Inside a word, case runs from upper to lower ("Édith",
                     // "Héloïse"), not from lower to upper ("åK").
-                    const auto n = static_cast<unsigned char>(bytes[k ? i + 1 : i - 1]);
+                    const auto next = static_cast<unsigned char>(bytes[n]);
                     const bool upper = isUpperCp1252(b);
-                    const bool nUpper = n >= 'A' && n <= 'Z';
+                    const bool nUpper = next >= 'A' && next <= 'Z';
                     score += (k == 0 && upper && !nUpper) || (k == 1 && !upper && nUpper) ? -0.5 : 1.5;
                 } else {
                     score += beside ? 0.5 : s == HighLetter ? 0.25 : -0.5;
