@@ -143,6 +143,8 @@ QList<Row> rows(const char *file, const QString &section, const QList<Column> &c
 
 void addRows(const char *file, const QString &section, const QList<Column> &columns, const Options &options)
 {
+    if (columns.isEmpty())   // QTest wants a column: the rows' names
+        QTest::addColumn<QString>("name");
     for (const Column &column : columns) {
         if (column.kind == Kind::Text)
             QTest::addColumn<QString>(column.name);
@@ -154,6 +156,8 @@ void addRows(const char *file, const QString &section, const QList<Column> &colu
         QTestData &data = QTest::newRow(tag.constData());
         if (!row.error.isEmpty())
             brokenRows().insert(tag, row.error);
+        if (columns.isEmpty())
+            data << row.name;
         for (qsizetype i = 0; i < columns.size(); ++i) {
             if (columns[i].kind == Kind::Text)
                 data << row.text(i);

@@ -53,7 +53,8 @@ QList<Row> rows(const char *file, const QString &section, const QList<Column> &c
                 const QByteArray &source = {});
 
 // Those rows as the running _data function's rows, a QTest column for each
-// of `columns` (QString for text, QByteArray for the others).
+// of `columns` (QString for text, QByteArray for the others; without
+// columns, one QString column "name", the rows' names).
 void addRows(const char *file, const QString &section, const QList<Column> &columns, const Options &options = {});
 
 // The running row's name, without its file and line.
@@ -65,6 +66,23 @@ QString brokenRowReason();
 
 // A cell's text as bytes, "\xHH" standing for the byte HH (names that are not UTF-8).
 QByteArray cellBytes(const QString &cell);
+
+// Names a step of a scene when the test fails while it lives: one is made
+// for each step a row's cell spells.
+class Step {
+public:
+    explicit Step(QString text) : text_(std::move(text)) {}
+    ~Step()
+    {
+        if (QTest::currentTestFailed())
+            qWarning("failed at the step \"%s\"", qPrintable(text_));
+    }
+    Step(const Step &) = delete;
+    Step &operator=(const Step &) = delete;
+
+private:
+    QString text_;
+};
 
 } // namespace table
 

@@ -23,14 +23,13 @@ class TestTags : public QObject {
 private slots:
     void init() { TABLE_FAIL_BROKEN_ROW(); }
 
-    // The wire form. A fresh record is all zero; the update writes the texts
+    // The wire form. The update writes the texts
     // as typed, each ended by a NUL and padded with spaces; the copy buffer
     // keeps them trimmed and without a NUL; without a genre list the genre
     // is "none". A field that came back from the library goes out again as
     // it came: bytes after the first NUL, and multi-byte text, included.
     void wireForm()
     {
-        QCOMPARE(bytesOf(TagInfo().toWire()), QByteArray(sizeof(mp3lib::TagInfoWire), '\0'));
         const tags::TagFieldTexts typed{" Ab ", "歌手", "", "2024", "c,d"};
         const tags::GenreEntry rock{17, "Rock"};
         const QByteArray artist = QStringLiteral("歌手").toUtf8(), nul(1, '\0');
@@ -51,7 +50,6 @@ private slots:
         in.GenreNo = -7;
         TagInfo t;
         t.fromWire(in);
-        QCOMPARE(t.TrackName.size(), 128);
         QCOMPARE(tags::TrimTagStr(t.ArtistName), QStringLiteral("Abc"));
         QCOMPARE(bytesOf(t.toWire()), bytesOf(in));
     }
