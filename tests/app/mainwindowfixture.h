@@ -10,7 +10,7 @@
 #include <taglib/mpegfile.h>
 #include <taglib/tpropertymap.h>
 
-#include "common/caserows.h"
+#include "common/table.h"
 #include "gui/fileselect/frmfileselect.h"
 #include "gui/app/frmmain.h"
 #include "core/collection/entrylist.h"
@@ -28,11 +28,11 @@ inline const Six kTagB{"Other Song", "Other Singer", "Other Album", "2001", "Jaz
 using testdata::texts;
 
 // Section [`section`] of tests/data/app-cases.txt, with $A and $B two tags, $year this year.
-inline void addRows(const QString &section, QHash<QString, QString> lets = {})
+inline void addRows(const QString &section, const QList<table::Column> &columns, QHash<QString, QString> lets = {})
 {
     lets.insert({{"$A", kTagA.join(u';')}, {"$B", kTagB.join(u';')},
                  {"$year", QString::number(QDate::currentDate().year())}});
-    addCaseRows("app-cases.txt", section, lets);
+    table::addRows("app-cases.txt", section, columns, {lets, {}});
 }
 
 // A cell as six fields: "-" none, "~" a null field (left alone).

@@ -175,7 +175,11 @@ class TestApp : public QObject {
     QString shownPath(const QString &name) const { return fx_.dir->path() + u"/音 楽/音楽データ/"_qs + name; }
 
 private slots:
-    void init() { fx_.setUp(); }
+    void init()
+    {
+        TABLE_FAIL_BROKEN_ROW();
+        fx_.setUp();
+    }
 
     void cleanup()
     {
@@ -191,7 +195,7 @@ private slots:
     {
         const QPoint home = QGuiApplication::primaryScreen()->availableGeometry().topLeft();
         const int bottom = QGuiApplication::primaryScreen()->virtualGeometry().bottom() + 1;
-        addRows("position",
+        addRows("position", {"top", "left", "pixels", "topOut", "leftOut", "closeBy"},
                 {{"$top0", QString::number(home.y() * 15)},
                  {"$left0", QString::number(home.x() * 15)},
                  {"$xy0", QStringLiteral("%1 %2").arg(home.x()).arg(home.y())},
@@ -265,7 +269,7 @@ private slots:
     }
 
     // Stored text to twips, back to the shortest text, and to pixels.
-    void positionText_data() { addRows("positionText"); }
+    void positionText_data() { addRows("positionText", {"text", "twips", "written", "pixels"}); }
 
     void positionText()
     {
@@ -281,7 +285,10 @@ private slots:
     }
 
     // The tag shown on a click, Copy and Paste, and Update writing only what was edited.
-    void edit_data() { addRows("edit"); }
+    void edit_data()
+    {
+        addRows("edit", {"tag", "current", "shown", "messages", "typed", "name", "stored", "readOnly", "copied", "line"});
+    }
 
     void edit()
     {
@@ -350,7 +357,7 @@ private slots:
     }
 
     // Add through the file selection window, past the 32,767 entries of old lists too; or cancelled.
-    void add_data() { addRows("add"); }
+    void add_data() { addRows("add", {"before", "chosen", "cancelled"}); }
 
     void add()
     {
@@ -389,7 +396,10 @@ private slots:
     // List commands, Rename and Undo on plain entries or on files: the entries, proposed names and
     // selection left, the files on disk and the messages. On plain entries each list action runs
     // the tag display once (a press or an empty selection not at all) and leaves the boxes alone.
-    void actions_data() { addRows("actions"); }
+    void actions_data()
+    {
+        addRows("actions", {"entries", "selected", "actions", "kept", "selectedAfter", "frame", "onDisk", "messages"});
+    }
 
     void actions()
     {
@@ -414,6 +424,7 @@ private slots:
         w_->txtTrackName->setText(QStringLiteral("kept"));
         QFETCH(QString, actions);
         for (const QString &action : list(actions)) {
+            const table::Step named(action);
             const qsizetype before = runs_->size();
             act(action);
             const bool runs = !action.startsWith(u"press") && !selectedRows(w_->lstMP3Files).isEmpty();
@@ -599,8 +610,10 @@ private slots:
     {
         open();
         QList<NamedFile> named;
-        for (const QStringList &row : caseRows("app-cases.txt", "names"))
-            named.append({QByteArray::fromPercentEncoding(row[1].toUtf8()), row[2], row[3]});
+        for (const table::Row &row : table::rows("app-cases.txt", "names", {"bytes", "shown", "title"})) {
+            QVERIFY2(row.error.isEmpty(), qPrintable(row.error));
+            named.append({QByteArray::fromPercentEncoding(row.text(0).toUtf8()), row.text(1), row.text(2)});
+        }
         const QByteArray folder = QFile::encodeName(fx_.path(u"音 楽/"_qs)) + kFolder;
         QVERIFY(QDir().mkpath(fx_.path(u"音 楽"_qs)) && ::mkdir(folder.constData(), 0755) == 0);
         for (const NamedFile &f : named) // tagged under a UTF-8 name, then renamed to bytes

@@ -4,8 +4,8 @@
 // shares, and a batch edit that writes one field and keeps every other byte.
 
 #include "core/batch/batchedit.h"
-#include "common/caserows.h"
 #include "common/id3build.h"
+#include "common/table.h"
 #include "core/batch/namepattern.h"
 #include "core/tags/vbmp3.h"
 
@@ -44,8 +44,9 @@ class tst_Batch : public QObject {
 
 private slots:
     void initTestCase() { QVERIFY(vbmp3_init() != 0); }
+    void init() { TABLE_FAIL_BROKEN_ROW(); }
 
-    void names_data() { addCaseRows("name-patterns.txt", "names"); }
+    void names_data() { table::addRows("name-patterns.txt", "names", {"name", "pattern", "fields"}); }
 
     // Each name as the file system gives it (bytes), read as the lists show it.
     void names()
@@ -55,10 +56,10 @@ private slots:
         QFETCH(QString, fields);
         const batch::NamePattern p(pattern);
         QVERIFY2(p.valid(), qPrintable(p.error()));
-        QCOMPARE(spelled(p.matchPath("/music/folder/" + cellBytes(name))), fields);
+        QCOMPARE(spelled(p.matchPath("/music/folder/" + table::cellBytes(name))), fields);
     }
 
-    void patternErrors_data() { testdata::addRows("batch.txt", "errors", {"pattern", "error"}, 1); }
+    void patternErrors_data() { table::addRows("batch.txt", "errors", {table::expr("pattern"), table::bytes("error")}); }
 
     void patternErrors()
     {
@@ -71,7 +72,10 @@ private slots:
         QVERIFY(batch::fromNameEdits({"Queen - Song.mp3"}, p).isEmpty());
     }
 
-    void shared_data() { testdata::addRows("batch.txt", "shared", {"a", "b", "c", "values"}, 3); }
+    void shared_data()
+    {
+        table::addRows("batch.txt", "shared", {table::expr("a"), table::expr("b"), table::expr("c"), table::bytes("values")});
+    }
 
     void shared()
     {
@@ -100,7 +104,7 @@ private slots:
         QVERIFY(!batch::sharedFields(files, &stop));
     }
 
-    void album_data() { testdata::addRows("batch.txt", "album", {"file", "kept"}); }
+    void album_data() { table::addRows("batch.txt", "album", {table::expr("file"), table::expr("kept")}); }
 
     // The album set through the batch, as the dialog and the command line do.
     void album()

@@ -7,9 +7,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "common/caserows.h"
 #include "core/history/history.h"
 #include "common/id3build.h"
+#include "common/table.h"
 #include "core/paths/paths.h"
 #include "core/history/tagbatch.h"
 #include "core/tags/vbmp3.h"
@@ -23,7 +23,7 @@ namespace {
 // file with an ID3v2.4 tag, "name=" one without a tag, else a text file.
 void make(const QByteArray &dir, const QString &form)
 {
-    const QByteArray path = dir + '/' + cellBytes(form.section(u'=', 0, 0));
+    const QByteArray path = dir + '/' + table::cellBytes(form.section(u'=', 0, 0));
     std::filesystem::create_directories(paths::folderOf(path).constData());
     QByteArray content = form.toUtf8();
     if (form.contains(u'=')) {
@@ -56,7 +56,7 @@ void windowRename(const QByteArray &dir, const QStringList &names)
 {
     QList<QByteArray> paths;
     for (const QString &name : names)
-        paths << dir + '/' + cellBytes(name);
+        paths << dir + '/' + table::cellBytes(name);
     const QStringList proposed = renaming::makeRenameNames(paths);
     QList<renaming::RenameJob> jobs;
     for (qsizetype i = 0; i < paths.size(); ++i)
@@ -124,10 +124,11 @@ private slots:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(home_.path() + "/.config"));
         vbmp3_init();
     }
+    void init() { TABLE_FAIL_BROKEN_ROW(); }
 
-    void commands_data() { addCaseRows("cli.txt", "commands"); }
+    void commands_data() { table::addRows("cli.txt", "commands", {"files", "commands", "exits", "out", "err", "after"}); }
     // The commands over many files at once (set, from-name), in cli.txt's columns.
-    void batchCommands_data() { addCaseRows("cli-batch.txt", "commands"); }
+    void batchCommands_data() { table::addRows("cli-batch.txt", "commands", {"files", "commands", "exits", "out", "err", "after"}); }
     void batchCommands() { commands(); }
 
     // Each command of a row runs in a fresh folder holding the row's files;
@@ -161,7 +162,7 @@ private slots:
             } else if (name == u"block-history") {   // a file where the history's folder belongs
                 testdata::writeAll(history, "x");
             } else if (name == u"change") {   // another program appends a byte
-                QFile file(QFile::decodeName(dir + '/' + cellBytes(args.value(0))));
+                QFile file(QFile::decodeName(dir + '/' + table::cellBytes(args.value(0))));
                 QVERIFY(file.open(QIODevice::Append) && file.write("x") == 1);
             } else {
                 gotExits << QString::number(cli(dir, QStringList{name} + args, &gotOut, &gotErr));
@@ -187,8 +188,10 @@ private slots:
         const QByteArray dir = QFile::encodeName(QFileInfo(tmp.path()).canonicalFilePath());
         QFile::remove(home_.path() + "/.config/dorvasu/history");
         QDir(home_.path() + "/.config/dorvasu/history").removeRecursively();
-        for (const QByteArrayList &row : testdata::table("cli.txt", "history"))
-            testdata::writeAll(QFile::decodeName(dir + '/' + row[0]), row[1]);
+        for (const table::Row &row : table::rows("cli.txt", "history", {table::expr("file")})) {
+            QVERIFY2(row.error.isEmpty(), qPrintable(row.error));
+            testdata::writeAll(QFile::decodeName(dir) + u'/' + row.name, row.bytes(0));
+        }
         const QStringList steps{"repair -r .", "convert -r .", "set --artist Eins -r .", "rename -r .", "set --album Drei --year 1999 -r .",
                                 "set --comment Vier -r .", "update", "set --artist Zwei -r .", "rename -r .",
                                 "set --genre 17 -r .", "set --artist 六 -r .", "rename -r .",

@@ -108,24 +108,36 @@ inline QByteArray v1(const QByteArray &title = {}, const QByteArray &artist = {}
 
 // Bytes spelled as an expression: "text" (escapes \xHH \0 \n \" \\), a + b,
 // a * count, names bound in `vars`, and the builders above called by name, as
-// in tag(3, frame(3, "TIT2", text("Title")), 64). Numbers are text too.
+// in tag(3, frame(3, "TIT2", text("Title")), 64). Numbers are text too. An
+// expression it cannot read gives empty bytes and says why in `error`.
 class Bytes {
 public:
-    explicit Bytes(QHash<QByteArray, QByteArray> v = {}) : vars(std::move(v)) {}
+    explicit Bytes(QHash<QByteArray, QByteArray> names = {}) : vars(std::move(names)) {}
     QHash<QByteArray, QByteArray> vars;
+    QByteArray error;
 
     QByteArray operator()(const QByteArray &expr)
     {
         s_ = expr.trimmed();
         i_ = 0;
+        error.clear();
+        if (s_.isEmpty())
+            return {};
         QByteArray out = sum();
-        if (i_ != s_.size())
-            qFatal("bad expression at %d: %s", int(i_), s_.constData());
-        return out;
+        if (error.isEmpty() && i_ != s_.size())
+            fail("unexpected \"" + s_.mid(i_, 12) + '"');
+        return error.isEmpty() ? out : QByteArray();
     }
 
 private:
     static qint64 n(const QByteArray &b) { return b.toLongLong(nullptr, 0); }
+    QByteArray fail(const QByteArray &why)
+    {
+        if (error.isEmpty())
+            error = "bad expression at " + QByteArray::number(i_) + ": " + why + " in " + s_;
+        i_ = s_.size();   // nothing more is read
+        return {};
+    }
     bool eat(char c)
     {
         while (i_ < s_.size() && s_[i_] == ' ')
@@ -157,22 +169,28 @@ private:
                 } else
                     b += s_[i_] == '0' ? '\0' : s_[i_] == 'n' ? '\n' : s_[i_];
             }
+            if (i_ >= s_.size())
+                return fail("a text without its closing quote");
             ++i_;
             return b;
         }
         while (i_ < s_.size() && (isalnum(s_[i_]) || s_[i_] == '_' || s_[i_] == '-'))
             b += s_[i_++];
+        if (b.isEmpty())
+            return fail(i_ < s_.size() ? "unexpected \"" + s_.mid(i_, 12) + '"' : "an operand missing at the end");
         if (!eat('('))
             return vars.value(b, b);
         QByteArrayList a;
         while (!eat(')')) {
+            if (i_ >= s_.size())
+                return fail("\"" + b + "(\" without its \")\"");
             a << sum();
             eat(',');
         }
         a.resize(8);   // arguments left out are empty
         return call(b, a);
     }
-    static QByteArray call(const QByteArray &f, const QByteArrayList &a)
+    QByteArray call(const QByteArray &f, const QByteArrayList &a)
     {
         if (f == "text")
             return latin1(a[0]);
@@ -202,7 +220,7 @@ private:
             QRandomGenerator(quint32(n(a[0]))).fillRange(reinterpret_cast<quint32 *>(b.data()), b.size() / 4);
             return b;
         }
-        qFatal("unknown function %s", f.constData());
+        return fail("no function \"" + f + '"');
     }
 
     QByteArray s_;

@@ -1,7 +1,5 @@
 #include "common/testdata.h"
 
-#include "common/id3build.h"
-
 namespace testdata {
 
 QString sample(const char *name)
@@ -47,42 +45,6 @@ void make(const QString &path, const QByteArray &bytes)
     else if ((bytes == "@fifo" && ::mkfifo(native.constData(), 0644) != 0) || (bytes == "@folder" && !QDir().mkdir(path))
              || (bytes.startsWith("@/") && ::symlink(bytes.mid(1).constData(), native.constData()) != 0))
         qFatal("cannot make %s", native.constData());
-}
-
-QList<QByteArrayList> table(const char *file, const QByteArray &section, int exprColumns,
-                            const QHash<QByteArray, QByteArray> &vars)
-{
-    id3build::Bytes bytes({{"audio", audio()}, {"stereo", audio()}, {"mono", readAll(sample(kMonoMpeg1))},
-                           {"mpeg2", readAll(sample(kStereoMpeg2))}});
-    bytes.vars.insert(vars);
-    QList<QByteArrayList> out;
-    QByteArray current;
-    for (QByteArray line : readAll(sample(file)).replace("\n ", "").split('\n')) {
-        QByteArrayList row = line.replace(" | ", "\x1f").split('\x1f');
-        if (line.startsWith('[')) {
-            current = line.mid(1, line.indexOf(']') - 1);
-        } else if (line.startsWith("let ")) {
-            bytes.vars[row[0].mid(4)] = bytes(row[1]);
-        } else if (current == section && !row[0].isEmpty() && !line.startsWith('#')) {
-            for (qsizetype i = 1; i < row.size() && (exprColumns < 0 || i <= exprColumns); ++i)
-                row[i] = row[i].startsWith('@') ? row[i] : bytes(row[i]);
-            out << row;
-        }
-    }
-    return out;
-}
-
-void addRows(const char *file, const QByteArray &section, const QByteArrayList &columns, int exprColumns,
-             const QHash<QByteArray, QByteArray> &vars)
-{
-    static QByteArrayList names;   // QTest keeps the pointers it is given
-    for (const QByteArray &column : columns)
-        QTest::addColumn<QByteArray>((names << column).last().constData());
-    for (const QByteArrayList &row : table(file, section, exprColumns, vars)) {
-        QTestData &data = QTest::newRow(row[0].constData());
-        for (qsizetype i = 1; i <= columns.size(); ++i)
-            data << row.value(i);
-    }
 }
 
 } // namespace testdata

@@ -1,4 +1,4 @@
-// The committed sample MP3 files and the case tables of tests/data. Every test
+// The committed sample MP3 files of tests/data. Every test
 // includes this header, so it also brings what they all use: Qt Core and Qt
 // Test whole, and the C++ and POSIX parts that make files, links and children.
 #pragma once
@@ -40,18 +40,6 @@ void writeAll(const QString &path, const QByteArray &bytes);
 // Makes `path` as a table cell spells it: a file of `bytes`, or for "@fifo" a
 // FIFO, "@folder" a folder, "@/TARGET" a link to /TARGET; other "@" cells nothing.
 void make(const QString &path, const QByteArray &bytes);
-
-// The rows of section [`section`] of the table tests/data/`file`: name, then
-// the columns split by " | " (an indented line continues the row above). The
-// first `exprColumns` columns (all when -1) are id3build::Bytes expressions,
-// which may name the samples stereo, mono and mpeg2 ("audio" is stereo), but
-// for cells starting with "@". "let NAME | EXPR" binds NAME for the lines
-// below; "#" lines are comments.
-QList<QByteArrayList> table(const char *file, const QByteArray &section, int exprColumns = -1,
-                            const QHash<QByteArray, QByteArray> &vars = {});
-// Those rows added to the running _data function, a QByteArray column each.
-void addRows(const char *file, const QByteArray &section, const QByteArrayList &columns, int exprColumns = -1,
-             const QHash<QByteArray, QByteArray> &vars = {});
 
 // The texts of a list's or combo box's entries.
 template <typename List>

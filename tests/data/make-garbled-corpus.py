@@ -189,7 +189,7 @@ print('''# The labelled corpus of the garbled-text detector, made by
 garbled_total = 0
 for wrong in ['Windows-1252', 'ISO-8859-1', 'MacRoman']:
     for real in ['CP932', 'UTF-8']:
-        print('\n[%s > %s]' % (wrong, real))
+        print('\n[%s > %s]\n@ | title | titleMeant | artist | artistMeant | album | albumMeant | comment | commentMeant' % (wrong, real))
         seen = set()
         n = 0
         examples = ([['夜明けの歌'], ['「夜明けの歌」'], ['朝の歌', 'さくら', '', 'コメント\r\n二行目']] if real == 'CP932'
@@ -212,7 +212,7 @@ for wrong in ['Windows-1252', 'ISO-8859-1', 'MacRoman']:
 # reading lost them, and the text goes to the lost section. Bytes that
 # CP932 leaves to its users (F0-F9) are left out: no text holds them.
 lost_rows = []
-print('\n[CP932 > Windows-1252]')
+print('\n[CP932 > Windows-1252]\n@ | title | titleMeant | artist | artistMeant | album | albumMeant | comment | commentMeant')
 n = 0
 examples = [['Amélie'], ['Café'], ['Beyoncé'], ['Édith Piaf', 'Non, je ne regrette rien']]
 while n < 450:
@@ -259,7 +259,7 @@ while len(lost_rows) < 500:
     r = lossy(make, real, wrong)
     if r:
         lost_rows.append(r)
-print('\n[lost]')
+print('\n[lost]\n@ | title | artist | album | comment')
 for i, r in enumerate(lost_rows[:600], 1):
     print(row('L%d' % i, r))
 
@@ -280,7 +280,7 @@ def clean():
     # Capitals, where Portuguese and Nordic letters look most like garbling.
     return west_text(rng.choice(['pt', 'da', 'sv', 'fr', 'de'])).upper()
 
-print('\n[clean]')
+print('\n[clean]\n@ | title | artist | album | comment')
 hard = ['SÃO PAULO', 'São Paulo', 'æøå', 'ÆØÅ', 'Œuvre', 'Ελληνικά', 'Ñandú', 'Ça va', 'Ärger', 'MÃE',
         'IRMÃ', 'Amélie', 'Beyoncé', 'Café', 'Björk', 'Sigur Rós', 'Mötley Crüe', 'Motörhead', 'Hüsker Dü',
         'Queensrÿche', 'Ӧ', '日本', '夜明けの歌', 'Â', 'ÃO', '½', '¿Qué?', '¡Olé!', 'Ω', 'Œ']

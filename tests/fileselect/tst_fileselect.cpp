@@ -1,7 +1,7 @@
 // The file selection window, driven through its controls over real folders
 // and files in a temporary folder and a real settings file.
 
-#include "common/caserows.h"
+#include "common/table.h"
 #include "core/collection/folders.h"
 #include "core/collection/foldertreemodel.h"
 #include "gui/fileselect/frmfileselect.h"
@@ -65,6 +65,7 @@ private slots:
 
     void init()
     {
+        TABLE_FAIL_BROKEN_ROW();
         tmp_ = std::make_unique<QTemporaryDir>();
         lst_ = {"/already/there.mp3"};
         appFolder_ = folder("program");
@@ -79,14 +80,16 @@ private slots:
     // One scene at the window: files and the history made, the window
     // opened, controls used and what it shows checked, as steps of
     // tests/data/fileselect.txt [scenes].
-    void scene_data() { addCaseRows("fileselect.txt", "scenes"); }
+    void scene_data() { table::addRows("fileselect.txt", "scenes", {"steps"}); }
 
     void scene()
     {
-        QFETCH(QStringList, row);
+        QFETCH(QString, steps);
         std::unique_ptr<frmFileSelect> w;
         int firstDrive = -1;
-        for (const QString &step : row.mid(1).join("; ").split("; ")) {
+        static const QRegularExpression between(QStringLiteral(" ?; "));
+        for (const QString &step : steps.split(between)) {
+            const table::Step named(step);
             const QString verb = step.section(u' ', 0, 0), arg = step.section(u' ', 1);
             const QString path = arg == u"-" ? QString() : arg.startsWith(u'/') ? arg : tmp_->filePath(arg);
             if (verb == u"mkdir") {

@@ -3,7 +3,7 @@
 // handler that opened it has returned.
 #include <QtWidgets>
 
-#include "common/caserows.h"
+#include "common/table.h"
 #include "gui/ui/quitsignals.h"
 
 namespace {
@@ -41,25 +41,28 @@ class TestQuitSignals : public QObject {
 
 private slots:
     void initTestCase() { QVERIFY(ui::closeOnQuitSignals(&window_)); }
+    void init() { TABLE_FAIL_BROKEN_ROW(); }
 
-    void closesModalsThenMainWindow_data() { addCaseRows("quitsignals.txt", "signals"); }
+    void closesModalsThenMainWindow_data() { table::addRows("quitsignals.txt", "signals", {"sent", "modals", "closed"}); }
 
     void closesModalsThenMainWindow()
     {
-        QFETCH(QStringList, row);
-        const QStringList stack = row[2] == u"-" ? QStringList() : row[2].split(", ");
+        QFETCH(QString, sent);
+        QFETCH(QString, modals);
+        QFETCH(QString, closed);
+        const QStringList stack = modals == u"-" ? QStringList() : modals.split(", ");
         events.clear();
         window_.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window_));
         // The program's own loop, so that modal windows nest inside it.
-        QTimer::singleShot(0, &window_, [&] { openModals(stack, &window_, row[1].toInt()); });
+        QTimer::singleShot(0, &window_, [&] { openModals(stack, &window_, sent.toInt()); });
         QObject watchdog;   // its timer ends with the row
         QTimer::singleShot(20000, &watchdog, [] {
             events.append("timed out");
             QCoreApplication::quit();
         });
         QCoreApplication::exec();
-        QCOMPARE(events, row[3].split(", "));
+        QCOMPARE(events, closed.split(", "));
         QVERIFY(!window_.isVisible());
         QVERIFY(!QApplication::activeModalWidget());
     }

@@ -2,7 +2,7 @@
 // per chain, at least 99% of the garbled tags repaired exactly and none
 // wrongly; no repair proposed for a tag that lost bytes or a clean one.
 
-#include "common/caserows.h"
+#include "common/table.h"
 #include "core/tags/garbled.h"
 
 using namespace mp3lib;
@@ -21,17 +21,21 @@ private slots:
             // Garbled rows hold pairs (stored text, text meant) per field, the
             // others the fields alone.
             const bool garbled = section.contains(u'>');
-            const QList<QStringList> rows = caseRows("garbled.txt", section);
+            const QList<table::Column> columns = garbled ? QList<table::Column>{"title", "titleMeant", "artist", "artistMeant", "album",
+                                                                                "albumMeant", "comment", "commentMeant"}
+                                                         : QList<table::Column>{"title", "artist", "album", "comment"};
+            const QList<table::Row> rows = table::rows("garbled.txt", section, columns);
             int repaired = 0, wrong = 0, missed = 0, shown = 0;
-            for (const QStringList &row : rows) {
+            for (const table::Row &row : rows) {
+                QVERIFY2(row.error.isEmpty(), qPrintable(row.error));
                 TagTexts in, want;
-                for (qsizetype i = 1; i < row.size() && i <= (garbled ? 8 : 4); ++i)
-                    (garbled && i % 2 == 0 ? want : in)[garbled ? (i - 1) / 2 : i - 1] = row[i];
+                for (qsizetype i = 0; i < columns.size(); ++i)
+                    (garbled && i % 2 ? want : in)[garbled ? i / 2 : i] = row.text(i);
                 const std::optional<GarbleRepair> found = findGarbleRepair(in);
                 const bool right = found && garbled && found->texts == want;
                 (right ? repaired : found ? wrong : missed) += 1;
                 if (found && !right && ++shown <= 5)
-                    faults << QString("%1 %2: %3 -> %4").arg(section, row[0], QStringList(in.begin(), in.end()).join(" / "),
+                    faults << QString("%1 %2: %3 -> %4").arg(section, row.tag(), QStringList(in.begin(), in.end()).join(" / "),
                                                               QStringList(found->texts.begin(), found->texts.end()).join(" / "));
             }
             qInfo("%s: %lld tags, %d repaired exactly, %d %s, %d %s", qPrintable(section), rows.size(), repaired,

@@ -2,7 +2,7 @@
 // file and compared with what libmpg123 decodes here directly.
 
 #include "core/player/player.h"
-#include "common/testdata.h"
+#include "common/table.h"
 #include "core/tags/vbmp3.h"
 
 #include <mpg123.h>
@@ -113,6 +113,7 @@ class TestPlayback : public QObject {
 private slots:
     void init()
     {
+        TABLE_FAIL_BROKEN_ROW();
         dir_ = new QTemporaryDir;
         QVERIFY(dir_->isValid());
         setWav(dir_->filePath("out.wav"));
@@ -127,7 +128,10 @@ private slots:
 
     // The sound of the whole file (tests/data/playback.txt), each channel scaled
     // by its volume (mono by their average), volumes clamped to 0..100.
-    void playsWholeFile_data() { addRows("playback.txt", "plays", {"file", "reference", "left", "right"}, 2); }
+    void playsWholeFile_data()
+    {
+        table::addRows("playback.txt", "plays", {table::expr("file"), table::expr("reference"), table::bytes("left"), table::bytes("right")});
+    }
 
     void playsWholeFile()
     {
@@ -159,7 +163,7 @@ private slots:
 
     // Midway: stop and close join the worker, leaving a whole WAV file of the start; a play
     // goes on, not over; a volume takes effect at once and outlives close and open.
-    void midway_data() { addRows("playback.txt", "midway", {"how"}, 0); }
+    void midway_data() { table::addRows("playback.txt", "midway", {table::bytes("how")}); }
 
     void midway()
     {
@@ -206,12 +210,12 @@ private slots:
     // What cannot be played fails to open, touching nothing; the other calls stay harmless.
     // Sound goes to PulseAudio or ALSA only, never to an output that only seems to work.
     // The engine tells a good file without a sound output from a file without audio.
-    void openRejects_data() { addRows("playback.txt", "rejects", {"file"}); }
+    void openRejects_data() { table::addRows("playback.txt", "rejects", {table::expr("file")}); }
 
     void openRejects()
     {
         QFETCH(QByteArray, file);
-        const QString kind = QTest::currentDataTag(), path = dir_->filePath("bad.mp3");
+        const QString kind = table::rowName(), path = dir_->filePath("bad.mp3");
         make(path, file);
         if (kind == "output cannot open")
             setWav(dir_->filePath("no-such-folder/out.wav"));

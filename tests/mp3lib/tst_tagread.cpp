@@ -5,6 +5,7 @@
 #include "core/id3v2/id3v2guard.h"
 #include "common/testdata.h"
 #include "core/tags/fieldread.h"
+#include "common/table.h"
 #include "core/tags/textcodec.h"
 #include "core/tags/vbmp3.h"
 #include "core/tags/write_tags.h"
@@ -90,10 +91,11 @@ class TestTagRead : public QObject {
 
 private slots:
     void initTestCase() { QVERIFY(tmp.isValid() && vbmp3_init() == 1); }
+    void init() { TABLE_FAIL_BROKEN_ROW(); }
 
     // A file and what it reads as; the file stays as it was, the record is
     // the one TagLib's own FileStream gives, a failed read leaves it alone.
-    void reads_data() { addRows("tagread.txt", "reads", {"file", "expected"}, 1); }
+    void reads_data() { table::addRows("tagread.txt", "reads", {table::expr("file"), table::bytes("expected")}); }
 
     void reads()
     {
@@ -140,9 +142,10 @@ private slots:
     {
         QStringList paths;
         QByteArrayList expected;
-        for (const QByteArrayList &row : table("tagread.txt", "reads", 1)) {
-            if (!row[1].startsWith('@'))
-                expected << readRecord(paths.emplaceBack(write(row[1])));
+        for (const table::Row &row : table::rows("tagread.txt", "reads", {table::expr("file"), table::bytes("expected")})) {
+            QVERIFY2(row.error.isEmpty(), qPrintable(row.error));
+            if (!row.bytes(0).startsWith('@'))
+                expected << readRecord(paths.emplaceBack(write(row.bytes(0))));
         }
         std::atomic<int> mismatches{0};
         std::vector<std::thread> threads;
@@ -159,7 +162,7 @@ private slots:
 
     // At least 99% of the labelled texts of tests/data/legacy-text.txt read as meant, in
     // ID3v1 (cut at a character boundary), in ISO-8859-1 frames and in the ID3v1 we write.
-    void corpus_data() { addRows("tagread.txt", "corpus", {"codePage", "form"}, 0); }
+    void corpus_data() { table::addRows("tagread.txt", "corpus", {table::bytes("codePage"), table::bytes("form")}); }
 
     void corpus()
     {
@@ -168,9 +171,10 @@ private slots:
         const QByteArray a = audio().left(4096);
         const QString p = write({});
         QStringList misses;
-        const QList<QByteArrayList> texts = table("legacy-text.txt", codePage, 0);
-        for (const QByteArrayList &row : texts) {
-            const QString text = QString::fromUtf8(row[0]);
+        const QList<table::Row> texts = table::rows("legacy-text.txt", QString::fromLatin1(codePage), {});
+        for (const table::Row &row : texts) {
+            QVERIFY2(row.error.isEmpty(), qPrintable(row.error));
+            const QString text = row.name;
             QVERIFY2(!encoded(text, codePage).isEmpty(), qPrintable(text + " has no form in " + codePage));
             QString expected = cut(text, codePage);
             QByteArray file = a + id3build::v1(encoded(expected, codePage));
@@ -194,7 +198,10 @@ private slots:
 
     // The stream TagLib reads through gives the file's bytes (zeros for a skipped picture),
     // or fails: a file shrunk since the open, a failing read.
-    void stream_data() { addRows("tagread.txt", "stream", {"at", "length", "change", "ok"}, 0); }
+    void stream_data()
+    {
+        table::addRows("tagread.txt", "stream", {table::bytes("at"), table::bytes("length"), table::bytes("change"), table::bytes("ok")});
+    }
 
     void stream()
     {

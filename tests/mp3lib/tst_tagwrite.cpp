@@ -6,7 +6,7 @@
 
 #include "common/id3build.h"
 #include "core/tags/tagfields.h"
-#include "common/testdata.h"
+#include "common/table.h"
 #include "core/tags/textcodec.h"
 #include "core/tags/vbmp3.h"
 #include "core/tags/write_files.h"
@@ -27,7 +27,14 @@ using namespace testdata;
 namespace {
 
 QStringList fieldsOf(const QByteArray &bytes) { return QString::fromUtf8(bytes).split(';'); }
-void rows(const char *section, const QByteArrayList &columns) { addRows("tagwrite.txt", section, columns); }
+// The rows of [section], every column an expression.
+void rows(const char *section, std::initializer_list<const char *> names)
+{
+    QList<table::Column> columns;
+    for (const char *name : names)
+        columns.append(table::expr(name));
+    table::addRows("tagwrite.txt", section, columns);
+}
 
 // Writes title, artist, album, year, comment and the genre number.
 int write(const QString &path, const QStringList &f, int genre = 17)
@@ -119,6 +126,7 @@ class TestTagWrite : public QObject {
 
 private slots:
     void initTestCase() { QVERIFY(dir_.isValid() && vbmp3_init()); }
+    void init() { TABLE_FAIL_BROKEN_ROW(); }
 
     // The six fields land in every tag and read back, through TagLib and through the binding;
     // ID3v2 has one frame a field (none when empty), ISO-8859-1 only for ASCII.
@@ -230,7 +238,7 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QFETCH(QByteArray, written);
-        const QString setup = QTest::currentDataTag();
+        const QString setup = table::rowName();
         const QString folder = path("fail"), file = folder + "/song.mp3";
         ::chmod(QFile::encodeName(folder).constData(), 0755);
         QDir(folder).removeRecursively();
@@ -289,7 +297,7 @@ private slots:
     {
         QFETCH(QByteArray, old);
         QFETCH(QByteArray, inPlace);
-        const QString folder = path(QTest::currentDataTag()), file = folder + "/song.mp3";   // read first here
+        const QString folder = path(table::rowName()), file = folder + "/song.mp3";   // read first here
         QVERIFY(QDir().mkpath(folder));
         // Left behind: copies with this program's mark whose file is there, also under a shortened name.
         const QString longName = QString(250, u'n') + ".mp3";

@@ -38,23 +38,26 @@ private slots:
         mp3lib::setWavOutputForTesting(nullptr);
         vbmp3_free();
     }
+    void init() { TABLE_FAIL_BROKEN_ROW(); }
 
-    void barSetsBothChannels_data() { addCaseRows("player.txt", "volume"); }
+    void barSetsBothChannels_data() { table::addRows("player.txt", "volume", {"before", "key", "after"}); }
 
     void barSetsBothChannels()
     {
-        QFETCH(QStringList, row);
-        const int volume = row[3].toInt();
-        vbmp3_setVolume(row[1].section(", ", 0, 0).toInt(), row[1].section(", ", 1).toInt());
+        QFETCH(QString, before);
+        QFETCH(QString, key);
+        QFETCH(QString, after);
+        const int volume = after.toInt();
+        vbmp3_setVolume(before.section(", ", 0, 0).toInt(), before.section(", ", 1).toInt());
         frmPLay player;
         player.show();
         QVERIFY(QTest::qWaitForWindowExposed(&player));
         QTRY_COMPARE(QApplication::focusWidget(), player.cmdStop);
         QScrollBar *bar = player.vsbVol;
-        if (row[2] != u"drag" && row[2] != u"-") {
+        if (key != u"drag" && key != u"-") {
             bar->setFocus();
-            QTest::keyClick(bar, QKeySequence(row[2])[0].key());
-        } else if (row[2] == u"drag") { // while dragging the channels follow the thumb
+            QTest::keyClick(bar, QKeySequence(key)[0].key());
+        } else if (key == u"drag") { // while dragging the channels follow the thumb
             bar->setSliderDown(true);
             bar->setSliderPosition(bar->minimum());
             QCOMPARE(channels(), std::make_pair(100, 100));
@@ -69,12 +72,13 @@ private slots:
     // A double-click on the file selection window's "song.mp3": deleted, a
     // FIFO or text show no player; the noise plays until Stop, the tone to
     // its end, the window staying open after it.
-    void doubleClick_data() { addCaseRows("player.txt", "clicks"); }
+    void doubleClick_data() { table::addRows("player.txt", "clicks", {"song", "messages"}); }
 
     void doubleClick()
     {
-        QFETCH(QStringList, row);
-        const QString file = row[1];
+        QFETCH(QString, song);
+        QFETCH(QString, messages);
+        const QString file = song;
         const bool plays = file == u"noise" || file == u"tone";
         const QString path = testdata::copySample(tmp_.path(), file == u"noise" ? testdata::kNoise3s : testdata::kStereoMpeg1,
                                                   "song.mp3");
@@ -113,7 +117,7 @@ private slots:
                 player.close();
         });
 
-        QCOMPARE(messages_, row[2] == u"-" ? QStringList() : QStringList{row[2]});
+        QCOMPARE(messages_, messages == u"-" ? QStringList() : QStringList{messages});
         QCOMPARE(shown, plays);
         QCOMPARE(played, plays);
         QCOMPARE(WindowFixture::hasSound(wav_), plays);

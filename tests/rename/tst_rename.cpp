@@ -5,9 +5,9 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 
-#include "common/caserows.h"
 #include "core/tags/existence.h"
 #include "common/id3build.h"
+#include "common/table.h"
 #include "core/rename/newname.h"
 #include "core/rename/noreplace.h"
 #include "core/rename/renamefiles.h"
@@ -20,7 +20,7 @@ using namespace renaming;
 
 namespace {
 
-void addRows(const QString &section) { addCaseRows("rename.txt", section); }
+void addRows(const QString &section, const QList<table::Column> &columns) { table::addRows("rename.txt", section, columns); }
 
 QStringList items(const QString &field) { return field.split(", ", Qt::SkipEmptyParts); }
 
@@ -144,41 +144,45 @@ private slots:
             mounts_[kind] = std::make_unique<Mount>(kind);
     }
     void cleanupTestCase() { vbmp3_free(); }
-
-    void composeNewName_data() { addRows("names"); }
+    void init() { TABLE_FAIL_BROKEN_ROW(); }
+    void composeNewName_data() { addRows("names", {"singer", "title", "name"}); }
 
     void composeNewName()
     {
-        QFETCH(QStringList, row);
+        QFETCH(QString, singer);
+        QFETCH(QString, title);
+        QFETCH(QString, name);
         tags::TagInfo tag;
-        tag.ArtistName = tags::fitField(row[1], tags::kTextWidth);
-        tag.TrackName = tags::fitField(row[2], tags::kTextWidth);
-        QCOMPARE(ComposeNewName(tag), row[3]);
+        tag.ArtistName = tags::fitField(singer, tags::kTextWidth);
+        tag.TrackName = tags::fitField(title, tags::kTextWidth);
+        QCOMPARE(ComposeNewName(tag), name);
     }
 
     // The existence test and the proposed name of one entry.
-    void proposedName_data() { addRows("proposed"); }
+    void proposedName_data() { addRows("proposed", {"entries", "path", "exists", "proposed"}); }
 
     void proposedName()
     {
-        QFETCH(QStringList, row);
+        QFETCH(QString, entries);
+        QFETCH(QString, path);
+        QFETCH(QString, exists);
+        QFETCH(QString, proposed);
         QTemporaryDir dir;
-        for (const QString &form : items(row[1]))
+        for (const QString &form : items(entries))
             make(dir.path(), form);
-        const QByteArray path = QFile::encodeName(row[2].isEmpty() || row[2].startsWith(u'/') ? row[2] : dir.filePath(row[2]));
-        QCOMPARE(tags::fileExists(path), row[3] == u"1");
-        QCOMPARE(proposedNameFor(path), row[4]);
-        QCOMPARE(makeRenameNames({path}), QStringList{row[4]});
+        const QByteArray file = QFile::encodeName(path.isEmpty() || path.startsWith(u'/') ? path : dir.filePath(path));
+        QCOMPARE(tags::fileExists(file), exists == u"1");
+        QCOMPARE(proposedNameFor(file), proposed);
+        QCOMPARE(makeRenameNames({file}), QStringList{proposed});
     }
 
     // Cancelled in the middle, proposed names cover a prefix of the list, and
     // a Rename stops between files: those before renamed, the rest not.
-    void cancelInTheMiddle_data() { addRows("cancel"); }
+    void cancelInTheMiddle_data() { addRows("cancel", {}); }
 
     void cancelInTheMiddle()
     {
-        QFETCH(QStringList, row);
-        const bool rename = row[0] == u"renaming";
+        const bool rename = table::rowName() == u"renaming";
         QTemporaryDir dir;
         const auto file = [&](const char *prefix, int i) {
             return dir.filePath(prefix + QStringLiteral("%1.mp3").arg(i, 4, 10, QChar(u'0')));
@@ -214,24 +218,27 @@ private slots:
 
     // One run of renames in a folder here or on a FUSE mount; files hold
     // their own names, so the folder afterwards shows what went where.
-    void renameFiles_data() { addRows("renames"); }
+    void renameFiles_data() { addRows("renames", {"before", "renames", "after", "fail"}); }
 
     void renameFiles()
     {
-        QFETCH(QStringList, row);
-        const QString where = row[0].section(u':', 0, 0);
+        QFETCH(QString, before);
+        QFETCH(QString, renames);
+        QFETCH(QString, after);
+        QFETCH(QString, fail);
+        const QString where = table::rowName().section(u':', 0, 0);
         if (where != u"here" && !mounts_[where]->whyNot.isEmpty())
             QSKIP(qPrintable(mounts_[where]->whyNot));
         static int serial = 0;   // a fresh folder on the mount for each row
         QTemporaryDir tmp;
         const QString dir = where == u"here" ? tmp.path() : mounts_[where]->path() + "/t" + QString::number(++serial);
         QVERIFY(QDir().mkpath(dir));
-        for (const QString &form : items(row[1]))
+        for (const QString &form : items(before))
             make(dir, form);
         QList<RenameJob> list;
         QStringList expectedFailed;
         QList<RenameResult::NewPath> expectedNewPaths;
-        const QStringList jobs = items(row[2]), failed = row[4].split(u' ');
+        const QStringList jobs = items(renames), failed = fail.split(u' ');
         for (int j = 0; j < jobs.size(); ++j) {
             const int index = 100 + 3 * j;   // rows of the list need not be consecutive
             const QString from = dir + u'/' + jobs[j].section(u'>', 0, 0), to = jobs[j].section(u'>', 1);
@@ -244,7 +251,7 @@ private slots:
         const RenameResult result = renaming::renameFiles(list);
         QCOMPARE(result.failed, expectedFailed);
         QCOMPARE(result.newPaths, expectedNewPaths);
-        QCOMPARE(entries(dir), items(row[3]));   // no temporary name or reserved empty file left
+        QCOMPARE(entries(dir), items(after));   // no temporary name or reserved empty file left
     }
 
     void messagesAndFolders()
@@ -263,12 +270,17 @@ private slots:
 
     // A batch stopped after some renames, some of them noted; then the steps
     // of something happening meanwhile, and a new run undoes the batch.
-    void undo_data() { addRows("undo"); }
+    void undo_data() { addRows("undo", {"renamed", "noted", "meanwhile", "folder", "failed", "gone"}); }
 
     void undo()
     {
-        QFETCH(QStringList, row);
-        const int renamed = row[1].toInt(), noted = row[2].toInt();
+        QFETCH(QString, renamed);
+        QFETCH(QString, noted);
+        QFETCH(QString, meanwhile);
+        QFETCH(QString, folder);
+        QFETCH(QString, failed);
+        QFETCH(QString, gone);
+        const int renamedFiles = renamed.toInt(), notedFiles = noted.toInt();
         QTemporaryDir tmp;
         const QByteArray dir = QFile::encodeName(tmp.path()) + '/';
         const QString journalPath = tmp.filePath("config/journal.txt");
@@ -282,14 +294,14 @@ private slots:
         {
             RenameJournal journal(journalPath);
             QVERIFY(journal.begin(batch));
-            for (int i = 0; i < renamed; ++i) {
+            for (int i = 0; i < renamedFiles; ++i) {
                 QCOMPARE(::rename(batch[i].from, batch[i].to), 0);
-                if (i < noted)
+                if (i < notedFiles)
                     journal.markDone(i);
             }
         }   // the program ends (or crashes) here
         QByteArrayList reused;
-        for (const QString &step : row[3].split("; ", Qt::SkipEmptyParts)) {
+        for (const QString &step : meanwhile.split("; ", Qt::SkipEmptyParts)) {
             const QByteArrayList w = QString(step).replace("\\xff", QChar(0xFF)).toLatin1().split(' ');
             QFile journal(journalPath);
             if (w[0] == "note")   // "note E": the batch ended, as after a failed rename
@@ -315,9 +327,9 @@ private slots:
                 e.id.inode = st.st_ino;
         }
         const UndoResult result = undoBatch(loaded);
-        QCOMPARE(result.failed.size(), row[5].toInt());
-        QCOMPARE(result.gone, row[6].toInt());
-        QCOMPARE(fileNames(dir), row[4].replace("\\xff", QChar(0xFF)).toLatin1().split(' '));
+        QCOMPARE(result.failed.size(), failed.toInt());
+        QCOMPARE(result.gone, gone.toInt());
+        QCOMPARE(fileNames(dir), folder.replace("\\xff", QChar(0xFF)).toLatin1().split(' '));
         for (const QByteArray &name : fileNames(dir))
             ::unlink(dir + name);   // QTemporaryDir cannot remove "c\xff"
     }
@@ -354,18 +366,19 @@ private slots:
     }
 
     // A journal cut short or damaged is told apart from one that is fine.
-    void loadJournal_data() { addRows("journal"); }
+    void loadJournal_data() { addRows("journal", {"text", "loads"}); }
 
     void loadJournal()
     {
-        QFETCH(QStringList, row);
+        QFETCH(QString, text);
+        QFETCH(QString, loads);
         QTemporaryDir dir;
-        if (row[1] != u"-")
-            testdata::writeAll(dir.filePath("j.txt"), row[1].toUtf8());
+        if (text != u"-")
+            testdata::writeAll(dir.filePath("j.txt"), text.toUtf8());
         QList<JournalEntry> batch;
         const RenameJournal::Load result = RenameJournal(dir.filePath("j.txt")).load(batch);
-        QCOMPARE(result, row[2] == u"Nothing" ? RenameJournal::Load::Nothing
-                         : row[2] == u"Loaded" ? RenameJournal::Load::Loaded
+        QCOMPARE(result, loads == u"Nothing" ? RenameJournal::Load::Nothing
+                         : loads == u"Loaded" ? RenameJournal::Load::Loaded
                                                : RenameJournal::Load::Damaged);
         if (result == RenameJournal::Load::Loaded) {
             QCOMPARE(batch.size(), 2);

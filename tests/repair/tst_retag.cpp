@@ -5,7 +5,7 @@
 #include "common/id3build.h"
 #include "app/mainwindowfixture.h"
 #include "gui/repair/retagdialog.h"
-#include "common/testdata.h"
+#include "common/table.h"
 
 namespace {
 
@@ -36,9 +36,13 @@ private slots:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(home_.path() + "/.config"));
     }
 
+    void init() { TABLE_FAIL_BROKEN_ROW(); }
+
     void cli_data()
     {
-        testdata::addRows("retag.txt", "cli", {"start", "frames", "tail", "out", "command", "version", "exit"}, 4);
+        using table::bytes, table::expr;
+        table::addRows("retag.txt", "cli",
+                       {expr("start"), expr("frames"), expr("tail"), expr("out"), bytes("command"), bytes("version"), bytes("exit")});
     }
 
     // The command's output and exit status, and the file's bytes after it.

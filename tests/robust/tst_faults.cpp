@@ -4,11 +4,10 @@
 // reported as one, the file is as it was or as a clean write leaves it, and no
 // temporary file outlives the next write.
 
-#include "common/caserows.h"
 #include "common/id3build.h"
 #include "core/settings/inifile_io.h"
 #include "core/settings/initext.h"
-#include "common/testdata.h"
+#include "common/table.h"
 
 using namespace id3build;
 
@@ -23,7 +22,7 @@ struct Run {
 };
 
 // A settings file as the program leaves it, with a long history.
-QByteArray settingsText() { return testdata::table("hostile.txt", "settings").value(0).value(1); }
+QByteArray settingsText() { return table::rows("hostile.txt", "settings", {table::expr("bytes")}).value(0).bytes(0); }
 
 // A tag without padding: the new one goes through a copy of the file.
 QByteArray throughCopy() { return tag(3, frame(3, "TIT2", latin1("old")), 0) + testdata::audio(); }
@@ -123,10 +122,13 @@ class TestFaults : public QObject {
     }
 
 private slots:
+    void init() { TABLE_FAIL_BROKEN_ROW(); }
+
     void faults_data()
     {
-        testdata::addRows("hostile.txt", "faults", {"original", "kind", "onPath", "error"}, 1,
-                          {{"copy", throughCopy()}, {"inPlace", inPlace()}});
+        table::addRows("hostile.txt", "faults",
+                       {table::expr("original"), table::bytes("kind"), table::bytes("onPath"), table::bytes("error")},
+                       {{}, {{"copy", throughCopy()}, {"inPlace", inPlace()}}});
     }
 
     // The Nth call fails, for every N the clean run makes; or every call on a
@@ -181,7 +183,7 @@ private slots:
     // the program starts again (settling the journal) and undoes the batch.
     // Every file is once under its old or its new name, nothing else is left,
     // the file outside the batch is untouched, and Undo brings every file back.
-    void killedRenames_data() { addCaseRows("rename.txt", "kills"); }
+    void killedRenames_data() { table::addRows("rename.txt", "kills", {"route"}); }
 
     void killedRenames()
     {

@@ -5,6 +5,7 @@
 // no crash, no hang, bounded memory, a refused write leaves the entry as it was.
 
 #include "app/mainwindowfixture.h"
+#include "common/table.h"
 #include "core/rename/newname.h"
 
 #include <sys/resource.h>
@@ -177,8 +178,9 @@ private slots:
     }
 
     void cleanupTestCase() { f_.tearDown(); }
+    void init() { TABLE_FAIL_BROKEN_ROW(); }
 
-    void eachEntry_data() { testdata::addRows("hostile.txt", "entries", {"bytes", "does", "entry"}, 1); }
+    void eachEntry_data() { table::addRows("hostile.txt", "entries", {table::expr("bytes"), table::bytes("does"), table::bytes("entry")}); }
 
     void eachEntry()
     {

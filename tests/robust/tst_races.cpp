@@ -3,12 +3,11 @@
 // the folder afterwards, once. Another program acting at a chosen step of a
 // batch, or of a tag write through a copy.
 
-#include "common/caserows.h"
 #include "common/id3build.h"
 #include "core/rename/renamefiles.h"
 #include "core/rename/renamejournal.h"
 #include "core/tags/taginfo.h"
-#include "common/testdata.h"
+#include "common/table.h"
 #include "core/tags/vbmp3.h"
 #include "core/tags/write_files.h"
 
@@ -47,9 +46,11 @@ class TestRaces : public QObject {
     }
 
 private slots:
+    void init() { TABLE_FAIL_BROKEN_ROW(); }
+
     // A batch of d/a.mp3, d/b.mp3 and the link d/l.mp3 (to c.mp3), journalled,
     // with another program acting before job `step`; then Undo.
-    void interference_data() { addCaseRows("rename.txt", "races"); }
+    void interference_data() { table::addRows("rename.txt", "races", {"step", "action", "after", "undone"}); }
 
     void interference()
     {

@@ -2,16 +2,14 @@
 // keeping what a write does not change, and never damaging a file.
 #include <grp.h>
 
-#include "common/caserows.h"
 #include "common/id3build.h"
+#include "common/table.h"
 #include "core/settings/inifile_io.h"
 
 using testdata::readAll;
 using testdata::writeAll;
 
 namespace {
-
-QList<QStringList> rows(const char *section) { return caseRows("settings.txt", section); }
 
 constexpr uid_t kNobody = 65534;
 
@@ -36,15 +34,20 @@ class TestSettings : public QObject {
     QTemporaryDir tmp_;
     QString file_;
     inifile_IO io_;
-    const QByteArray windows_ = rows("windows").value(0).value(0).toUtf8();
+    const QByteArray windows_ = table::rows("settings.txt", "windows", {"text"}).value(0).text(0).toUtf8();
 
     // A file's bytes as a table spells them: "windows" the file above,
     // "windows+ADDED" with ADDED at its end, "windows:FROM>TO" with FROM
-    // replaced by TO, "bytes EXPR" an id3build::Bytes expression, else the text.
-    QByteArray file(const QString &text) const
+    // replaced by TO, "bytes EXPR" an id3build::Bytes expression (why it
+    // cannot be read goes to `bad`), else the text.
+    QByteArray file(const QString &text, QByteArray &bad) const
     {
-        if (text.startsWith("bytes "))
-            return id3build::Bytes()(text.mid(6).toUtf8());
+        if (text.startsWith("bytes ")) {
+            id3build::Bytes bytes;
+            const QByteArray out = bytes(text.mid(6).toUtf8());
+            bad += bytes.error;
+            return out;
+        }
         const QByteArrayList change = text.mid(8).toUtf8().split('>');
         if (!text.startsWith("windows") || text.size() == 7)
             return text == u"windows" ? windows_ : text.toUtf8();
@@ -54,6 +57,7 @@ class TestSettings : public QObject {
 private slots:
     void init()
     {
+        TABLE_FAIL_BROKEN_ROW();
         QVERIFY(tmp_.isValid());
         QFile::setPermissions(tmp_.path(), QFile::Permissions(0x7755));   // others may enter
         file_ = tmp_.filePath(QStringLiteral("%1.ini").arg(QTest::currentTestFunction()));
@@ -62,37 +66,42 @@ private slots:
     }
 
     // What a read of text or of a whole number gives back from the file.
-    void reads_data() { addCaseRows("settings.txt", "reads"); }
+    void reads_data() { table::addRows("settings.txt", "reads", {"stored", "section", "key", "as", "read"}); }
 
     void reads()
     {
-        QFETCH(QStringList, row);
-        writeAll(file_, file(row[1]));
-        if (row[4] == u"number")
-            QCOMPARE(io_.ReadInt(row[2], row[3], -99), row[5].toInt());
+        QFETCH(QString, stored);
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(QString, as);
+        QFETCH(QString, read);
+        QByteArray bad;
+        const QByteArray content = file(stored, bad), expected = file(read, bad);
+        QVERIFY2(bad.isEmpty(), bad.constData());
+        writeAll(file_, content);
+        if (as == u"number")
+            QCOMPARE(io_.ReadInt(section, key, -99), read.toInt());
         else
-            QCOMPARE(io_.ReadStr(row[2], row[3], "-"), QString::fromUtf8(file(row[5])));
+            QCOMPARE(io_.ReadStr(section, key, "-"), QString::fromUtf8(expected));
     }
 
-    void writes_data()
-    {
-        QTest::addColumn<QByteArray>("before");
-        QTest::addColumn<QStringList>("write");   // section, key, value
-        QTest::addColumn<QByteArray>("after");    // null: the write is refused, the file kept
-        for (const QStringList &row : rows("writes"))
-            QTest::newRow(qPrintable(row[0])) << file(row[1]) << row.mid(2, 3)
-                                              << (row[5] == u"refused" ? QByteArray() : file(row[5]));
-    }
+    // "refused" after: the write is refused, the file kept.
+    void writes_data() { table::addRows("settings.txt", "writes", {"before", "section", "key", "value", "after"}); }
 
     void writes()
     {
-        QFETCH(QByteArray, before);
-        QFETCH(QStringList, write);
-        QFETCH(QByteArray, after);
-        writeAll(file_, before);
-        QCOMPARE(io_.WriteStr(write[0], write[1], write[2]), !after.isNull());
-        QCOMPARE(readAll(file_), after.isNull() ? before : after);
-        QCOMPARE(io_.ReadStr(write[0], write[1], "-"), after.isNull() || write[2].isEmpty() ? "-" : write[2]);
+        QFETCH(QString, before);
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(QString, after);
+        QByteArray bad;
+        const QByteArray start = file(before, bad), end = after == u"refused" ? QByteArray() : file(after, bad);
+        QVERIFY2(bad.isEmpty(), bad.constData());
+        writeAll(file_, start);
+        QCOMPARE(io_.WriteStr(section, key, value), !end.isNull());
+        QCOMPARE(readAll(file_), end.isNull() ? start : end);
+        QCOMPARE(io_.ReadStr(section, key, "-"), end.isNull() || value.isEmpty() ? "-" : value);
     }
 
     void unusablePaths()
@@ -143,13 +152,13 @@ private slots:
         QCOMPARE(st.st_uid, root ? kNobody : geteuid());
     }
 
-    void settingsFilePath_data() { addCaseRows("settings.txt", "settingsFilePath"); }
+    void settingsFilePath_data() { table::addRows("settings.txt", "settingsFilePath", {"folder", "goes"}); }
 
     void settingsFilePath()
     {
-        QFETCH(QStringList, row);
-        const QString folder = row[1];
-        const bool beside = row[2] == u"beside";
+        QFETCH(QString, folder);
+        QFETCH(QString, goes);
+        const bool beside = goes == u"beside";
         const QString base = tmp_.path() + '/';
         for (const char *dir : {"bin", "readonly", "config"})
             QDir().mkpath(base + dir);

@@ -2,7 +2,7 @@
 // rules; the tag frame's records and the genre search (its limit is out of
 // reach of the window's genre list).
 
-#include "common/caserows.h"
+#include "common/table.h"
 #include "core/tags/tagfields.h"
 #include "core/tags/taginfo.h"
 
@@ -21,14 +21,15 @@ class TestTags : public QObject {
     Q_OBJECT
 
 private slots:
-    // The wire form. A fresh record is all zero; the update writes the texts
+    void init() { TABLE_FAIL_BROKEN_ROW(); }
+
+    // The wire form. The update writes the texts
     // as typed, each ended by a NUL and padded with spaces; the copy buffer
     // keeps them trimmed and without a NUL; without a genre list the genre
     // is "none". A field that came back from the library goes out again as
     // it came: bytes after the first NUL, and multi-byte text, included.
     void wireForm()
     {
-        QCOMPARE(bytesOf(TagInfo().toWire()), QByteArray(sizeof(mp3lib::TagInfoWire), '\0'));
         const tags::TagFieldTexts typed{" Ab ", "歌手", "", "2024", "c,d"};
         const tags::GenreEntry rock{17, "Rock"};
         const QByteArray artist = QStringLiteral("歌手").toUtf8(), nul(1, '\0');
@@ -49,40 +50,45 @@ private slots:
         in.GenreNo = -7;
         TagInfo t;
         t.fromWire(in);
-        QCOMPARE(t.TrackName.size(), 128);
         QCOMPARE(tags::TrimTagStr(t.ArtistName), QStringLiteral("Abc"));
         QCOMPARE(bytesOf(t.toWire()), bytesOf(in));
     }
 
     // The writing rule, and the field's bytes on the wire.
-    void writingRule_data() { addCaseRows("tags.txt", "writing"); }
+    void writingRule_data() { table::addRows("tags.txt", "writing", {"text", "into", "nul", "wire"}); }
 
     void writingRule()
     {
-        QFETCH(QStringList, row);
-        const int width = row[2] == u"year" ? tags::kYearWidth : tags::kTextWidth;
-        const QString got = row[3] == u"NUL" ? tags::fitFieldWithNul(row[1], width) : tags::fitField(row[1], width);
+        QFETCH(QString, text);
+        QFETCH(QString, into);
+        QFETCH(QString, nul);
+        QFETCH(QString, wire);
+        const int width = into == u"year" ? tags::kYearWidth : tags::kTextWidth;
+        const QString got = nul == u"NUL" ? tags::fitFieldWithNul(text, width) : tags::fitField(text, width);
         QCOMPARE(got.size(), width);
         TagInfo t;
         (width == tags::kYearWidth ? t.Year : t.TrackName) = got;
         const mp3lib::TagInfoWire w = t.toWire();
-        QCOMPARE(QByteArray(width == tags::kYearWidth ? w.Year : w.TrackName, width), row[4].toUtf8());
+        QCOMPARE(QByteArray(width == tags::kYearWidth ? w.Year : w.TrackName, width), wire.toUtf8());
     }
 
-    void trimTagStr_data() { addCaseRows("tags.txt", "trim"); }
+    void trimTagStr_data() { table::addRows("tags.txt", "trim", {"text", "trimmed"}); }
 
     void trimTagStr()
     {
-        QFETCH(QStringList, row);
-        QCOMPARE(tags::TrimTagStr(row[1]), row[2]);
+        QFETCH(QString, text);
+        QFETCH(QString, trimmed);
+        QCOMPARE(tags::TrimTagStr(text), trimmed);
     }
 
-    void genreEntryIndex_data() { addCaseRows("tags.txt", "genres"); }
+    void genreEntryIndex_data() { table::addRows("tags.txt", "genres", {"number", "searched", "index"}); }
 
     void genreEntryIndex()
     {
-        QFETCH(QStringList, row);
-        QCOMPARE(tags::genreEntryIndex({17, 0, 5, 0, 255}, row[1].toInt(), row[2].toInt()), row[3].toInt());
+        QFETCH(QString, number);
+        QFETCH(QString, searched);
+        QFETCH(QString, index);
+        QCOMPARE(tags::genreEntryIndex({17, 0, 5, 0, 255}, number.toInt(), searched.toInt()), index.toInt());
     }
 };
 

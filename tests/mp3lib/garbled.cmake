@@ -1,1 +1,0 @@
-dorvasu_add_test(test_mp3lib_garbled SOURCES tst_garbled.cpp LIBS dorvasu_core)
