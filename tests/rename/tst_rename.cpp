@@ -365,6 +365,25 @@ private slots:
                  "c0c1");
     }
 
+    // A journal whose writing is stopped (中止 before the first rename) leaves nothing behind:
+    // neither the journal nor its half-written text.
+    void journalStopped()
+    {
+        QTemporaryDir tmp;
+        QList<JournalEntry> batch;
+        for (int i = 0; i < 20000; ++i)   // more than one block of text
+            batch.append({"/music/" + QByteArray::number(i) + ".mp3", "/music/S - T" + QByteArray::number(i) + ".mp3"});
+        const std::atomic<bool> stop = true;
+        RenameJournal journal(tmp.filePath("j.txt"));
+        QVERIFY(!journal.begin(batch, &stop));
+        QCOMPARE(QDir(tmp.path()).entryList(QDir::Files), QStringList());
+        QVERIFY(journal.begin(batch));
+        QList<JournalEntry> loaded;
+        QCOMPARE(RenameJournal(tmp.filePath("j.txt")).load(loaded), RenameJournal::Load::Loaded);
+        QCOMPARE(loaded.size(), batch.size());
+        QCOMPARE(loaded.last().to, batch.last().to);
+    }
+
     // A journal cut short or damaged is told apart from one that is fine.
     void loadJournal_data() { addRows("journal", {"text", "loads"}); }
 

@@ -69,22 +69,27 @@ public:
     }
 
     // The actions, with those at the end that changed nothing forgotten.
-    QList<Action> undoable() const
+    // With `last`, the journal of the last one kept when it is a rename
+    // batch, as loaded.
+    QList<Action> undoable(renaming::LoadedJournal *last = nullptr) const
     {
         QList<Action> all = actions();
-        while (!all.isEmpty() && changedNothing(all.back())) {
+        renaming::LoadedJournal loaded;
+        while (!all.isEmpty() && changedNothing(all.back(), &loaded)) {
             QFile::remove(all.back().path);
             all.removeLast();
         }
+        if (last && !all.isEmpty() && all.back().kind == Kind::Renames)
+            *last = std::move(loaded);
         return all;
     }
 
 private:
-    static bool changedNothing(const Action &a)
+    static bool changedNothing(const Action &a, renaming::LoadedJournal *loaded)
     {
         if (a.kind == Kind::Renames) {
-            QList<renaming::JournalEntry> batch;
-            const auto load = renaming::RenameJournal(a.path).load(batch);
+            QList<renaming::JournalEntry> &batch = loaded->batch;
+            const auto load = loaded->load = renaming::RenameJournal(a.path).load(batch);
             return load == renaming::RenameJournal::Load::Nothing
                    || (load == renaming::RenameJournal::Load::Loaded
                        && std::all_of(batch.begin(), batch.end(),
@@ -126,8 +131,10 @@ QString newAction(Kind kind, const std::atomic<bool> *stop)
     const Locked lock(true);
     if (!lock.ok())
         return {};
-    QList<Action> actions = lock.undoable();
-    settleLast(actions, stop);
+    renaming::LoadedJournal last;
+    QList<Action> actions = lock.undoable(&last);
+    if (last.load == renaming::RenameJournal::Load::Loaded)
+        renaming::settleBatch(last.batch, stop);
     while (actions.size() >= kKeptActions)
         QFile::remove(actions.takeFirst().path);
     const qint64 number = actions.isEmpty() ? 1 : actions.back().number + 1;
@@ -151,14 +158,15 @@ Undone undoLast(renaming::UndoProgress *progress)
 {
     Undone out;
     const Locked lock;
-    const QList<Action> actions = lock.ok() ? lock.undoable() : QList<Action>();
+    renaming::LoadedJournal loaded;
+    const QList<Action> actions = lock.ok() ? lock.undoable(&loaded) : QList<Action>();
     if (actions.isEmpty())
         return out;
     const Action &last = actions.back();
     out.journal = last.path;
     out.kind = last.kind;
     if (last.kind == Kind::Renames) {
-        const renaming::LastUndo undo = renaming::undoLastBatch(last.path, progress);
+        const renaming::LastUndo undo = renaming::undoLastBatch(last.path, progress, &loaded);
         out.what = undo.load == renaming::RenameJournal::Load::Damaged ? Undone::Damaged : Undone::Renames;
         out.renames = undo.result;
         return out;

@@ -132,7 +132,11 @@ RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal, R
     }
     // No journal, no rename: a batch that cannot be undone would leave the
     // last one to be undone in its place.
-    if (journal && !batch.isEmpty() && !journal->begin(batch)) {
+    if (journal && !batch.isEmpty() && !journal->begin(batch, progress ? &progress->cancel : nullptr)) {
+        if (progress && progress->cancel.load()) {
+            result.notTried = int(jobs.size());   // stopped while the journal was written
+            return result;
+        }
         result.journalFailed = true;
         return result;
     }

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QSet>
 #include <QStandardPaths>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <cerrno>
@@ -49,7 +50,26 @@ QByteArray entryLine(const JournalEntry &e)
            + ' ' + e.to.toPercentEncoding(kKeptAsIs) + '\n';
 }
 
-bool parseEntry(const QByteArrayList &f, JournalEntry *e)
+// The fields of one line, split at each space; a line of more than
+// kMostFields fields is cut there (no line of the journal has as many).
+constexpr qsizetype kMostFields = 11;
+using Fields = QVarLengthArray<QByteArrayView, kMostFields>;
+
+Fields fieldsOf(QByteArrayView line)
+{
+    Fields f;
+    qsizetype at = 0;
+    while (f.size() < kMostFields) {
+        const qsizetype space = line.indexOf(' ', at);
+        f.append(line.sliced(at, (space < 0 ? line.size() : space) - at));
+        if (space < 0)
+            break;
+        at = space + 1;
+    }
+    return f;
+}
+
+bool parseEntry(const Fields &f, JournalEntry *e)
 {
     if (f.size() != 10 || f[0] != "F" || (f[6] != "f" && f[6] != "l"))
         return false;
@@ -62,8 +82,8 @@ bool parseEntry(const QByteArrayList &f, JournalEntry *e)
     e->id.link = f[6] == "l";
     e->id.regular = !e->id.link;
     e->folder = f[7].toULongLong(&ok[5]);
-    e->from = QByteArray::fromPercentEncoding(f[8]);
-    e->to = QByteArray::fromPercentEncoding(f[9]);
+    e->from = QByteArray::fromPercentEncoding(f[8].toByteArray());
+    e->to = QByteArray::fromPercentEncoding(f[9].toByteArray());
     return std::all_of(ok, ok + 6, [](bool b) { return b; }) && !e->from.isEmpty() && !e->to.isEmpty();
 }
 
@@ -180,15 +200,12 @@ RenameJournal::~RenameJournal()
         ::close(fd_);
 }
 
-bool RenameJournal::begin(const QList<JournalEntry> &batch)
+bool RenameJournal::begin(const QList<JournalEntry> &batch, const std::atomic<bool> *stop)
 {
     finish();
     if (path_.isEmpty())
         return false;   // no place for it (the history's folder cannot be made)
     settleJournal(path_);
-    QByteArray text = kFirstLine + '\n';
-    for (const JournalEntry &e : batch)
-        text += entryLine(e);
     // The batch replaces the last one in one step, flushed before any file
     // is renamed. The new text is written under one fixed name beside it,
     // which the next batch overwrites should a crash leave it.
@@ -198,7 +215,21 @@ bool RenameJournal::begin(const QList<JournalEntry> &batch)
     const int fd = ::open(written.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
-    const bool ok = writeAll(fd, text) && ::fsync(fd) == 0;
+    // Written a block at a time: the text of a batch of 200,000 files is
+    // never held whole.
+    constexpr qsizetype kBlock = 1 << 20;
+    QByteArray text;
+    text.reserve(kBlock + 4096);
+    text += kFirstLine + '\n';
+    bool ok = true;
+    for (qsizetype i = 0; ok && i < batch.size(); ++i) {
+        text += entryLine(batch[i]);
+        if (text.size() >= kBlock) {
+            ok = writeAll(fd, text) && !(stop && stop->load(std::memory_order_relaxed));
+            text.resize(0);
+        }
+    }
+    ok = ok && writeAll(fd, text) && ::fsync(fd) == 0;
     if (::close(fd) != 0 || !ok || ::rename(written.constData(), journal.constData()) != 0
         || !flushFolderOf(journal)) {
         ::unlink(written.constData());
@@ -244,24 +275,32 @@ RenameJournal::Load RenameJournal::load(QList<JournalEntry> &batch) const
         return Load::Nothing;
     if (!file.open(QIODevice::ReadOnly))
         return Load::Damaged;
-    const QByteArrayList lines = file.readAll().split('\n');
-    if (lines.isEmpty() || lines.first() != kFirstLine)
+    // Walked line by line in place: a batch of 200,000 files is not copied
+    // into as many lines first.
+    const QByteArray text = file.readAll();
+    const QByteArrayView all(text);
+    qsizetype at = all.indexOf('\n');
+    if (all.first(at < 0 ? all.size() : at) != kFirstLine)
         return Load::Damaged;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArrayList f = lines[i].split(' ');
-        if (lines[i].isEmpty() && i == lines.size() - 1)
-            break;   // the final line end
+    while (at >= 0) {
+        const qsizetype begin = at + 1, end = all.indexOf('\n', begin);
+        const bool last = end < 0;   // what follows the final line end
+        const QByteArrayView line = all.sliced(begin, (last ? all.size() : end) - begin);
+        at = end;
+        if (line.isEmpty() && last)
+            break;
+        const Fields f = fieldsOf(line);
         bool okNumber = false;
         const int n = f.size() == 2 ? f[1].toInt(&okNumber) : -1;
         JournalEntry e;
         if (parseEntry(f, &e)) {
-            batch.append(e);
+            batch.append(std::move(e));
         } else if (okNumber && n >= 0 && n < batch.size() && (f[0] == "D" || f[0] == "R" || f[0] == "O")) {
             (f[0] == "D" ? batch[n].done : f[0] == "R" ? batch[n].reservedNew : batch[n].reservedOld) = true;
-        } else if (lines[i] == "E") {
+        } else if (line == "E") {
             for (JournalEntry &entry : batch)
                 entry.batchOver = true;
-        } else if (i != lines.size() - 1) {
+        } else if (!last) {
             // A last line cut short by a crash is a note that never was;
             // anything else is damage.
             return Load::Damaged;
@@ -277,10 +316,11 @@ void RenameJournal::clear()
     QFile::remove(path_);
 }
 
-void settleBatch(const QList<JournalEntry> &batch, const std::atomic<bool> *stop)
+namespace {
+
+void settleBatch(const QList<JournalEntry> &batch, const QList<bool> &repeated, const std::atomic<bool> *stop)
 {
     OpenFolders folders;
-    const QList<bool> repeated = repeatedFiles(batch);
     for (qsizetype i = batch.size() - 1; i >= 0 && !(stop && stop->load(std::memory_order_relaxed)); --i) {
         // A rename that failed in a batch that ended left nothing to settle.
         Names n;
@@ -288,6 +328,13 @@ void settleBatch(const QList<JournalEntry> &batch, const std::atomic<bool> *stop
             && lookUp(batch[i], folders, n))
             settleEntry(batch[i], n);
     }
+}
+
+} // namespace
+
+void settleBatch(const QList<JournalEntry> &batch, const std::atomic<bool> *stop)
+{
+    settleBatch(batch, repeatedFiles(batch), stop);
 }
 
 void settleJournal(const QString &path, const std::atomic<bool> *stop)
@@ -299,10 +346,10 @@ void settleJournal(const QString &path, const std::atomic<bool> *stop)
 
 UndoResult undoBatch(const QList<JournalEntry> &batch, RenameJournal *journal, UndoProgress *progress)
 {
-    settleBatch(batch, progress ? &progress->cancel : nullptr);
+    const QList<bool> repeated = repeatedFiles(batch);
+    settleBatch(batch, repeated, progress ? &progress->cancel : nullptr);
     UndoResult result;
     OpenFolders folders;
-    const QList<bool> repeated = repeatedFiles(batch);
     const auto moved = [&](qsizetype i) {
         const JournalEntry &e = batch[i];
         return !repeated[i] && e.from != e.to && (e.done || !e.batchOver);
@@ -361,15 +408,19 @@ UndoResult undoBatch(const QList<JournalEntry> &batch, RenameJournal *journal, U
     return result;
 }
 
-LastUndo undoLastBatch(const QString &path, UndoProgress *progress)
+LastUndo undoLastBatch(const QString &path, UndoProgress *progress, LoadedJournal *loaded)
 {
     RenameJournal journal(path);
-    QList<JournalEntry> batch;
+    LoadedJournal own;
+    if (!loaded) {
+        loaded = &own;
+        loaded->load = journal.load(loaded->batch);
+    }
     LastUndo undo;
-    undo.load = journal.load(batch);
+    undo.load = loaded->load;
     if (undo.load == RenameJournal::Load::Loaded) {
         journal.reopen();
-        undo.result = undoBatch(batch, &journal, progress);
+        undo.result = undoBatch(loaded->batch, &journal, progress);
     }
     if (undo.load != RenameJournal::Load::Nothing && undo.result.notTried == 0)
         journal.clear();

@@ -75,8 +75,9 @@ public:
 
     // Settles what the last batch left half done, then writes `batch` (with
     // each entry's identity) in its place and flushes it to disk. False when
-    // it cannot be written: the batch must not start.
-    bool begin(const QList<JournalEntry> &batch);
+    // it cannot be written: the batch must not start. With `stop`, the
+    // writing stops once that is set, leaving no journal (false as well).
+    bool begin(const QList<JournalEntry> &batch, const std::atomic<bool> *stop = nullptr);
 
     // Opens the journal as it is to add notes (for Undo).
     bool reopen();
@@ -144,10 +145,16 @@ UndoResult undoBatch(const QList<JournalEntry> &batch, RenameJournal *journal = 
 // is cleared and undoes nothing; otherwise the batch is undone (its
 // reservations noted in the journal, should Undo be cut short) and then
 // forgotten, since a batch is undone once; a stopped Undo keeps it.
+// `loaded`, when given, is the journal as its caller just loaded it (under
+// the history's lock), so that a large batch is not read twice.
+struct LoadedJournal {
+    RenameJournal::Load load = RenameJournal::Load::Nothing;
+    QList<JournalEntry> batch;
+};
 struct LastUndo {
     RenameJournal::Load load = RenameJournal::Load::Nothing;
     UndoResult result;
 };
-LastUndo undoLastBatch(const QString &path, UndoProgress *progress = nullptr);
+LastUndo undoLastBatch(const QString &path, UndoProgress *progress = nullptr, LoadedJournal *loaded = nullptr);
 
 } // namespace renaming
