@@ -1,5 +1,7 @@
 #include "core/rename/namereader.h"
 
+#include "core/threads/background.h"
+
 #include <algorithm>
 
 namespace renaming {
@@ -34,6 +36,7 @@ void NameReader::read(int first, const QList<QByteArray> &paths)
 
 void NameReader::run()
 {
+    threads::runBelowWindow();   // the readers it starts too
     std::unique_lock lock(mutex_);
     for (;;) {
         changed_.wait(lock, [this] { return !held_ || jobs_.empty() || progress_.cancel.load(); });

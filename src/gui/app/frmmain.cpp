@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QTimer>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -49,7 +50,7 @@ QString &appFolderOverride()
 }
 
 // Rows the lists lay out per turn of the event loop.
-constexpr int kLayoutBatch = 20000;
+constexpr int kLayoutBatch = 5000;
 
 const QColor kTeal(0, 128, 128);
 const QColor kLightYellow(255, 255, 192);
@@ -143,7 +144,16 @@ void frmMain::buildControls()
     // their proposed names.
     entries_ = new collection::EntryList(this);
     nameReader_ = new renaming::NameReader(this);
-    connect(nameReader_, &renaming::NameReader::namesRead, this, &frmMain::takeNames);
+    // Names are taken in batches, not each time a reader hands some over:
+    // each take repaints both lists.
+    nameTake_ = new QTimer(this);
+    nameTake_->setSingleShot(true);
+    nameTake_->setInterval(50);
+    connect(nameTake_, &QTimer::timeout, this, &frmMain::takeNames);
+    connect(nameReader_, &renaming::NameReader::namesRead, nameTake_, [this] {
+        if (!nameTake_->isActive())
+            nameTake_->start();
+    });
 
     lstMP3Files = new QListView(this);
     lstMP3Files->setObjectName(QStringLiteral("lstMP3Files"));

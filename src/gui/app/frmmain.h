@@ -21,6 +21,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListView;
+class QTimer;
 
 namespace collection {
 class EntryList;
@@ -174,6 +175,7 @@ private:
     QString appFolder_;
     collection::EntryList *entries_ = nullptr;
     renaming::NameReader *nameReader_ = nullptr;
+    QTimer *nameTake_ = nullptr;   // names read are taken at most every 50 ms
     int namesQueued_ = 0;   // the end of the rows last queued for their names
     // Files waiting to go into the list: a whole tree goes in a chunk per
     // turn of the event loop, so that the window keeps answering.

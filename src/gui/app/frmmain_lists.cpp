@@ -183,7 +183,11 @@ void frmMain::appendSome()
 {
     if (toAppend_.isEmpty() || stopNames_)
         return;
-    const QList<QByteArray> chunk = toAppend_.first(std::min<qsizetype>(toAppend_.size(), collection::EntryList::kInsertChunk));
+    // Each insertion makes both lists lay out all their rows again, so the
+    // chunks grow with the list (half of what it holds): a whole collection
+    // is laid out a few times over, not once per 8,192 entries.
+    const qsizetype size = std::max<qsizetype>(collection::EntryList::kInsertChunk, entries_->count() / 2);
+    const QList<QByteArray> chunk = toAppend_.first(std::min(toAppend_.size(), size));
     toAppend_.remove(0, chunk.size());
     // The list is hidden and disabled while entries go in, and shown once.
     lstMP3Files->setEnabled(false);
@@ -415,8 +419,15 @@ void frmMain::cmdRemove_Click()
 
 void frmMain::cmdRename_Click()
 {
+    // Sized first: growing a list of 200,000 jobs step by step moves them
+    // all again and again on the window's thread.
+    const std::vector<collection::RowBlock> blocks = selectedBlocks(lstMP3Files);
+    qsizetype selected = 0;
+    for (const collection::RowBlock &b : blocks)
+        selected += std::max(0, std::min(b.last, entries_->count() - 1) - b.first + 1);
     QList<renaming::RenameJob> jobs;
-    for (const collection::RowBlock &b : selectedBlocks(lstMP3Files)) {
+    jobs.reserve(selected);
+    for (const collection::RowBlock &b : blocks) {
         for (int row = b.first; row <= b.last && row < entries_->count(); ++row)
             jobs.append({row, entryPath(row), entries_->name(row)});
     }
@@ -526,13 +537,30 @@ void frmMain::refreshWritten(const QList<int> &rows)
 {
     if (rows.isEmpty())
         return;
-    const ui::WaitCursor wait;
     QList<QByteArray> files;
+    files.reserve(rows.size());
     for (const int row : rows)
         files.append(entryPath(row));
-    const QStringList names = renaming::makeRenameNames(files);
-    for (qsizetype i = 0; i < rows.size(); ++i)
-        entries_->setName(rows[i], names[i]);
+    // Read on a worker, with progress and 中止: a batch may have written a
+    // whole collection.
+    renaming::NameProgress progress;
+    QStringList names;
+    ui::runWithProgress(
+        this, QStringLiteral("タグを読んでいます…"), [&] { names = renaming::makeRenameNames(files, &progress); },
+        [&] { return ui::ProgressState{progress.done.load(), files.size(), paths::display(progress.current.get())}; },
+        &progress.cancel);
+    // Run by run of adjacent rows; after 中止 the rest are read in the
+    // background, as names are while files are added.
+    for (qsizetype i = 0; i < rows.size();) {
+        qsizetype end = i + 1;
+        while (end < rows.size() && rows[end] == rows[end - 1] + 1 && (end < names.size()) == (i < names.size()))
+            ++end;
+        if (i < names.size())
+            entries_->fillNames(rows[i], names.mid(i, end - i));
+        else
+            nameReader_->read(rows[i], files.mid(i, end - i));
+        i = end;
+    }
     if (rows.contains(currentRow()))
         lstMP3Files_Click();
 }

@@ -1,5 +1,6 @@
 #include "gui/ui/progressrun.h"
 
+#include "core/threads/background.h"
 #include "gui/ui/messagebox.h"
 #include "gui/ui/waitcursor.h"
 
@@ -77,9 +78,11 @@ void runWithProgress(QWidget *parent, const QString &label, const std::function<
     std::atomic<bool> gate{!testHook};
     QEventLoop loop;
     std::thread worker([&] {
+        threads::runBelowWindow();
         while (!gate.load())
             std::this_thread::yield();
         work();
+        threads::giveBackFreedMemory();
         finished = true;
         QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
     });
