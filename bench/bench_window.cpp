@@ -12,9 +12,14 @@
 // /tmp/dorvasu-bench-tree-N, and used again by later runs. Cold means the
 // page cache dropped (/proc/sys/vm/drop_caches as root, else every file's
 // pages evicted). Runs on the offscreen platform unless told otherwise.
+// With DORVASU_BENCH_TRACE set, each stall over 50 ms is printed with the
+// events the window's thread worked on during it for more than 1 ms each
+// (less the events handled inside them and the waits of nested event
+// loops), with their receivers and types.
 //
 // Usage: bench_window [N]
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -27,7 +32,11 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <ctime>
 #include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "benchcommon.h"
 #include "core/collection/entrylist.h"
@@ -106,6 +115,9 @@ void dropCaches(const QByteArray &root)
 }
 
 // The longest gap between runs of a 10 ms timer since the last reset.
+// The events worked on since the probe's last run: what, and how long.
+std::vector<std::pair<QByteArray, qint64>> traced;
+
 class Probe {
 public:
     Probe()
@@ -128,8 +140,16 @@ public:
 private:
     void tick()
     {
-        longest_ = std::max(longest_, last_.nsecsElapsed());
+        const qint64 gap = last_.nsecsElapsed();
+        longest_ = std::max(longest_, gap);
         last_.start();
+        if (gap > 50'000'000 && !traced.empty()) {
+            std::printf("    [stall %.0f ms]", double(gap) / 1e6);
+            for (const auto &[what, ns] : traced)
+                std::printf(" %s %.0f;", what.constData(), double(ns) / 1e6);
+            std::printf("\n");
+        }
+        traced.clear();
     }
     QTimer timer_;
     QElapsedTimer last_;
@@ -138,6 +158,64 @@ private:
 
 Probe *probe = nullptr;
 
+// The application, timing the work of each event it delivers: the time in
+// notify() less the waits of event loops run inside it and less the work of
+// the events delivered inside it.
+class TracingApp : public QApplication {
+public:
+    TracingApp(int &argc, char **argv) : QApplication(argc, argv)
+    {
+        QAbstractEventDispatcher *d = QAbstractEventDispatcher::instance();
+        QObject::connect(d, &QAbstractEventDispatcher::aboutToBlock, [this] { blocked_.start(); });
+        QObject::connect(d, &QAbstractEventDispatcher::awake, [this] {
+            if (blocked_.isValid())
+                idle_ += blocked_.nsecsElapsed();
+            blocked_.invalidate();
+        });
+    }
+    bool notify(QObject *receiver, QEvent *event) override
+    {
+        const qint64 idleBefore = idle_;
+        const qint64 outerChildren = children_;
+        children_ = 0;
+        QElapsedTimer t;
+        t.start();
+        const QEvent::Type type = event->type(); // the event may be gone afterwards
+        const QByteArray what = QByteArray(receiver->metaObject()->className()) + ':'
+                                + receiver->objectName().toUtf8();
+        const bool result = QApplication::notify(receiver, event);
+        const qint64 busy = t.nsecsElapsed() - (idle_ - idleBefore);
+        const qint64 own = busy - children_;
+        children_ = outerChildren + busy;
+        if (own > 1'000'000)
+            traced.emplace_back(what + '/' + QByteArray::number(int(type)), own);
+        return result;
+    }
+
+private:
+    QElapsedTimer blocked_;
+    qint64 idle_ = 0;
+    qint64 children_ = 0;
+};
+
+QString vmHwm()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return QString::fromLatin1(line.mid(6).simplified());
+    return {};
+}
+
+// CPU time of the calling thread (the window's).
+double threadCpuMs()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
 // Runs `step`, lets the window settle for 100 ms (repaints, queued work),
 // and prints its time and the longest stall.
 double report(const char *what, const std::function<void()> &step)
@@ -145,13 +223,16 @@ double report(const char *what, const std::function<void()> &step)
     probe->reset();
     QElapsedTimer t;
     t.start();
+    const double cpuBefore = threadCpuMs();
     step();
     const double ms = double(t.nsecsElapsed()) / 1e6;
+    const double cpu = threadCpuMs() - cpuBefore;
     QElapsedTimer settle;
     settle.start();
     while (settle.elapsed() < 100)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    std::printf("%-40s %9.0f ms   longest stall %6.1f ms\n", what, ms, probe->longestMs());
+    std::printf("%-40s %9.0f ms   window thread CPU %6.0f ms   longest stall %6.1f ms   peak %s\n", what, ms, cpu,
+                probe->longestMs(), qPrintable(vmHwm()));
     std::fflush(stdout);
     return ms;
 }
@@ -203,23 +284,15 @@ void cancelDuring(const char *what, int after, const std::function<void()> &step
     std::fflush(stdout);
 }
 
-QString vmHwm()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return QString::fromLatin1(line.mid(6).simplified());
-    return {};
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    std::unique_ptr<QApplication> app = qEnvironmentVariableIsSet("DORVASU_BENCH_TRACE")
+                                             ? std::make_unique<TracingApp>(argc, argv)
+                                             : std::make_unique<QApplication>(argc, argv);
     const int count = argc > 1 ? std::max(QByteArray(argv[1]).toInt(), kPerFolder) : 200000;
     const QByteArray root = makeTree(count);
 
