@@ -71,6 +71,15 @@ void windowUndo()
     QVERIFY(undone.what == history::Undone::Renames && undone.renames.failed.isEmpty());
 }
 
+// The window's Undo with 中止 pressed before it began: nothing is undone, and the action stays.
+void windowUndoStopped()
+{
+    renaming::UndoProgress progress;
+    progress.cancel = true;
+    const history::Undone undone = history::undoLast(&progress);
+    QVERIFY(undone.tagsNotTried > 0 || undone.renames.notTried > 0);
+}
+
 // The window's Update of a file's title: every field given, as its boxes hold them.
 void windowUpdate(const QByteArray &path, const QString &title)
 {
@@ -159,6 +168,8 @@ private slots:
                 windowRename(dir, args);
             } else if (name == u"window-undo") {
                 windowUndo();
+            } else if (name == u"window-undo-stopped") {
+                windowUndoStopped();
             } else if (name == u"block-history") {   // a file where the history's folder belongs
                 testdata::writeAll(history, "x");
             } else if (name == u"change") {   // another program appends a byte

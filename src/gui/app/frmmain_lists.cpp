@@ -458,6 +458,7 @@ void frmMain::cmdRename_Click()
     }
     // Only the texts change; the selection and the current entry stay.
     QList<collection::EntryList::Moved> moved;
+    moved.reserve(result.newPaths.size());
     for (const auto &m : std::as_const(result.newPaths))
         moved.append({m.index, m.path});
     entries_->setPaths(moved);
