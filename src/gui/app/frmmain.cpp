@@ -1,5 +1,6 @@
 #include "gui/app/frmmain.h"
 
+#include "gui/ui/collectionlistview.h"
 #include "gui/ui/japanesefont.h"
 #include "gui/ui/keyboardfocus.h"
 
@@ -155,7 +156,7 @@ void frmMain::buildControls()
             nameTake_->start();
     });
 
-    lstMP3Files = new QListView(this);
+    lstMP3Files = new ui::CollectionListView(this);
     lstMP3Files->setObjectName(QStringLiteral("lstMP3Files"));
     lstMP3Files->setModel(entries_);
     lstMP3Files->setGeometry(ui::twipsRect(60, 600, 6015, 1680));
@@ -169,7 +170,7 @@ void frmMain::buildControls()
     setColours(lstMP3Files, lstMP3Files->palette(), QPalette::Base, kTeal, QPalette::Text,
                Qt::white, DisabledText::Keep);
 
-    lstRename = new QListView(this);
+    lstRename = new ui::CollectionListView(this);
     lstRename->setObjectName(QStringLiteral("lstRename"));
     lstRename->setModel(entries_->names());
     lstRename->setGeometry(ui::twipsRect(60, 2340, 6015, 1680));
