@@ -184,9 +184,11 @@ void frmMain::appendSome()
     if (toAppend_.isEmpty() || stopNames_)
         return;
     // Each insertion makes both lists lay out all their rows again, so the
-    // chunks grow with the list (half of what it holds): a whole collection
-    // is laid out a few times over, not once per 8,192 entries.
-    const qsizetype size = std::max<qsizetype>(collection::EntryList::kInsertChunk, entries_->count() / 2);
+    // chunks grow with the list (half of what it holds), up to four times
+    // the first: a collection is laid out a dozen times over, not once per
+    // 8,192 entries, and no chunk keeps the window busy for long.
+    const qsizetype size = std::clamp<qsizetype>(entries_->count() / 2, collection::EntryList::kInsertChunk,
+                                                 4 * collection::EntryList::kInsertChunk);
     const QList<QByteArray> chunk = toAppend_.first(std::min(toAppend_.size(), size));
     toAppend_.remove(0, chunk.size());
     // The list is hidden and disabled while entries go in, and shown once.
