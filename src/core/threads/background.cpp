@@ -17,7 +17,7 @@ void runBelowWindow()
     errno = 0;
     const int now = ::getpriority(PRIO_PROCESS, self);
     if (errno == 0)
-        ::setpriority(PRIO_PROCESS, self, std::min(now + 5, 19));
+        ::setpriority(PRIO_PROCESS, self, std::min(now + 10, 19));
 }
 
 void giveBackFreedMemory()

@@ -3,7 +3,7 @@
 
 namespace threads {
 
-// Lowers the calling thread's scheduling priority (five steps of nice), so
+// Lowers the calling thread's scheduling priority (ten steps of nice), so
 // that when the cores are busy the window's thread, which paints and
 // answers the user, is served first. Threads the calling thread starts
 // afterwards inherit the lower priority.
