@@ -98,7 +98,7 @@ RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal, R
     // that job's outcome when it asks for the same name, and fails when it
     // asks for another.
     QList<int> sameFileAs(jobs.size(), -1);
-    QHash<QByteArray, int> firstJobOf;
+    QHash<FileKey, int> firstJobOf;   // its keys view the bytes of jobs' paths, which each entry shares
     RenameResult result;
     for (qsizetype i = 0; i < jobs.size(); ++i) {
         // Looking at every file first takes a while on a slow disk: a cancel
@@ -115,9 +115,10 @@ RenameResult renameFiles(const QList<RenameJob> &jobs, RenameJournal *journal, R
         if (leadsToRegularFile(dirFd, name) && identifyAt(dirFd, name, &e.id) && ::fstat(dirFd, &opened) == 0) {
             target = paths::nameOf(e.to);
             e.folder = opened.st_ino;
-            const int first = firstJobOf.value(entryKey(e), -1);
+            const FileKey key = fileKeyOf(e);
+            const int first = firstJobOf.value(key, -1);
             if (first < 0) {
-                firstJobOf.insert(entryKey(e), int(i));
+                firstJobOf.insert(key, int(i));
             } else {
                 sameFileAs[i] = first;
                 if (targets[first] != target)

@@ -166,32 +166,13 @@ bool lookUp(const JournalEntry &e, OpenFolders &folders, Names &n)
 }
 
 // The entries of `batch` that repeat an earlier entry's file.
-// What entryKey tells apart, without building a text per entry: the name
-// is a view into the entry's own path.
-struct FileKey {
-    quint64 device, folder, inode;
-    qint64 born;
-    QByteArrayView name;
-    bool operator==(const FileKey &o) const
-    {
-        return device == o.device && folder == o.folder && inode == o.inode && born == o.born && name == o.name;
-    }
-};
-
-size_t qHash(const FileKey &k, size_t seed = 0)
-{
-    return qHashMulti(seed, k.device, k.folder, k.inode, k.born, k.name);
-}
-
 QList<bool> repeatedFiles(const QList<JournalEntry> &batch)
 {
     QList<bool> repeated(batch.size(), false);
     QSet<FileKey> seen;
     seen.reserve(batch.size());
     for (qsizetype i = 0; i < batch.size(); ++i) {
-        const JournalEntry &e = batch[i];
-        const FileKey key{e.id.device, e.folder, e.id.inode, e.id.born,
-                          QByteArrayView(e.from).sliced(e.from.lastIndexOf('/') + 1)};
+        const FileKey key = fileKeyOf(batch[i]);
         repeated[i] = seen.contains(key);
         seen.insert(key);
     }
@@ -200,10 +181,14 @@ QList<bool> repeatedFiles(const QList<JournalEntry> &batch)
 
 } // namespace
 
-QByteArray entryKey(const JournalEntry &e)
+size_t qHash(const FileKey &k, size_t seed)
 {
-    return QByteArray::number(e.id.device) + ' ' + QByteArray::number(e.folder) + ' '
-           + QByteArray::number(e.id.inode) + ' ' + QByteArray::number(e.id.born) + ' ' + paths::nameOf(e.from);
+    return qHashMulti(seed, k.device, k.folder, k.inode, k.born, k.name);
+}
+
+FileKey fileKeyOf(const JournalEntry &e)
+{
+    return {e.id.device, e.folder, e.id.inode, e.id.born, QByteArrayView(e.from).sliced(e.from.lastIndexOf('/') + 1)};
 }
 
 QString RenameJournal::defaultPath()

@@ -59,9 +59,20 @@ struct JournalEntry {
 
 // What tells one file of a batch from another: its folder, its name there
 // and its identity. Two paths that lead to the same file under the same
-// name (the same path twice, or another spelling of the folder) give the
-// same key; two hard links under different names do not.
-QByteArray entryKey(const JournalEntry &e);
+// name (the same path twice, or another spelling of the folder) give equal
+// keys; two hard links under different names do not. The name is a view
+// into the bytes of the entry's `from`, which must outlive the key.
+struct FileKey {
+    quint64 device, folder, inode;
+    qint64 born;
+    QByteArrayView name;
+    bool operator==(const FileKey &o) const
+    {
+        return device == o.device && folder == o.folder && inode == o.inode && born == o.born && name == o.name;
+    }
+};
+size_t qHash(const FileKey &k, size_t seed = 0);
+FileKey fileKeyOf(const JournalEntry &e);
 
 class RenameJournal {
 public:
@@ -116,7 +127,7 @@ struct UndoResult {
 };
 
 // Settling and Undo act on the first entry of each file only: a later one
-// for the same file (see entryKey) never renamed it. A batch holds each
+// for the same file (see FileKey) never renamed it. A batch holds each
 // file once; a journal written before that was so may not.
 //
 // Puts right what a crash left half done in `batch` (see above); touches

@@ -426,7 +426,7 @@ void frmMain::cmdRename_Click()
     const std::vector<collection::RowBlock> blocks = selectedBlocks(lstMP3Files);
     qsizetype selected = 0;
     for (const collection::RowBlock &b : blocks)
-        selected += std::max(0, std::min(b.last, entries_->count() - 1) - b.first + 1);
+        selected += b.last - b.first + 1;
     QList<renaming::RenameJob> jobs;
     jobs.reserve(selected);
     for (const collection::RowBlock &b : blocks) {
